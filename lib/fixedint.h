@@ -1,0 +1,71 @@
+// fixedint: a signed integer held as a fixed number of decimal digits.
+//
+// The digits live one per element, least significant first, beside a separate
+// sign flag; the value is the sum of digits[i] * 10^i, negated when `negative`
+// is set. A zero may carry the sign flag: it prints as "-0".
+//
+// Every operation works at the number's own `length`: results are truncated to
+// it and arithmetic refuses operands of another length. Every length
+// construction and every destruction writes to the module log (diagnostics.h);
+// copies made by the copy constructor log only when they are destroyed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace VELDAR {
+
+class fixedint {
+ public:
+  bool negative = false;                 // the sign; may be set on a zero
+  unsigned long long length = 0;         // number of decimal digits held
+  bool issigned = true;                  // whether the sign takes part in assignment and arithmetic
+  bool throwonoverflow = false;          // whether a carry out of the top digit throws
+  std::vector<signed char> digits;       // one digit (0 to 9) per element, least significant first
+
+  // Construction and assignment.
+
+  // The value 0 with `length` digits. Logs "New fixedint object!",
+  // "Resizing Digits to: <length>" and "Done."; the first one of the process
+  // runs setup() before that.
+  explicit fixedint(unsigned long long length);
+  // As above, then `*this = value`. fixedint(2, 123) throws std::out_of_range
+  // "Input int bigger than size!" after the three lines are logged.
+  fixedint(unsigned long long length, long long value);
+  fixedint(const fixedint&) = default;    // silent: no set-up, no log line
+  ~fixedint();                            // logs "Deleted fixedint object."
+
+  fixedint& operator=(const fixedint&) = default;  // every field, `length` included
+  // Sets the value and keeps `length`. With `issigned` clear the magnitude is
+  // stored and `negative` is left as it was (-5 stores 5). More digits than
+  // `length` throws std::out_of_range "Input int bigger than size!" and
+  // changes nothing.
+  fixedint& operator=(long long value);
+
+  // Digit operations; the sign is unchanged by all of them.
+
+  // New length: shrinking drops the top digits (123 resized to 2 -> 23),
+  // growing adds zeros on top. Logs "Resize requested in fixedint.",
+  // "Resizing Digits to: <n>" and "Done.".
+  void resize(unsigned long long n);
+  void wholeshiftl();   // times ten, top digit lost: 123 at length 3 -> 230
+  void wholeshiftr();   // divided by ten, truncated: 123 -> 12
+  // The digit vector without its most significant zeros: 00120 -> {0, 2, 1};
+  // empty for zero. Its size is the significant digit count.
+  std::vector<signed char> getshorteneddigits();
+
+  // Copies and sign.
+
+  fixedint getcopy();     // a copy made through the length constructor (logged)
+  fixedint abs();         // getcopy() with `negative` cleared
+  fixedint& flipsign();   // toggles `negative`, whatever `issigned` says
+
+  // Decimal text without leading zeros: "123", "0", "-0" for a negative zero,
+  // "" at length 0.
+  std::string asstring();
+
+ private:
+  void construct(unsigned long long n);
+};
+
+}  // namespace VELDAR

@@ -1,0 +1,168 @@
+// fixedint construction, assignment from machine integers, digit operations,
+// copies and text, with the log lines each of them writes.
+#include <climits>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fixedint.h"
+#include "support.h"
+
+namespace {
+
+using VELDAR::fixedint;
+using veldartest::logcapture;
+using strings = std::vector<std::string>;
+using digitvector = std::vector<signed char>;
+
+strings constructlines(unsigned long long length) {
+  return {"New fixedint object!", "Resizing Digits to: " + std::to_string(length), "Done."};
+}
+
+TEST(FixedintLog, ConstructionCopyAndDestructionLines) {
+  logcapture capture;
+  {
+    fixedint number(8);
+    EXPECT_EQ(capture.messages(), constructlines(8));
+    {
+      const fixedint copy(number);  // NOLINT(performance-unnecessary-copy-initialization)
+      EXPECT_EQ(capture.messages().size(), 3U) << "copying must not log";
+    }
+    EXPECT_EQ(capture.messages().back(), "Deleted fixedint object.");
+  }
+  EXPECT_EQ(capture.messages().size(), 5U);
+}
+
+TEST(FixedintLog, FailedConstructionLogsNoDeletion) {
+  logcapture capture;
+  EXPECT_THROW(fixedint(2, 123), std::out_of_range);
+  EXPECT_EQ(capture.messages(), constructlines(2));
+}
+
+TEST(FixedintLog, ResizeAndGetcopyLines) {
+  fixedint number(3, 123);
+  logcapture capture;
+  number.resize(5);
+  EXPECT_EQ(capture.messages(), (strings{"Resize requested in fixedint.", "Resizing Digits to: 5", "Done."}));
+  logcapture again;
+  {
+    fixedint copy = number.getcopy();
+  }
+  strings expected = constructlines(5);
+  expected.push_back("Deleted fixedint object.");
+  EXPECT_EQ(again.messages(), expected);
+}
+
+TEST(FixedintAssign, TextMatchesMachineIntegerAtEveryLength) {
+  std::mt19937_64 random(20261208);
+  for (int round = 0; round < 2000; ++round) {
+    const auto value = static_cast<long long>(random() >> (random() % 64));
+    const long long signedvalue = round % 2 == 0 ? value : -value;
+    const std::string expected = std::to_string(signedvalue);
+    const auto magnitudedigits = expected.size() - (signedvalue < 0 ? 1 : 0);
+    fixedint exact(magnitudedigits, signedvalue);
+    EXPECT_EQ(exact.asstring(), expected);
+    EXPECT_EQ(exact.digits.size(), magnitudedigits);
+    EXPECT_EQ(fixedint(19, signedvalue).asstring(), expected);
+    if (magnitudedigits > 1) {
+      EXPECT_THROW(fixedint(magnitudedigits - 1, signedvalue), std::out_of_range) << signedvalue;
+    }
+  }
+  veldartest::logcapture clear;
+}
+
+TEST(FixedintAssign, SmallestMachineInteger) {
+  EXPECT_EQ(fixedint(19, LLONG_MIN).asstring(), "-9223372036854775808");
+  try {
+    fixedint(18, LLONG_MIN);
+    FAIL() << "expected std::out_of_range";
+  } catch (const std::out_of_range& error) {
+    EXPECT_STREQ(error.what(), "Input int bigger than size!");
+  }
+}
+
+TEST(FixedintAssign, FailedAssignmentChangesNothing) {
+  fixedint number(3, -123);
+  EXPECT_THROW(number = 1234, std::out_of_range);
+  EXPECT_EQ(number.asstring(), "-123");
+  EXPECT_EQ(number.length, 3U);
+}
+
+TEST(FixedintAssign, UnsignedNumberStoresMagnitudeAndKeepsSign) {
+  fixedint number(4);
+  number.issigned = false;
+  number = -5;
+  EXPECT_EQ(number.asstring(), "5");
+  number.negative = true;
+  number = 7;
+  EXPECT_EQ(number.asstring(), "-7");
+  number.issigned = true;
+  number = 7;
+  EXPECT_EQ(number.asstring(), "7");
+}
+
+TEST(FixedintAssign, KeepsLengthAndClearsHigherDigits) {
+  fixedint number(8, 98765432);
+  number = -12;
+  EXPECT_EQ(number.digits, (digitvector{2, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_TRUE(number.negative);
+}
+
+TEST(FixedintText, ZeroNegativeZeroAndEmpty) {
+  fixedint zero(8, 0);
+  EXPECT_EQ(zero.asstring(), "0");
+  EXPECT_EQ(zero.flipsign().asstring(), "-0");
+  fixedint empty(0);
+  EXPECT_EQ(empty.asstring(), "");
+  EXPECT_EQ(empty.flipsign().asstring(), "-");
+}
+
+TEST(FixedintDigits, ShiftsAndResize) {
+  fixedint left(3, 123);
+  left.wholeshiftl();
+  EXPECT_EQ(left.asstring(), "230");
+  fixedint right(3, -123);
+  right.wholeshiftr();
+  EXPECT_EQ(right.asstring(), "-12");
+  fixedint shrunk(3, 123);
+  shrunk.resize(2);
+  EXPECT_EQ(shrunk.asstring(), "23");
+  EXPECT_EQ(shrunk.length, 2U);
+  EXPECT_EQ(shrunk.digits.size(), 2U);
+  fixedint grown(3, -123);
+  grown.resize(5);
+  EXPECT_EQ(grown.asstring(), "-123");
+  EXPECT_EQ(grown.digits.size(), 5U);
+}
+
+TEST(FixedintDigits, ShiftingAnEmptyNumberLeavesItUnchanged) {
+  fixedint empty(0);
+  empty.wholeshiftl();
+  empty.wholeshiftr();
+  EXPECT_TRUE(empty.digits.empty());
+  EXPECT_EQ(empty.length, 0U);
+}
+
+TEST(FixedintDigits, ShorteneddigitsDropsTopZeros) {
+  EXPECT_EQ(fixedint(5, 120).getshorteneddigits(), (digitvector{0, 2, 1}));
+  EXPECT_TRUE(fixedint(5, 0).getshorteneddigits().empty());
+  EXPECT_EQ(fixedint(1, 9).getshorteneddigits(), (digitvector{9}));
+}
+
+TEST(FixedintCopies, GetcopyAndAbsKeepFlags) {
+  fixedint number(4, -42);
+  number.issigned = false;
+  number.throwonoverflow = true;
+  fixedint copy = number.getcopy();
+  EXPECT_EQ(copy.asstring(), "-42");
+  EXPECT_FALSE(copy.issigned);
+  EXPECT_TRUE(copy.throwonoverflow);
+  fixedint magnitude = number.abs();
+  EXPECT_EQ(magnitude.asstring(), "42");
+  EXPECT_TRUE(number.negative);
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include "support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "diagnostics.h"
+
+namespace veldartest {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> logmessages(const std::string& text) {
+  static const std::regex line(
+      R"(VELDAR \[(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) )"
+      R"([ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\]: (.*))");
+  std::vector<std::string> messages;
+  std::istringstream in(text);
+  std::string current;
+  std::smatch match;
+  while (std::getline(in, current)) {
+    messages.push_back(std::regex_match(current, match, line) ? match[3].str() : "<malformed: " + current + ">");
+  }
+  return messages;
+}
+
+logcapture::logcapture() {
+  VELDAR::setup();  // so that the set-up lines are never part of a capture
+  VELDAR::logstream.str("");
+  VELDAR::logstream.clear();
+}
+
+std::vector<std::string> logcapture::messages() const { return logmessages(VELDAR::logstream.str()); }
+
+namespace {
+
+std::string readfile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+fs::path scratchdir() {
+  std::string pattern = (fs::temp_directory_path() / "veldar-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot create a scratch directory");
+  }
+  return pattern;
+}
+
+}  // namespace
+
+childrun runchild(const std::string& program, const std::vector<std::string>& args, bool withlogs,
+                  const std::string& before) {
+  const fs::path dir = scratchdir();
+  if (withlogs) {
+    fs::create_directory(dir / "logs");
+    if (!before.empty()) {
+      std::ofstream(dir / "logs" / "veldar.log") << before;
+    }
+  }
+  const fs::path outpath = dir / "stdout.txt";
+  const fs::path errpath = dir / "stderr.txt";
+
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& arg : argv) {
+    cargv.push_back(arg.data());
+  }
+  cargv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) {
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    const int out = open(outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0 ||
+        chdir(dir.c_str()) != 0) {
+      _exit(127);
+    }
+    execv(cargv[0], cargv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+
+  childrun run;
+  if (WIFEXITED(status)) {
+    run.exitcode = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    run.signal = WTERMSIG(status);
+  }
+  run.out = readfile(outpath);
+  run.err = readfile(errpath);
+  run.logsfolder = fs::exists(dir / "logs");
+  if (fs::exists(dir / "logs" / "veldar.log")) {
+    run.report = readfile(dir / "logs" / "veldar.log");
+  }
+  fs::remove_all(dir);
+  return run;
+}
+
+}  // namespace veldartest

@@ -1,0 +1,39 @@
+// Helpers shared by the tests: reading log lines and running child processes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veldartest {
+
+// The messages of `text`, one per log line. A line that does not carry the
+// form "VELDAR [Www Mmm dd hh:mm:ss yyyy]: message" becomes "<malformed: line>"
+// so that comparisons against expected messages fail visibly.
+std::vector<std::string> logmessages(const std::string& text);
+
+// Runs the module set-up, then empties VELDAR::logstream; messages() returns what has been
+// logged since.
+class logcapture {
+ public:
+  logcapture();
+  std::vector<std::string> messages() const;
+};
+
+// The outcome of running the test child program in a fresh scratch directory.
+struct childrun {
+  int exitcode = -1;    // exit status, or -1 when killed by a signal
+  int signal = 0;       // the terminating signal, 0 on a normal exit
+  std::string out;      // standard output
+  std::string err;      // standard error
+  std::optional<std::string> report;  // logs/veldar.log, when it was written
+  bool logsfolder = false;            // whether logs/ exists afterwards
+};
+
+// Runs `program args...` in a new scratch working directory, with a `logs`
+// folder when `withlogs` is true. `before` names a file written into logs/
+// first (to see it overwritten).
+childrun runchild(const std::string& program, const std::vector<std::string>& args, bool withlogs,
+                  const std::string& before = "");
+
+}  // namespace veldartest
