@@ -60,6 +60,33 @@ class fixedint {
   fixedint abs();         // getcopy() with `negative` cleared
   fixedint& flipsign();   // toggles `negative`, whatever `issigned` says
 
+  // Comparison. Any lengths; neither operand changes.
+
+  // Same digit vector (so the same length) and same sign flag: 0 != -0.
+  bool operator==(fixedint other);
+  bool operator!=(fixedint other);
+  // Order by value, a set sign flag below a clear one: -0 < 0, -5 < -3.
+  // Lengths play no part: 5 at length 2 is not greater than 5 at length 3.
+  bool operator>(fixedint other);
+  // Not greater and not equal, so 5 at length 2 < 5 at length 3.
+  bool operator<(fixedint other);
+
+  // Arithmetic at equal lengths; other lengths throw std::length_error
+  // "Int sizes are not equal!" before anything is logged. Only this operand's
+  // `issigned` and `throwonoverflow` count; results carry the defaults.
+
+  // The signed sum, or with `issigned` clear the sum of the magnitudes with
+  // this number's sign. A carry out of the top digit throws
+  // std::overflow_error "Overflow occured." when `throwonoverflow` is set
+  // (nothing changes); otherwise the sum keeps its low `length` digits and
+  // this number is set to the carry: 99 + 99 at length 2 -> 98, this -> 1.
+  fixedint operator+(fixedint other);
+  // this + (-other), with the signs always respected; carries as in +.
+  fixedint operator-(fixedint other);
+  // The product modulo 10^length: 12 * 34 at length 2 -> 8. The sign is set
+  // when the flags differ (and `issigned` is set), even on a zero: 0 * -5 -> -0.
+  fixedint operator*(fixedint other);
+
   // Decimal text without leading zeros: "123", "0", "-0" for a negative zero,
   // "" at length 0.
   std::string asstring();

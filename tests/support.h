@@ -7,6 +7,9 @@
 
 namespace veldartest {
 
+// The machine integer the randomized tests compute their references with.
+__extension__ typedef __int128 int128;  // NOLINT(modernize-use-using): __extension__ needs typedef
+
 // The messages of `text`, one per log line. A line that does not carry the
 // form "VELDAR [Www Mmm dd hh:mm:ss yyyy]: message" becomes "<malformed: line>"
 // so that comparisons against expected messages fail visibly.

@@ -1,0 +1,389 @@
+// fixedint comparison, addition, subtraction and multiplication: randomized
+// comparisons with a machine-integer reference, the overflow rules, and the
+// log lines each operation writes.
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fixedint.h"
+#include "support.h"
+
+namespace {
+
+using VELDAR::fixedint;
+using veldartest::logcapture;
+using strings = std::vector<std::string>;
+using veldartest::int128;
+
+// A number as the reference sees it: sign flag and magnitude, kept apart so
+// that "-0" is a number of its own.
+struct operand {
+  bool negative;
+  long long magnitude;
+};
+
+long long power10(int exponent) {
+  long long p = 1;
+  for (int i = 0; i < exponent; ++i) {
+    p *= 10;
+  }
+  return p;
+}
+
+std::string text(operand x) { return (x.negative ? "-" : "") + std::to_string(x.magnitude); }
+
+fixedint make(unsigned long long length, operand x) {
+  fixedint number(length, x.magnitude);
+  number.negative = x.negative;
+  return number;
+}
+
+// The library's rules, stated once, on sign flags and magnitudes.
+struct reference {
+  int length;
+  long long modulus;
+
+  // The sum as fixedint's + defines it, and what becomes of the left operand
+  // (`leftafter`) and whether a carry left the top digit (`carried`).
+  struct sumresult {
+    operand result;
+    operand leftafter;
+    bool carried;
+  };
+  sumresult add(operand a, operand b, bool issigned) const {
+    if (issigned && a.negative != b.negative) {
+      // Difference of magnitudes, the sign of the larger; equal magnitudes give +0.
+      const long long difference = a.magnitude - b.magnitude;
+      const bool anegativeislarger = a.negative ? difference > 0 : difference < 0;
+      return {{anegativeislarger, difference < 0 ? -difference : difference}, a, false};
+    }
+    const long long sum = a.magnitude + b.magnitude;
+    if (sum < modulus) {
+      return {{a.negative, sum}, a, false};
+    }
+    // The carry goes back into the left operand; its sign follows the
+    // assignment rule (cleared only when it is signed).
+    return {{a.negative, sum - modulus}, {issigned ? false : a.negative, 1}, true};
+  }
+  sumresult subtract(operand a, operand b) const { return add(a, {!b.negative, b.magnitude}, true); }
+  operand multiply(operand a, operand b, bool issigned) const {
+    const int128 product = static_cast<int128>(a.magnitude) * b.magnitude;
+    return {issigned && a.negative != b.negative, static_cast<long long>(product % modulus)};
+  }
+};
+
+class randomoperands {
+ public:
+  explicit randomoperands(unsigned seed) : random(seed) {}
+  int length() { return static_cast<int>(random() % 18) + 1; }
+  operand next(int length) {
+    const int digitcount = static_cast<int>(random() % static_cast<unsigned>(length + 1));
+    const long long magnitude = static_cast<long long>(random() % static_cast<unsigned long long>(power10(digitcount)));
+    return {random() % 2 == 0, magnitude};
+  }
+  bool chance(unsigned inn) { return random() % inn == 0; }
+
+ private:
+  std::mt19937_64 random;
+};
+
+std::string describe(int length, operand a, operand b, bool issigned, bool throwonoverflow) {
+  std::ostringstream out;
+  out << "length " << length << ": " << text(a) << " and " << text(b) << (issigned ? "" : ", left unsigned")
+      << (throwonoverflow ? ", left throws on overflow" : "");
+  return out.str();
+}
+
+void expectdefaults(const fixedint& result, int length) {
+  EXPECT_EQ(result.length, static_cast<unsigned long long>(length));
+  EXPECT_EQ(result.digits.size(), static_cast<std::size_t>(length));
+  EXPECT_TRUE(result.issigned);
+  EXPECT_FALSE(result.throwonoverflow);
+}
+
+enum class sumkind { plus, minus };
+
+void checksums(sumkind kind, unsigned seed) {
+  randomoperands random(seed);
+  for (int round = 0; round < 4000; ++round) {
+    logcapture keepsmall;
+    const int length = random.length();
+    const reference ref{length, power10(length)};
+    const operand a = random.next(length);
+    const operand b = random.next(length);
+    const bool issigned = kind == sumkind::minus || !random.chance(4);
+    const bool throwonoverflow = random.chance(4);
+    SCOPED_TRACE(describe(length, a, b, issigned, throwonoverflow) + (kind == sumkind::plus ? " (+)" : " (-)"));
+
+    fixedint left = make(length, a);
+    left.issigned = issigned;
+    left.throwonoverflow = throwonoverflow;
+    fixedint right = make(length, b);
+    right.issigned = random.chance(2);
+    right.throwonoverflow = random.chance(2);
+
+    const auto expected = kind == sumkind::plus ? ref.add(a, b, issigned) : ref.subtract(a, b);
+    if (expected.carried && throwonoverflow) {
+      EXPECT_THROW(kind == sumkind::plus ? left + right : left - right, std::overflow_error);
+      EXPECT_EQ(left.asstring(), text(a));
+    } else {
+      const fixedint result = kind == sumkind::plus ? left + right : left - right;
+      EXPECT_EQ(fixedint(result).asstring(), text(expected.result));
+      expectdefaults(result, length);
+      EXPECT_EQ(left.asstring(), text(expected.leftafter));
+    }
+    EXPECT_EQ(left.issigned, issigned);
+    EXPECT_EQ(left.throwonoverflow, throwonoverflow);
+    EXPECT_EQ(right.asstring(), text(b));
+  }
+}
+
+TEST(FixedintRandomized, AdditionMatchesReference) { checksums(sumkind::plus, 1201); }
+
+TEST(FixedintRandomized, SubtractionMatchesReference) { checksums(sumkind::minus, 1202); }
+
+TEST(FixedintRandomized, MultiplicationMatchesReference) {
+  randomoperands random(1203);
+  for (int round = 0; round < 4000; ++round) {
+    logcapture keepsmall;
+    const int length = random.length();
+    const reference ref{length, power10(length)};
+    const operand a = random.next(length);
+    const operand b = random.next(length);
+    const bool issigned = !random.chance(4);
+    SCOPED_TRACE(describe(length, a, b, issigned, false) + " (*)");
+    fixedint left = make(length, a);
+    left.issigned = issigned;
+    fixedint right = make(length, b);
+    right.issigned = random.chance(2);
+    const fixedint product = left * right;
+    EXPECT_EQ(fixedint(product).asstring(), text(ref.multiply(a, b, issigned)));
+    expectdefaults(product, length);
+    EXPECT_EQ(left.asstring(), text(a));
+  }
+}
+
+TEST(FixedintRandomized, ComparisonOrdersByValue) {
+  randomoperands random(1204);
+  for (int round = 0; round < 4000; ++round) {
+    logcapture keepsmall;
+    const int length = random.length();
+    const operand a = random.next(length);
+    const operand b = random.chance(8) ? operand{a.negative, a.magnitude} : random.next(length);
+    SCOPED_TRACE(describe(length, a, b, true, false));
+    fixedint left = make(length, a);
+    const fixedint right = make(length, b);
+    // A set flag is below a clear one (-0 < 0); otherwise the values decide.
+    const auto key = [](operand x) { return std::make_pair(x.negative ? 0 : 1, x.negative ? -x.magnitude : x.magnitude); };
+    EXPECT_EQ(left == right, key(a) == key(b));
+    EXPECT_EQ(left != right, key(a) != key(b));
+    EXPECT_EQ(left > right, key(a) > key(b));
+    EXPECT_EQ(left < right, key(a) < key(b));
+  }
+}
+
+TEST(FixedintComparison, EdgeCases) {
+  EXPECT_TRUE(fixedint(2, 30) > fixedint(2, 7));
+  EXPECT_FALSE(fixedint(2, 7) > fixedint(2, 12));
+  EXPECT_FALSE(fixedint(2, -5) > fixedint(2, -3));
+  EXPECT_TRUE(fixedint(2, -3) > fixedint(2, -5));
+  EXPECT_FALSE(fixedint(2, -5) > fixedint(2, -5));
+  fixedint negativezero(2, 0);
+  negativezero.flipsign();
+  EXPECT_TRUE(negativezero > fixedint(2, -5));
+  EXPECT_TRUE(negativezero < fixedint(2, 0));
+  EXPECT_FALSE(negativezero == fixedint(2, 0));
+}
+
+TEST(FixedintComparison, DifferentLengthsAreNeverEqual) {
+  fixedint shorter(2, 5);
+  fixedint longer(3, 5);
+  EXPECT_FALSE(shorter == longer);
+  EXPECT_TRUE(shorter != longer);
+  EXPECT_FALSE(shorter > longer);
+  EXPECT_FALSE(longer > shorter);
+  EXPECT_TRUE(shorter < longer);
+  EXPECT_TRUE(longer < shorter);
+  EXPECT_TRUE(fixedint(2, 30) > fixedint(3, 7));
+}
+
+TEST(FixedintComparison, EmptyNumbers) {
+  fixedint a(0);
+  fixedint b(0);
+  EXPECT_TRUE(a == b);
+  EXPECT_FALSE(a > b);
+  b.flipsign();
+  EXPECT_FALSE(a == b);
+  EXPECT_TRUE(a > b);
+}
+
+TEST(FixedintOverflow, CarryIsHandedBackToTheLeftOperand) {
+  fixedint nine(1, 9);
+  EXPECT_EQ((nine + fixedint(1, 1)).asstring(), "0");
+  EXPECT_EQ(nine.asstring(), "1");
+  fixedint big(2, 99);
+  EXPECT_EQ((big + fixedint(2, 99)).asstring(), "98");
+  EXPECT_EQ(big.asstring(), "1");
+  fixedint negative(1, -9);
+  EXPECT_EQ((negative + fixedint(1, -1)).asstring(), "-0");
+  EXPECT_EQ(negative.asstring(), "1");
+  fixedint minuend(1, -9);
+  EXPECT_EQ((minuend - fixedint(1, 1)).asstring(), "-0");
+  EXPECT_EQ(minuend.asstring(), "1");
+}
+
+TEST(FixedintOverflow, OnlyTheLeftOperandsFlagThrows) {
+  fixedint left(2, 99);
+  left.throwonoverflow = true;
+  try {
+    static_cast<void>(left + fixedint(2, 1));
+    FAIL() << "expected std::overflow_error";
+  } catch (const std::overflow_error& error) {
+    EXPECT_STREQ(error.what(), "Overflow occured.");
+  }
+  EXPECT_EQ(left.asstring(), "99");
+  EXPECT_THROW(left - fixedint(2, -1), std::overflow_error);
+  EXPECT_EQ(left.asstring(), "99");
+
+  fixedint plain(2, 99);
+  fixedint right(2, 1);
+  right.throwonoverflow = true;
+  EXPECT_EQ((plain + right).asstring(), "0");
+  EXPECT_EQ(plain.asstring(), "1");
+}
+
+TEST(FixedintOverflow, CarryAboveNineFromMisusedDigitsThrows) {
+  fixedint left(1);
+  left.digits[0] = 99;  // not a digit: only by writing the field directly
+  try {
+    static_cast<void>(left + fixedint(1, 9));
+    FAIL() << "expected std::out_of_range";
+  } catch (const std::out_of_range& error) {
+    EXPECT_STREQ(error.what(), "Carry over 9!");
+  }
+  EXPECT_EQ(left.asstring(), "0");
+}
+
+TEST(FixedintOverflow, SubtractionRestoresIssignedWhenTheAdditionThrows) {
+  fixedint left(2, 99);
+  left.issigned = false;
+  left.throwonoverflow = true;
+  EXPECT_THROW(left - fixedint(2, -1), std::overflow_error);
+  EXPECT_FALSE(left.issigned);
+}
+
+TEST(FixedintArithmetic, UnsignedLeftOperandAddsMagnitudes) {
+  fixedint five(2, 5);
+  five.issigned = false;
+  EXPECT_EQ((five + fixedint(2, -3)).asstring(), "8");
+  EXPECT_EQ((five - fixedint(2, 3)).asstring(), "2");
+  fixedint three(2, -3);
+  three.issigned = false;
+  EXPECT_EQ((three * fixedint(2, 4)).asstring(), "12");
+}
+
+TEST(FixedintArithmetic, ZeroProductCarriesTheSign) {
+  EXPECT_EQ((fixedint(2, 0) * fixedint(2, -5)).asstring(), "-0");
+  EXPECT_EQ((fixedint(2, -5) * fixedint(2, 0)).asstring(), "-0");
+}
+
+TEST(FixedintArithmetic, EmptyNumbersGiveEmptyResults) {
+  fixedint a(0);
+  fixedint b(0);
+  EXPECT_EQ((a + b).asstring(), "");
+  EXPECT_EQ((a - b).asstring(), "");
+  EXPECT_EQ((a * b).length, 0U);
+  b.flipsign();
+  EXPECT_EQ((a * b).asstring(), "-");
+}
+
+TEST(FixedintArithmetic, DifferentLengthsThrowBeforeAnythingIsLogged) {
+  fixedint two(2, 5);
+  fixedint three(3, 5);
+  logcapture capture;
+  for (auto operation : {+[](fixedint& a, fixedint& b) { return a + b; },
+                         +[](fixedint& a, fixedint& b) { return a - b; },
+                         +[](fixedint& a, fixedint& b) { return a * b; }}) {
+    try {
+      operation(two, three);
+      FAIL() << "expected std::length_error";
+    } catch (const std::length_error& error) {
+      EXPECT_STREQ(error.what(), "Int sizes are not equal!");
+    }
+  }
+  // Only the deletions of the by-value argument copies.
+  EXPECT_EQ(capture.messages(), strings(3, "Deleted fixedint object."));
+}
+
+// Log transcripts: which temporaries each operation makes.
+
+struct transcript {
+  strings lines;
+  transcript& made(unsigned long long length, int count = 1) {
+    for (int i = 0; i < count; ++i) {
+      lines.insert(lines.end(), {"New fixedint object!", "Resizing Digits to: " + std::to_string(length), "Done."});
+    }
+    return *this;
+  }
+  transcript& deleted(int count = 1) {
+    lines.insert(lines.end(), static_cast<std::size_t>(count), "Deleted fixedint object.");
+    return *this;
+  }
+  transcript& resized(unsigned long long length) {
+    lines.insert(lines.end(), {"Resize requested in fixedint.", "Resizing Digits to: " + std::to_string(length), "Done."});
+    return *this;
+  }
+};
+
+// Runs `left op right` with both named, so the argument copy shows as one deletion.
+template <typename operation>
+strings logof(long long a, long long b, operation op) {
+  fixedint left(2, a);
+  fixedint right(2, b);
+  logcapture capture;
+  static_cast<void>(op(left, right));
+  return capture.messages();
+}
+
+TEST(FixedintTranscript, MagnitudeSum) {
+  // The working sum, its deletion, the result's and the argument's deletions.
+  EXPECT_EQ(logof(5, 3, [](fixedint& a, fixedint& b) { return a + b; }),
+            transcript{}.made(2).deleted(3).lines);
+}
+
+TEST(FixedintTranscript, SignedDifferenceWithoutSwap) {
+  // sum, result; the copies inside <; B, A and the sum; the result; the argument.
+  EXPECT_EQ(logof(5, -3, [](fixedint& a, fixedint& b) { return a + b; }),
+            transcript{}.made(2, 2).deleted(2).deleted(3).deleted(2).lines);
+}
+
+TEST(FixedintTranscript, SignedDifferenceWithSwapAndFinalBorrow) {
+  transcript expected;
+  expected.made(2, 2).deleted(4);          // sum, result; < with a swap
+  expected.made(2, 2);                     // the two magnitudes
+  expected.made(2).made(2, 2).deleted(2);  // nested subtraction: negated copy, sum, result, <
+  expected.deleted(3).deleted(2);          // its B, A, sum; its argument copy and negated copy
+  expected.deleted(3).deleted(3);          // difference and magnitudes; B, A, sum
+  expected.deleted(2);                     // the result and the argument
+  EXPECT_EQ(logof(-5, 3, [](fixedint& a, fixedint& b) { return a + b; }), expected.lines);
+}
+
+TEST(FixedintTranscript, Subtraction) {
+  // negated copy, the magnitude sum, the argument copies and the negated copy.
+  EXPECT_EQ(logof(5, -3, [](fixedint& a, fixedint& b) { return a - b; }),
+            transcript{}.made(2).made(2).deleted(1).deleted(2).deleted(2).lines);
+}
+
+TEST(FixedintTranscript, MultiplicationAndComparison) {
+  EXPECT_EQ(logof(12, 34, [](fixedint& a, fixedint& b) { return a * b; }),
+            transcript{}.made(4).resized(2).deleted(2).lines);
+  EXPECT_EQ(logof(5, 3, [](fixedint& a, fixedint& b) { return a < b; }), transcript{}.deleted(2).lines);
+  EXPECT_EQ(logof(3, 5, [](fixedint& a, fixedint& b) { return a < b; }), transcript{}.deleted(4).lines);
+  EXPECT_EQ(logof(3, 5, [](fixedint& a, fixedint& b) { return a != b; }), transcript{}.deleted(2).lines);
+}
+
+}  // namespace
