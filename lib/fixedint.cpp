@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "diagnostics.h"
+#include "fixedfloat.h"
 
 namespace VELDAR {
 
@@ -142,6 +143,11 @@ fixedint& fixedint::operator=(long long value) {
   digits.assign(length, 0);
   std::transform(std::make_reverse_iterator(end), std::make_reverse_iterator(first), digits.begin(),
                  [](char c) { return static_cast<signed char>(c - '0'); });
+  return *this;
+}
+
+fixedint& fixedint::operator=(fixedfloat& f) {
+  *this = f.getintpart();
   return *this;
 }
 

@@ -15,6 +15,8 @@
 
 namespace VELDAR {
 
+class fixedfloat;
+
 class fixedint {
  public:
   bool negative = false;                 // the sign; may be set on a zero
@@ -41,6 +43,9 @@ class fixedint {
   // `length` throws std::out_of_range "Input int bigger than size!" and
   // changes nothing.
   fixedint& operator=(long long value);
+  // The magnitude of f's integer part, at f's length: -2.5 at length 8 ->
+  // 00000002. Takes over f's length.
+  fixedint& operator=(fixedfloat& f);
 
   // Digit operations; the sign is unchanged by all of them.
 

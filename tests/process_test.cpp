@@ -86,4 +86,27 @@ TEST(TerminationReport, NormalExitWritesNoReport) {
   EXPECT_FALSE(run.report.has_value());
 }
 
+TEST(Demo, PrintsTwoNumbersAndLeavesItsReport) {
+  const auto run = runchild(VELDAR_DEMO, {}, true);
+  EXPECT_EQ(run.out, "0.123\n9.7047\n");
+  EXPECT_EQ(run.signal, SIGABRT);
+  ASSERT_TRUE(run.report.has_value());
+  const strings lines = logmessages(*run.report);
+  ASSERT_GT(lines.size(), 14U);
+  EXPECT_EQ(strings(lines.begin(), lines.begin() + 4), setuplines);
+  // The product and the copy of the first number go, then the report.
+  EXPECT_EQ(strings(lines.end() - 10, lines.end()),
+            concat({{"Deleting fixedfloat object!", "Deleted fixedint object.", "Deleting fixedfloat object!",
+                     "Deleted fixedint object."},
+                    reportlines("UNKNOWN", "UNKNOWN")}));
+}
+
+TEST(Demo, WithoutLogsFolderPrintsTheSameAndWritesNothing) {
+  const auto run = runchild(VELDAR_DEMO, {}, false);
+  EXPECT_EQ(run.out, "0.123\n9.7047\n");
+  EXPECT_EQ(run.signal, SIGABRT);
+  EXPECT_FALSE(run.logsfolder);
+  EXPECT_EQ(run.err.rfind("VELDAR: could not write report file logs/veldar.log\n", 0), 0U) << run.err;
+}
+
 }  // namespace
