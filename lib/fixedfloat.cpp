@@ -4,6 +4,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string_view>
 
@@ -21,22 +23,38 @@ struct decimaltext {
   std::string_view fraction;
 };
 
-// The digits std::to_chars gives for `x` in fixed notation: the shortest text
-// that reads back as the same float. `buffer` holds the text.
-decimaltext splitfloat(float x, std::array<char, 128>& buffer) {
-  const auto converted = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::fixed);
-  // 128 characters hold every finite float: at most 39 integer or 47 fraction digits.
-  std::string_view text(buffer.data(), static_cast<std::size_t>(converted.ptr - buffer.data()));
+bool alldigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Splits an optional sign, integer digits, and optionally "." and fraction
+// digits, with at least one digit in all: "-0.05", "1200.05", ".5" and "5."
+// are numbers; "", ".", "1e3" and " 1" are not (std::nullopt).
+std::optional<decimaltext> splitdecimal(std::string_view text) {
   decimaltext parts;
-  parts.minus = text.front() == '-';
-  text.remove_prefix(parts.minus ? 1 : 0);
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    parts.minus = text.front() == '-';
+    text.remove_prefix(1);
+  }
   const std::size_t point = text.find('.');
   parts.integer = text.substr(0, point);
   parts.fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  if (parts.integer.size() + parts.fraction.size() == 0 || !alldigits(parts.integer) ||
+      !alldigits(parts.fraction)) {
+    return std::nullopt;
+  }
   parts.integer.remove_prefix(std::min(parts.integer.find_first_not_of('0'), parts.integer.size()));
   const std::size_t lastdigit = parts.fraction.find_last_not_of('0');
   parts.fraction = parts.fraction.substr(0, lastdigit == std::string_view::npos ? 0 : lastdigit + 1);
   return parts;
+}
+
+// The digits std::to_chars gives for a finite `x` in fixed notation: the
+// shortest text that reads back as the same float. `buffer` holds the text.
+decimaltext splitfloat(float x, std::array<char, 128>& buffer) {
+  // 128 characters hold every finite float: at most 39 integer or 47 fraction digits.
+  const auto converted = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::fixed);
+  return *splitdecimal({buffer.data(), static_cast<std::size_t>(converted.ptr - buffer.data())});
 }
 
 // Writes the decimal digits of `text` into `number`, its last digit at element
@@ -66,6 +84,91 @@ fixedint widened(fixedint& number, unsigned long long length) {
   fixedint copy = number.getcopy();
   copy.resize(length);
   return copy;
+}
+
+// Sets `number` to the decimal number `parts`. Both digit counts are checked
+// before anything changes; then the integer part arrives through a fixedint of
+// length/2 digits and the fraction through one of `length` digits added to the
+// value.
+void assigndecimal(fixedfloat& number, const decimaltext& parts) {
+  const unsigned long long half = number.length / 2;
+  if (parts.integer.size() > half) {
+    throw std::out_of_range("Input int bigger than size!");
+  }
+  if (parts.fraction.size() > half) {
+    throw std::length_error("Fraction of float too big to fit in fixedfloat!");
+  }
+  // -0.0 has no sign; -0.5 keeps its sign although its integer part is 0.
+  const bool minus = parts.minus && !(parts.integer.empty() && parts.fraction.empty());
+  number = integerof(half, parts.integer, minus);
+  if (parts.fraction.empty()) {
+    return;
+  }
+  // The fraction's first digit goes to the first place after the point.
+  fixedint fraction(number.length);
+  placedigits(fraction, parts.fraction, half - parts.fraction.size());
+  number.value = number.value + fixedint(fraction);
+}
+
+bool iszero(const fixedfloat& number) {
+  return std::all_of(number.value.digits.begin(), number.value.digits.end(), [](signed char d) { return d == 0; });
+}
+
+// -1, 0 or 1 as a's value is below, equal to or above b's; same lengths.
+int comparevalues(const fixedfloat& a, const fixedfloat& b) {
+  const auto sign = [](const fixedfloat& x) { return iszero(x) ? 0 : x.negative ? -1 : 1; };
+  const int signa = sign(a);
+  const int signb = sign(b);
+  if (signa != signb || signa == 0) {
+    return signa < signb ? -1 : signa > signb ? 1 : 0;
+  }
+  const auto& da = a.value.digits;
+  const auto& db = b.value.digits;
+  const auto differ = std::mismatch(da.rbegin(), da.rend(), db.rbegin(), db.rend());
+  if (differ.first == da.rend()) {
+    return 0;
+  }
+  return (*differ.first < *differ.second ? -1 : 1) * signa;
+}
+
+// A comparison as the operators make it: logged on entry and at the end.
+template <typename test>
+bool compare(const fixedfloat& a, const fixedfloat& b, const std::string& symbol, test holds) {
+  log("Comparison operation in fixedfloat (" + symbol + ").");
+  if (a.length != b.length) {
+    throw std::length_error("Size is not equal!");
+  }
+  const bool result = holds(comparevalues(a, b));
+  log("Done.");
+  return result;
+}
+
+// The value of `number` with its sign, as a copy (logged) that adds with the
+// signs respected and hands no carry back into `number`.
+fixedint signedvalue(fixedfloat& number) {
+  fixedint copy = number.value.getcopy();
+  copy.negative = number.negative;
+  copy.issigned = true;
+  copy.throwonoverflow = false;
+  return copy;
+}
+
+// a + b or a - b on signed copies of the values, logged under `name`.
+fixedfloat signedsum(fixedfloat& a, fixedfloat& b, bool subtract, const std::string& name) {
+  log(name);
+  if (a.length != b.length) {
+    throw std::length_error("Size is not equal!");
+  }
+  fixedfloat result(a.length);
+  {
+    fixedint left = signedvalue(a);
+    fixedint right = signedvalue(b);
+    result.value = subtract ? left - right : left + right;
+    result.updsign();
+  }
+  result.negative = result.negative && !iszero(result);  // the top digits may wrap to -0
+  log("Done.");
+  return result;
 }
 
 }  // namespace
@@ -118,24 +221,16 @@ fixedfloat& fixedfloat::operator=(float x) {
     throw std::out_of_range("Input int bigger than size!");
   }
   std::array<char, 128> buffer{};
-  const decimaltext parts = splitfloat(x, buffer);
-  const unsigned long long half = length / 2;
-  if (parts.integer.size() > half) {
-    throw std::out_of_range("Input int bigger than size!");
+  assigndecimal(*this, splitfloat(x, buffer));
+  return *this;
+}
+
+fixedfloat& fixedfloat::operator=(const std::string& text) {
+  const std::optional<decimaltext> parts = splitdecimal(text);
+  if (!parts) {
+    throw std::invalid_argument("Not a decimal number!");
   }
-  if (parts.fraction.size() > half) {
-    throw std::length_error("Fraction of float too big to fit in fixedfloat!");
-  }
-  // -0.0 has no sign; -0.5 keeps its sign although its integer part is 0.
-  const bool minus = parts.minus && !(parts.integer.empty() && parts.fraction.empty());
-  *this = integerof(half, parts.integer, minus);
-  if (parts.fraction.empty()) {
-    return *this;
-  }
-  // The fraction's first digit goes to the first place after the point.
-  fixedint fraction(length);
-  placedigits(fraction, parts.fraction, half - parts.fraction.size());
-  value = value + fixedint(fraction);
+  assigndecimal(*this, *parts);
   return *this;
 }
 
@@ -205,4 +300,55 @@ fixedfloat fixedfloat::operator*(fixedfloat other) {
   return result;
 }
 
+fixedfloat fixedfloat::operator+(fixedfloat other) {
+  return signedsum(*this, other, false, "Addition operation in fixedfloat.");
+}
+
+fixedfloat fixedfloat::operator-(fixedfloat other) {
+  return signedsum(*this, other, true, "Subtraction operation in fixedfloat.");
+}
+
+// Comparison.
+
+bool fixedfloat::operator==(fixedfloat other) {
+  return compare(*this, other, "==", [](int order) { return order == 0; });
+}
+
+bool fixedfloat::operator!=(fixedfloat other) {
+  return compare(*this, other, "!=", [](int order) { return order != 0; });
+}
+
+bool fixedfloat::operator<(fixedfloat other) {
+  return compare(*this, other, "<", [](int order) { return order < 0; });
+}
+
+bool fixedfloat::operator>(fixedfloat other) {
+  return compare(*this, other, ">", [](int order) { return order > 0; });
+}
+
+bool fixedfloat::operator<=(fixedfloat other) {
+  return compare(*this, other, "<=", [](int order) { return order <= 0; });
+}
+
+bool fixedfloat::operator>=(fixedfloat other) {
+  return compare(*this, other, ">=", [](int order) { return order >= 0; });
+}
+
+std::ostream& operator<<(std::ostream& out, const fixedfloat& number) {
+  // asstring() changes nothing; it is not const only because no member is.
+  return out << const_cast<fixedfloat&>(number).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+}
+
 }  // namespace VELDAR
+
+std::size_t std::hash<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& number) const noexcept {
+  const auto& digits = number.value.digits;
+  const std::string_view bytes(reinterpret_cast<const char*>(digits.data()), digits.size());
+  const bool negative = number.negative && !VELDAR::iszero(number);
+  return std::hash<std::string_view>{}(bytes) ^ (negative ? 0x9e3779b97f4a7c15U : 0U);
+}
+
+bool std::equal_to<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& a,
+                                                    const VELDAR::fixedfloat& b) const noexcept {
+  return a.length == b.length && VELDAR::comparevalues(a, b) == 0;
+}

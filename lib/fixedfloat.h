@@ -10,7 +10,11 @@
 // Like fixedint, every construction and destruction writes to the module log.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <iosfwd>
 #include <string>
+#include <type_traits>
 
 #include "fixedint.h"
 
@@ -51,6 +55,17 @@ class fixedfloat {
   // float too big to fit in fixedfloat!") and for NaN
   // (std::invalid_argument "Float is not a number!").
   fixedfloat& operator=(float x);
+  // The decimal text: an optional sign, integer digits, and optionally "." and
+  // fraction digits ("-0.05", "1200.05", ".5", "5."), exactly. The digit
+  // counts throw as for a float (leading zeros of the integer and trailing
+  // zeros of the fraction do not count); other text throws
+  // std::invalid_argument "Not a decimal number!". Nothing changes on a throw.
+  fixedfloat& operator=(const std::string& text);
+  // An integer of any type, exactly, with a zero fraction: x = 0, x = 5LL.
+  template <typename integer, std::enable_if_t<std::is_integral_v<integer>, int> = 0>
+  fixedfloat& operator=(integer v) {
+    return *this = std::to_string(v);
+  }
 
   // Parts and text.
 
@@ -72,6 +87,39 @@ class fixedfloat {
   // when the signs differ and `issigned` is set. Another length throws
   // std::length_error "Size is not equal!".
   fixedfloat operator*(fixedfloat other);
+  // The exact sum and difference, the integer part kept to length/2 digits:
+  // 9999.5 + 0.5 at length 8 -> 0.0, -1.25 - 0.5 -> -1.75. A zero result is
+  // 0.0, never -0.0. Neither operand changes. Another length throws
+  // std::length_error "Size is not equal!".
+  fixedfloat operator+(fixedfloat other);
+  fixedfloat operator-(fixedfloat other);
+
+  // Comparison by value: 0.0 == -0.0, -2.5 < -0.5. Another length throws
+  // std::length_error "Size is not equal!".
+  bool operator==(fixedfloat other);
+  bool operator!=(fixedfloat other);
+  bool operator<(fixedfloat other);
+  bool operator>(fixedfloat other);
+  bool operator<=(fixedfloat other);
+  bool operator>=(fixedfloat other);
 };
 
+// Writes number.asstring() (and so logs as asstring() does): "-2.5".
+std::ostream& operator<<(std::ostream& out, const fixedfloat& number);
+
 }  // namespace VELDAR
+
+// Hashing and equality by value, as fixedfloat's == (0.0 and -0.0 are equal
+// and hash alike; numbers of different lengths are never equal), read in place
+// without copies or log lines, so that std::unordered_map<VELDAR::fixedfloat, T>
+// works as it is.
+namespace std {
+template <>
+struct hash<VELDAR::fixedfloat> {
+  size_t operator()(const VELDAR::fixedfloat& number) const noexcept;
+};
+template <>
+struct equal_to<VELDAR::fixedfloat> {
+  bool operator()(const VELDAR::fixedfloat& a, const VELDAR::fixedfloat& b) const noexcept;
+};
+}  // namespace std

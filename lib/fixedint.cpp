@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <functional>
+#include <ostream>
 #include <stdexcept>
+#include <string_view>
 
 #include "diagnostics.h"
 #include "fixedfloat.h"
@@ -84,6 +87,21 @@ void multiplydigits(const digitvector& a, const digitvector& b, digitvector& pro
   }
 }
 
+// Sets `number` to the decimal digits `magnitude` (most significant first),
+// negative when `minus` and `issigned` say so, keeping its length. Too many
+// digits throw before anything changes.
+void assignmagnitude(fixedint& number, std::string_view magnitude, bool minus) {
+  if (number.length < magnitude.size()) {
+    throw std::out_of_range("Input int bigger than size!");
+  }
+  if (number.issigned) {
+    number.negative = minus;
+  }
+  number.digits.assign(number.length, 0);
+  std::transform(magnitude.rbegin(), magnitude.rend(), number.digits.begin(),
+                 [](char c) { return static_cast<signed char>(c - '0'); });
+}
+
 // The addition of operands whose sign flags differ: the difference of the
 // magnitudes, with the sign of the operand of larger magnitude.
 fixedint signeddifference(fixedint& self, const fixedint& other) {
@@ -128,21 +146,23 @@ fixedint::fixedint(unsigned long long length, long long value) {
 fixedint::~fixedint() { log("Deleted fixedint object."); }
 
 fixedint& fixedint::operator=(long long value) {
-  std::array<char, 24> text{};
-  const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value);
-  static_cast<void>(error);  // 24 characters hold every long long
-  const bool minus = text[0] == '-';
-  char* first = text.data() + (minus ? 1 : 0);
-  const auto count = static_cast<unsigned long long>(end - first);
-  if (length < count) {
-    throw std::out_of_range("Input int bigger than size!");
+  std::array<char, 24> text{};  // holds every long long
+  const char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+  const char* first = text.data() + (value < 0 ? 1 : 0);
+  assignmagnitude(*this, std::string_view(first, static_cast<std::size_t>(end - first)), value < 0);
+  return *this;
+}
+
+fixedint& fixedint::operator=(const std::string& text) {
+  const bool signedtext = !text.empty() && (text.front() == '-' || text.front() == '+');
+  std::string_view magnitude(text);
+  magnitude.remove_prefix(signedtext ? 1 : 0);
+  if (magnitude.empty() ||
+      !std::all_of(magnitude.begin(), magnitude.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    throw std::invalid_argument("Not a decimal number!");
   }
-  if (issigned) {
-    negative = minus;
-  }
-  digits.assign(length, 0);
-  std::transform(std::make_reverse_iterator(end), std::make_reverse_iterator(first), digits.begin(),
-                 [](char c) { return static_cast<signed char>(c - '0'); });
+  magnitude.remove_prefix(std::min(magnitude.find_first_not_of('0'), magnitude.size()));
+  assignmagnitude(*this, magnitude, text.front() == '-' && !magnitude.empty());
   return *this;
 }
 
@@ -184,7 +204,7 @@ std::vector<signed char> fixedint::getshorteneddigits() {
 
 // Comparison.
 
-bool fixedint::operator==(fixedint other) { return negative == other.negative && digits == other.digits; }
+bool fixedint::operator==(fixedint other) { return std::equal_to<fixedint>{}(*this, other); }
 
 bool fixedint::operator!=(fixedint other) { return !(*this == other); }
 
@@ -299,3 +319,17 @@ std::string fixedint::asstring() {
 }
 
 }  // namespace VELDAR
+
+std::ostream& VELDAR::operator<<(std::ostream& out, const fixedint& number) {
+  // asstring() changes nothing; it is not const only because no member is.
+  return out << const_cast<fixedint&>(number).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+}
+
+std::size_t std::hash<VELDAR::fixedint>::operator()(const VELDAR::fixedint& number) const noexcept {
+  const std::string_view bytes(reinterpret_cast<const char*>(number.digits.data()), number.digits.size());
+  return std::hash<std::string_view>{}(bytes) ^ (number.negative ? 0x9e3779b97f4a7c15U : 0U);
+}
+
+bool std::equal_to<VELDAR::fixedint>::operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept {
+  return a.negative == b.negative && a.digits == b.digits;
+}

@@ -10,7 +10,11 @@
 // copies made by the copy constructor log only when they are destroyed.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <iosfwd>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace VELDAR {
@@ -43,6 +47,19 @@ class fixedint {
   // `length` throws std::out_of_range "Input int bigger than size!" and
   // changes nothing.
   fixedint& operator=(long long value);
+  // Unsigned integers of any size, exactly: 18446744073709551615ULL does not
+  // wrap to -1.
+  template <typename integer, std::enable_if_t<std::is_unsigned_v<integer>, int> = 0>
+  fixedint& operator=(integer value) {
+    return *this = std::to_string(value);
+  }
+  // Decimal text: an optional "-" or "+" and one or more digits, nothing else
+  // ("-0042" -> -42; "-0" -> 0). Sets the value as the integer assignment
+  // does, at any length. Throws std::invalid_argument "Not a decimal number!"
+  // for other text, and std::out_of_range "Input int bigger than size!" for
+  // more digits than `length` (leading zeros not counted); changes nothing
+  // then.
+  fixedint& operator=(const std::string& text);
   // The magnitude of f's integer part, at f's length: -2.5 at length 8 ->
   // 00000002. Takes over f's length.
   fixedint& operator=(fixedfloat& f);
@@ -100,4 +117,21 @@ class fixedint {
   void construct(unsigned long long n);
 };
 
+// Writes number.asstring(): "-42".
+std::ostream& operator<<(std::ostream& out, const fixedint& number);
+
 }  // namespace VELDAR
+
+// Hashing and equality as fixedint's ==: the digits, the length and the sign
+// flag, read in place without copies or log lines, so that
+// std::unordered_set<VELDAR::fixedint> works as it is.
+namespace std {
+template <>
+struct hash<VELDAR::fixedint> {
+  size_t operator()(const VELDAR::fixedint& number) const noexcept;
+};
+template <>
+struct equal_to<VELDAR::fixedint> {
+  bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
+};
+}  // namespace std
