@@ -10,3 +10,23 @@ function(veldar_target_defaults target)
     target_link_options(${target} PRIVATE ${flags})
   endif()
 endfunction()
+
+# Coverage instrumentation and sanitizers for the fuzz target and its copy of
+# the library.
+function(veldar_fuzzer_instrumentation target)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "VELDAR_BUILD_FUZZER needs clang (libFuzzer); configure with CXX=clang++")
+  endif()
+  target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+    -fno-sanitize-recover=all -fno-omit-frame-pointer)
+endfunction()
+
+# Writes <dir>/veldar/<name> for each header, including the header in the
+# source tree, so that <veldar/name> works before installation too.
+function(veldar_forwarding_headers target dir)
+  foreach(header IN LISTS ARGN)
+    get_filename_component(name "${header}" NAME)
+    file(CONFIGURE OUTPUT "${dir}/veldar/${name}"
+      CONTENT "#include \"${CMAKE_CURRENT_SOURCE_DIR}/${header}\"\n")
+  endforeach()
+endfunction()

@@ -1,0 +1,13 @@
+#include <iostream>
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
+
+int main() {
+  VELDAR::fixedfloat price(8);
+  VELDAR::fixedfloat quantity(8);
+  price = "78.9";
+  quantity = 0.123F;
+  std::cout << price << " * " << quantity << " = " << price * quantity << '\n';
+  VELDAR::fixedint a(4, 12);
+  std::cout << a * VELDAR::fixedint(4, -34) << '\n';
+}
