@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "diagnostics.h"
+#include "logline.h"
 
 namespace VELDAR {
 
@@ -73,25 +73,25 @@ fixedint widened(fixedint& number, unsigned long long length) {
 // Construction.
 
 fixedfloat::fixedfloat(unsigned long long length) : value(0) {
-  log("Creating new fixedfloat object!");
+  detail::logline("Creating new fixedfloat object!");
   init(length);
 }
 
-fixedfloat::~fixedfloat() { log("Deleting fixedfloat object!"); }
+fixedfloat::~fixedfloat() { detail::logline("Deleting fixedfloat object!"); }
 
 void fixedfloat::init(unsigned long long length) {
-  log("Init called on fixedfloat with length: " + std::to_string(length));
+  detail::logline("Init called on fixedfloat with length: ", length);
   if (length % 2 != 0) {
     throw std::runtime_error("length should be able to be divided by 2!");
   }
-  log("Register size.");
+  detail::logline("Register size.");
   this->length = length;
-  log("Init boolean properties.");
+  detail::logline("Init boolean properties.");
   issigned = true;
   negative = false;
-  log("Init digits.");
+  detail::logline("Init digits.");
   value = fixedint(length);
-  log("Done.");
+  detail::logline("Done.");
 }
 
 // Assignment.
@@ -186,7 +186,7 @@ std::string fixedfloat::asstring() {
 // Arithmetic.
 
 fixedfloat fixedfloat::operator*(fixedfloat other) {
-  log("Multiplication operation in fixedfloat. (oh boy)");
+  detail::logline("Multiplication operation in fixedfloat. (oh boy)");
   if (other.length != length) {
     throw std::length_error("Size is not equal!");
   }
@@ -201,7 +201,7 @@ fixedfloat fixedfloat::operator*(fixedfloat other) {
     result.value.negative = false;
   }
   result.negative = issigned && negative != other.negative;
-  log("Done.");
+  detail::logline("Done.");
   return result;
 }
 

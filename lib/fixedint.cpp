@@ -7,6 +7,7 @@
 
 #include "diagnostics.h"
 #include "fixedfloat.h"
+#include "logline.h"
 
 namespace VELDAR {
 
@@ -110,10 +111,10 @@ fixedint signeddifference(fixedint& self, const fixedint& other) {
 void fixedint::construct(unsigned long long n) {
   setup();
   length = n;
-  log("New fixedint object!");
-  log("Resizing Digits to: " + std::to_string(n));
+  detail::logline("New fixedint object!");
+  detail::logline("Resizing Digits to: ", n);
   digits.resize(n);
-  log("Done.");
+  detail::logline("Done.");
 }
 
 fixedint::fixedint(unsigned long long length) { construct(length); }
@@ -125,7 +126,7 @@ fixedint::fixedint(unsigned long long length, long long value) {
   *this = value;
 }
 
-fixedint::~fixedint() { log("Deleted fixedint object."); }
+fixedint::~fixedint() { detail::logline("Deleted fixedint object."); }
 
 fixedint& fixedint::operator=(long long value) {
   std::array<char, 24> text{};
@@ -154,11 +155,11 @@ fixedint& fixedint::operator=(fixedfloat& f) {
 // Digit operations.
 
 void fixedint::resize(unsigned long long n) {
-  log("Resize requested in fixedint.");
+  detail::logline("Resize requested in fixedint.");
   length = n;
-  log("Resizing Digits to: " + std::to_string(n));
+  detail::logline("Resizing Digits to: ", n);
   digits.resize(n, 0);
-  log("Done.");
+  detail::logline("Done.");
 }
 
 void fixedint::wholeshiftl() {
