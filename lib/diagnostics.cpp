@@ -63,8 +63,6 @@ class lineprefix {
   std::string text;
 };
 
-lineprefix prefix;
-
 // The encoded type name of the exception being handled, for exceptions that
 // are not std::exception ("i" for a thrown int). Call inside a catch block.
 std::string currentexceptiontype() {
@@ -81,6 +79,7 @@ std::string currentexceptiontype() {
 namespace detail {
 
 void logline(std::string_view message) {
+  static lineprefix prefix;  // made on first use
   const std::string& start = prefix.now();
   std::ostream& out = logstream;
   std::streambuf* const buffer = out.rdbuf();
@@ -97,7 +96,8 @@ void logline(std::string_view message) {
     return buffer->sputn(piece.data(), static_cast<std::streamsize>(piece.size())) ==
            static_cast<std::streamsize>(piece.size());
   };
-  if (!put(start) || !put(message) || std::char_traits<char>::eq_int_type(buffer->sputc('\n'), std::char_traits<char>::eof()) ||
+  using traits = std::char_traits<char>;
+  if (!put(start) || !put(message) || traits::eq_int_type(buffer->sputc('\n'), traits::eof()) ||
       buffer->pubsync() == -1) {
     out.setstate(std::ios::badbit);
   }

@@ -87,7 +87,8 @@ int addvectors(const signed char* a, const signed char* b, signed char* out, std
     const wordvector sum = biased + carriesin;
     flipped |= biased ^ sum;
     const auto sumbytes = reinterpret_cast<bytevector>(sum);
-    const bytevector unbiased = sumbytes + (reinterpret_cast<bytevector>(reinterpret_cast<signedbytevector>(sumbytes) < 0) & 10);
+    const auto biasedbytes = reinterpret_cast<signedbytevector>(sumbytes) < 0;  // the top bit, as all ones
+    const bytevector unbiased = sumbytes + (reinterpret_cast<bytevector>(biasedbytes) & 10);
     std::memcpy(out + i, &unbiased, vectorsize);
     carries = ~sum >> 63;
   }
