@@ -461,6 +461,8 @@ std::size_t significantcount(const digitvector& digits) {
   return static_cast<std::size_t>(digits.rend() - top);
 }
 
+bool alldigits(const digitvector& digits) { return alldigits(digits.data(), digits.size()); }
+
 int adddigits(const digitvector& a, const digitvector& b, digitvector& sum) { return sumwithwords(a, b, sum, false); }
 
 int subtractdigits(const digitvector& a, const digitvector& b, digitvector& difference) {

@@ -33,6 +33,9 @@ inline constexpr std::size_t splitlowlimbs = 192;
 // The number of elements up to the most significant non-zero one.
 std::size_t significantcount(const digitvector& digits);
 
+// Whether every element is a digit 0 to 9.
+bool alldigits(const digitvector& digits);
+
 // sum = a + b over sum.size() digits; returns the carry out of the top digit.
 // Elements past the end of a shorter `a` or `b` count as zeros. Elements
 // outside 0 to 9 carry as often as needed.

@@ -227,6 +227,16 @@ fixedint& fixedint::flipsign() {
 }
 
 std::string fixedint::asstring() {
+  if (detail::alldigits(digits)) {
+    // The significant digits, or one zero; the same text as below, made in one go.
+    const std::size_t count = digits.empty() ? 0 : std::max<std::size_t>(significantcount(digits), 1);
+    std::string text(negative ? 1 : 0, '-');
+    text.resize(text.size() + count);
+    const auto first = static_cast<std::ptrdiff_t>(count);
+    std::transform(digits.rend() - first, digits.rend(), text.end() - first,
+                   [](signed char d) { return static_cast<char>('0' + d); });
+    return text;
+  }
   std::string text;
   text.reserve(digits.size() + 1);
   std::for_each(digits.rbegin(), digits.rend(), [&text](signed char d) {

@@ -1,7 +1,8 @@
 // The fast digit loops against the plain digit-by-digit method: word-wise
-// sums and limb products (with their Karatsuba and half-product splits) on
-// seeded random operands at lengths on both sides of every threshold, with
-// elements outside 0 to 9 sprinkled in to see the plain loops take over.
+// sums, limb products (with their Karatsuba and half-product splits) and the
+// text, on seeded random operands at lengths on both sides of every
+// threshold, with elements outside 0 to 9 sprinkled in to see the plain loops
+// take over.
 #include <algorithm>
 #include <random>
 #include <sstream>
@@ -211,6 +212,33 @@ TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
       detail::multiplydigits(a, b, actual, shape[0]);
       EXPECT_TRUE(std::equal(actual.begin(), actual.begin() + static_cast<std::ptrdiff_t>(shape[0]), expected.begin()))
           << "expected " << text(expected) << "\n  actual " << text(actual);
+    }
+  }
+}
+
+// asstring() as it reads every element, digit or not: the text of each one,
+// most significant first, without leading zeros (but one), after the sign.
+std::string plaintext(const digitvector& digits, bool negative) {
+  std::string text;
+  for (auto d = digits.rbegin(); d != digits.rend(); ++d) {
+    text += std::to_string(*d);
+  }
+  if (text.size() > 1) {
+    text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
+  }
+  return (negative ? "-" : "") + text;
+}
+
+TEST(FastPathText, MatchesThePlainMethod) {
+  randomdigits random(6005);
+  for (const std::size_t length : lengths()) {
+    for (int round = 0; round < 8; ++round) {
+      logcapture keepsmall;
+      fixedint number(length);
+      number.digits = random.next(length, round % 4 == 3);
+      number.negative = round % 2 == 0;
+      SCOPED_TRACE("length " + std::to_string(length) + ": " + text(number.digits));
+      EXPECT_EQ(number.asstring(), plaintext(number.digits, number.negative));
     }
   }
 }
