@@ -86,7 +86,7 @@ void logline(std::string_view message) {
   // A stream in its ordinary state takes the pieces straight into its buffer,
   // as `<<` and std::endl would, without a sentry for each of them.
   const bool plain = buffer != nullptr && out.good() && out.width() == 0 && out.tie() == nullptr &&
-                     (out.flags() & std::ios::unitbuf) == 0;
+                     (out.flags() & std::ios::unitbuf) == 0 && out.exceptions() == std::ios::goodbit;
   if (!plain) {
     // Whatever the state does (a field width, for one, pads "VELDAR [" alone), it does as it always has.
     out << "VELDAR [" << std::string_view(start).substr(8, start.size() - 11) << "]: " << message << std::endl;
@@ -97,9 +97,13 @@ void logline(std::string_view message) {
            static_cast<std::streamsize>(piece.size());
   };
   using traits = std::char_traits<char>;
-  if (!put(start) || !put(message) || traits::eq_int_type(buffer->sputc('\n'), traits::eof()) ||
-      buffer->pubsync() == -1) {
-    out.setstate(std::ios::badbit);
+  try {
+    if (!put(start) || !put(message) || traits::eq_int_type(buffer->sputc('\n'), traits::eof()) ||
+        buffer->pubsync() == -1) {
+      out.setstate(std::ios::badbit);
+    }
+  } catch (...) {
+    out.setstate(std::ios::badbit);  // what `<<` does with a buffer's exception, such as std::bad_alloc
   }
 }
 

@@ -75,7 +75,7 @@ TEST(LogStreamState, FieldWidthPadsTheFirstPieceAsBefore) {
   EXPECT_EQ(lastline().substr(0, 8), "VELDAR [");
 }
 
-TEST(LogStreamState, FailedStreamTakesNothing) {
+TEST(LogStreamState, FailedStreamTakesNothingOtherStatesTakeTheLine) {
   logcapture capture;
   VELDAR::logstream.setstate(std::ios::failbit);
   VELDAR::log("lost");
@@ -84,7 +84,10 @@ TEST(LogStreamState, FailedStreamTakesNothing) {
   VELDAR::logstream << std::unitbuf;
   VELDAR::log("unit-buffered");
   VELDAR::logstream << std::nounitbuf;
-  EXPECT_EQ(capture.messages(), (std::vector<std::string>{"unit-buffered"}));
+  VELDAR::logstream.exceptions(std::ios::badbit);
+  VELDAR::log("with exceptions");
+  VELDAR::logstream.exceptions(std::ios::goodbit);
+  EXPECT_EQ(capture.messages(), (std::vector<std::string>{"unit-buffered", "with exceptions"}));
 }
 
 }  // namespace
