@@ -127,9 +127,10 @@ class randomdigits {
   std::mt19937_64 random;
 };
 
-// Lengths on both sides of every threshold: the eight-digit word, the limb,
-// the plain product's cut-off, Karatsuba's and the half product's splits (a
-// length of k limbs spans 9k - 8 to 9k digits), and a few levels above them.
+// Lengths on both sides of every threshold: the eight-digit word and the
+// sixteen-digit vector, the limb, the plain product's cut-off, Karatsuba's and
+// the half product's splits (a length of k limbs spans 9k - 8 to 9k digits),
+// and a few levels above them.
 std::vector<std::size_t> lengths() {
   std::vector<std::size_t> result;
   for (std::size_t n = 0; n <= 20; ++n) {
