@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "diagnostics.h"
+#include "logline.h"
 
 namespace VELDAR {
 
@@ -133,13 +133,13 @@ int comparevalues(const fixedfloat& a, const fixedfloat& b) {
 
 // A comparison as the operators make it: logged on entry and at the end.
 template <typename test>
-bool compare(const fixedfloat& a, const fixedfloat& b, const std::string& symbol, test holds) {
-  log("Comparison operation in fixedfloat (" + symbol + ").");
+bool compare(const fixedfloat& a, const fixedfloat& b, std::string_view symbol, test holds) {
+  detail::logline("Comparison operation in fixedfloat (" + std::string(symbol) + ").");
   if (a.length != b.length) {
     throw std::length_error("Size is not equal!");
   }
   const bool result = holds(comparevalues(a, b));
-  log("Done.");
+  detail::logline("Done.");
   return result;
 }
 
@@ -154,8 +154,8 @@ fixedint signedvalue(fixedfloat& number) {
 }
 
 // a + b or a - b on signed copies of the values, logged under `name`.
-fixedfloat signedsum(fixedfloat& a, fixedfloat& b, bool subtract, const std::string& name) {
-  log(name);
+fixedfloat signedsum(fixedfloat& a, fixedfloat& b, bool subtract, std::string_view name) {
+  detail::logline(name);
   if (a.length != b.length) {
     throw std::length_error("Size is not equal!");
   }
@@ -167,7 +167,7 @@ fixedfloat signedsum(fixedfloat& a, fixedfloat& b, bool subtract, const std::str
     result.updsign();
   }
   result.negative = result.negative && !iszero(result);  // the top digits may wrap to -0
-  log("Done.");
+  detail::logline("Done.");
   return result;
 }
 
@@ -176,25 +176,25 @@ fixedfloat signedsum(fixedfloat& a, fixedfloat& b, bool subtract, const std::str
 // Construction.
 
 fixedfloat::fixedfloat(unsigned long long length) : value(0) {
-  log("Creating new fixedfloat object!");
+  detail::logline("Creating new fixedfloat object!");
   init(length);
 }
 
-fixedfloat::~fixedfloat() { log("Deleting fixedfloat object!"); }
+fixedfloat::~fixedfloat() { detail::logline("Deleting fixedfloat object!"); }
 
 void fixedfloat::init(unsigned long long length) {
-  log("Init called on fixedfloat with length: " + std::to_string(length));
+  detail::logline("Init called on fixedfloat with length: ", length);
   if (length % 2 != 0) {
     throw std::runtime_error("length should be able to be divided by 2!");
   }
-  log("Register size.");
+  detail::logline("Register size.");
   this->length = length;
-  log("Init boolean properties.");
+  detail::logline("Init boolean properties.");
   issigned = true;
   negative = false;
-  log("Init digits.");
+  detail::logline("Init digits.");
   value = fixedint(length);
-  log("Done.");
+  detail::logline("Done.");
 }
 
 // Assignment.
@@ -281,7 +281,7 @@ std::string fixedfloat::asstring() {
 // Arithmetic.
 
 fixedfloat fixedfloat::operator*(fixedfloat other) {
-  log("Multiplication operation in fixedfloat. (oh boy)");
+  detail::logline("Multiplication operation in fixedfloat. (oh boy)");
   if (other.length != length) {
     throw std::length_error("Size is not equal!");
   }
@@ -296,7 +296,7 @@ fixedfloat fixedfloat::operator*(fixedfloat other) {
     result.value.negative = false;
   }
   result.negative = issigned && negative != other.negative;
-  log("Done.");
+  detail::logline("Done.");
   return result;
 }
 

@@ -9,19 +9,16 @@
 #include <string_view>
 
 #include "diagnostics.h"
+#include "digits.h"
 #include "fixedfloat.h"
+#include "logline.h"
 
 namespace VELDAR {
 
 namespace {
 
-using digitvector = std::vector<signed char>;
-
-// The number of digits up to the most significant non-zero one.
-std::size_t significantcount(const digitvector& digits) {
-  const auto top = std::find_if(digits.rbegin(), digits.rend(), [](signed char d) { return d != 0; });
-  return static_cast<std::size_t>(digits.rend() - top);
-}
+using detail::digitvector;
+using detail::significantcount;
 
 // -1, 0 or 1 as the magnitude held in `a` is below, equal to or above `b`'s.
 int comparemagnitude(const digitvector& a, const digitvector& b) {
@@ -35,56 +32,6 @@ int comparemagnitude(const digitvector& a, const digitvector& b) {
     return 0;
   }
   return *differ.first < *differ.second ? -1 : 1;
-}
-
-// sum = a + b digit by digit; returns the carry out of the top digit. Digits
-// outside 0 to 9 (only after the fields were misused) carry as often as needed.
-int adddigits(const digitvector& a, const digitvector& b, digitvector& sum) {
-  int carry = 0;
-  for (std::size_t i = 0; i < sum.size(); ++i) {
-    int s = a[i] + b[i] + carry;
-    carry = 0;
-    if (s > 9) {
-      carry = s / 10;
-      s %= 10;
-    }
-    sum[i] = static_cast<signed char>(s);
-  }
-  return carry;
-}
-
-// difference = a - b digit by digit; returns the borrow out of the top digit,
-// which is non-zero exactly when b's magnitude exceeds a's.
-int subtractdigits(const digitvector& a, const digitvector& b, digitvector& difference) {
-  int borrow = 0;
-  for (std::size_t i = 0; i < difference.size(); ++i) {
-    int d = a[i] - b[i] - borrow;
-    borrow = 0;
-    if (d < 0) {
-      borrow = (9 - d) / 10;
-      d += 10 * borrow;
-    }
-    difference[i] = static_cast<signed char>(d);
-  }
-  return borrow;
-}
-
-// product += a * b over the significant digits, schoolbook, one digit step per
-// pair. `product` must have room for both significant digit counts together.
-void multiplydigits(const digitvector& a, const digitvector& b, digitvector& product) {
-  const std::size_t counta = significantcount(a);
-  const std::size_t countb = significantcount(b);
-  for (std::size_t i = 0; i < counta; ++i) {
-    int carry = 0;
-    for (std::size_t j = 0; j < countb; ++j) {
-      const int c = product[i + j] + a[i] * b[j] + carry;
-      carry = c / 10;
-      product[i + j] = static_cast<signed char>(c % 10);
-    }
-    if (carry != 0) {
-      product[i + countb] = static_cast<signed char>(product[i + countb] + carry);
-    }
-  }
 }
 
 // Sets `number` to the decimal digits `magnitude` (most significant first),
@@ -113,7 +60,7 @@ fixedint signeddifference(fixedint& self, const fixedint& other) {
     b = self;
   }
   result.negative = a.negative;
-  if (subtractdigits(a.digits, b.digits, result.digits) > 0) {
+  if (detail::subtractdigits(a.digits, b.digits, result.digits) > 0) {
     fixedint y = b.abs();
     result = y - a.abs();
     result.negative = !a.negative;
@@ -128,10 +75,10 @@ fixedint signeddifference(fixedint& self, const fixedint& other) {
 void fixedint::construct(unsigned long long n) {
   setup();
   length = n;
-  log("New fixedint object!");
-  log("Resizing Digits to: " + std::to_string(n));
+  detail::logline("New fixedint object!");
+  detail::logline("Resizing Digits to: ", n);
   digits.resize(n);
-  log("Done.");
+  detail::logline("Done.");
 }
 
 fixedint::fixedint(unsigned long long length) { construct(length); }
@@ -143,7 +90,7 @@ fixedint::fixedint(unsigned long long length, long long value) {
   *this = value;
 }
 
-fixedint::~fixedint() { log("Deleted fixedint object."); }
+fixedint::~fixedint() { detail::logline("Deleted fixedint object."); }
 
 fixedint& fixedint::operator=(long long value) {
   std::array<char, 24> text{};  // holds every long long
@@ -174,11 +121,11 @@ fixedint& fixedint::operator=(fixedfloat& f) {
 // Digit operations.
 
 void fixedint::resize(unsigned long long n) {
-  log("Resize requested in fixedint.");
+  detail::logline("Resize requested in fixedint.");
   length = n;
-  log("Resizing Digits to: " + std::to_string(n));
+  detail::logline("Resizing Digits to: ", n);
   digits.resize(n, 0);
-  log("Done.");
+  detail::logline("Done.");
 }
 
 void fixedint::wholeshiftl() {
@@ -229,7 +176,7 @@ fixedint fixedint::operator+(fixedint other) {
     return signeddifference(*this, other);
   }
   sum.negative = negative;
-  const int carry = adddigits(digits, other.digits, sum.digits);
+  const int carry = detail::adddigits(digits, other.digits, sum.digits);
   if (carry > 0) {
     if (throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
@@ -269,7 +216,7 @@ fixedint fixedint::operator*(fixedint other) {
     throw std::out_of_range("Report this to dev: Out of range while running multiplication! Index: " +
                             std::to_string(product.digits.size()));
   }
-  multiplydigits(digits, other.digits, product.digits);
+  detail::multiplydigits(digits, other.digits, product.digits, length);
   if (issigned) {
     product.negative = negative != other.negative;
   }
@@ -300,6 +247,16 @@ fixedint& fixedint::flipsign() {
 }
 
 std::string fixedint::asstring() {
+  if (detail::alldigits(digits)) {
+    // The significant digits, or one zero; the same text as below, made in one go.
+    const std::size_t count = digits.empty() ? 0 : std::max<std::size_t>(significantcount(digits), 1);
+    std::string text(negative ? 1 : 0, '-');
+    text.resize(text.size() + count);
+    const auto first = static_cast<std::ptrdiff_t>(count);
+    std::transform(digits.rend() - first, digits.rend(), text.end() - first,
+                   [](signed char d) { return static_cast<char>('0' + d); });
+    return text;
+  }
   std::string text;
   text.reserve(digits.size() + 1);
   std::for_each(digits.rbegin(), digits.rend(), [&text](signed char d) {

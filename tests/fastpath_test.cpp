@@ -1,0 +1,303 @@
+// The fast digit loops against the plain digit-by-digit method: word-wise
+// sums, limb products (with their Karatsuba and half-product splits) and the
+// text, on seeded random operands at lengths on both sides of every
+// threshold, with elements outside 0 to 9 sprinkled in to see the plain loops
+// take over.
+#include <algorithm>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "digits.h"
+#include "fixedint.h"
+#include "support.h"
+
+namespace {
+
+using VELDAR::fixedint;
+using veldartest::logcapture;
+using digitvector = std::vector<signed char>;
+namespace detail = VELDAR::detail;
+
+// The plain method, one digit at a time, as the library has always done it.
+int plainadd(const digitvector& a, const digitvector& b, digitvector& sum) {
+  int carry = 0;
+  for (std::size_t i = 0; i < sum.size(); ++i) {
+    int s = a[i] + b[i] + carry;
+    carry = 0;
+    if (s > 9) {
+      carry = s / 10;
+      s %= 10;
+    }
+    sum[i] = static_cast<signed char>(s);
+  }
+  return carry;
+}
+
+int plainsubtract(const digitvector& a, const digitvector& b, digitvector& difference) {
+  int borrow = 0;
+  for (std::size_t i = 0; i < difference.size(); ++i) {
+    int d = a[i] - b[i] - borrow;
+    borrow = 0;
+    if (d < 0) {
+      borrow = (9 - d) / 10;
+      d += 10 * borrow;
+    }
+    difference[i] = static_cast<signed char>(d);
+  }
+  return borrow;
+}
+
+std::size_t significant(const digitvector& digits) {
+  std::size_t count = digits.size();
+  while (count > 0 && digits[count - 1] == 0) {
+    --count;
+  }
+  return count;
+}
+
+void plainmultiply(const digitvector& a, const digitvector& b, digitvector& product) {
+  const std::size_t counta = significant(a);
+  const std::size_t countb = significant(b);
+  for (std::size_t i = 0; i < counta; ++i) {
+    int carry = 0;
+    for (std::size_t j = 0; j < countb; ++j) {
+      const int c = product[i + j] + a[i] * b[j] + carry;
+      carry = c / 10;
+      product[i + j] = static_cast<signed char>(c % 10);
+    }
+    if (carry != 0) {
+      product[i + countb] = static_cast<signed char>(product[i + countb] + carry);
+    }
+  }
+}
+
+std::string text(const digitvector& digits) {
+  std::ostringstream out;
+  for (auto d = digits.rbegin(); d != digits.rend(); ++d) {
+    if (*d >= 0 && *d <= 9) {
+      out << static_cast<int>(*d);
+    } else {
+      out << '[' << static_cast<int>(*d) << ']';
+    }
+  }
+  return out.str();
+}
+
+class randomdigits {
+ public:
+  explicit randomdigits(unsigned seed) : random(seed) {}
+
+  // `length` digits of one of several shapes: uniform, all nines (the longest
+  // carries), mostly zeros, a shorter number with zeros on top, or with a few
+  // elements outside 0 to 9 when `misused` is set.
+  digitvector next(std::size_t length, bool misused = false) {
+    digitvector digits(length);
+    switch (below(4)) {
+      case 0:
+        std::fill(digits.begin(), digits.end(), 9);
+        break;
+      case 1:
+        for (signed char& d : digits) {
+          d = below(8) == 0 ? static_cast<signed char>(below(10)) : 0;
+        }
+        break;
+      default:
+        for (signed char& d : digits) {
+          d = static_cast<signed char>(below(10));
+        }
+    }
+    if (length > 0 && below(3) == 0) {  // fewer significant digits
+      std::fill(digits.begin() + static_cast<std::ptrdiff_t>(below(length)), digits.end(), 0);
+    }
+    if (misused && length > 0) {
+      const signed char odd[] = {10, 15, 99, 127, -1, -9, -128};
+      for (std::size_t k = 0, count = below(3) + 1; k < count; ++k) {
+        digits[below(length)] = odd[below(sizeof odd)];
+      }
+    }
+    return digits;
+  }
+  std::size_t below(std::size_t bound) { return bound == 0 ? 0 : static_cast<std::size_t>(random() % bound); }
+
+ private:
+  std::mt19937_64 random;
+};
+
+// Lengths on both sides of every threshold: the eight-digit word and the
+// sixteen-digit vector, the limb, the plain product's cut-off, Karatsuba's and
+// the half product's splits (a length of k limbs spans 9k - 8 to 9k digits),
+// and a few levels above them.
+std::vector<std::size_t> lengths() {
+  std::vector<std::size_t> result;
+  for (std::size_t n = 0; n <= 20; ++n) {
+    result.push_back(n);
+  }
+  for (std::size_t limbs : {detail::karatsubalimbs, detail::splitlowlimbs, 2 * detail::karatsubalimbs + 1,
+                            2 * detail::splitlowlimbs + 1}) {
+    for (std::size_t n : {limbs - 1, limbs}) {
+      result.push_back(n * detail::limbdigits - detail::limbdigits + 1);
+      result.push_back(n * detail::limbdigits);
+    }
+  }
+  result.push_back(63);
+  result.push_back(64);
+  result.push_back(1000);
+  return result;
+}
+
+TEST(FastPathSums, MatchThePlainMethod) {
+  randomdigits random(6001);
+  for (const std::size_t length : lengths()) {
+    for (int round = 0; round < 40; ++round) {
+      // Odd elements in a alone, in b alone and in both.
+      const digitvector a = random.next(length, round % 4 == 3);
+      const digitvector b = random.next(length, round % 4 == 1 || round % 8 == 7);
+      SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a) + ", b = " + text(b));
+      digitvector expected(length);
+      digitvector actual(length, 5);
+      EXPECT_EQ(detail::adddigits(a, b, actual), plainadd(a, b, expected));
+      EXPECT_EQ(actual, expected) << "sum";
+      std::fill(actual.begin(), actual.end(), 5);
+      EXPECT_EQ(detail::subtractdigits(a, b, actual), plainsubtract(a, b, expected));
+      EXPECT_EQ(actual, expected) << "difference";
+    }
+  }
+}
+
+TEST(FastPathProducts, MatchThePlainMethod) {
+  randomdigits random(6002);
+  for (const std::size_t length : lengths()) {
+    // Fewer rounds where the plain reference takes long.
+    for (int round = 0; round < (length < 1000 ? 12 : 4); ++round) {
+      const digitvector a = random.next(length, round % 6 == 5);
+      const digitvector b = random.next(length, round % 6 == 4 || round % 12 == 11);
+      SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a) + ", b = " + text(b));
+      digitvector expected(2 * length);
+      plainmultiply(a, b, expected);
+      digitvector actual(2 * length);
+      detail::multiplydigits(a, b, actual, length);
+      // The caller keeps the low `length` digits only.
+      EXPECT_TRUE(std::equal(actual.begin(), actual.begin() + static_cast<std::ptrdiff_t>(length), expected.begin()))
+          << "expected " << text(expected) << "\n  actual " << text(actual);
+    }
+  }
+}
+
+// Factors of unequal sizes in a long number, as fixedfloat's widened
+// products have them: the full product of the significant limbs, sliced for
+// Karatsuba when the shorter factor is long enough.
+TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
+  randomdigits random(6003);
+  const std::size_t k = detail::karatsubalimbs * detail::limbdigits;
+  const std::size_t shapes[][3] = {{2 * k + 7, k + 3, k - 5},      {4 * k, 3 * k / 2, k + 11}, {4 * k, 2 * k, 2 * k},
+                                   {3 * k, 3 * k - 1, k / 2},      {2 * k, 2 * k, 1},          {2 * k, 5, 2 * k},
+                                   {3 * k + 1, 2 * k + 9, 2 * k}};
+  for (const auto& shape : shapes) {
+    for (int round = 0; round < 4; ++round) {
+      digitvector a = random.next(shape[1]);
+      digitvector b = random.next(shape[2]);
+      a.front() = 9;  // keep the sizes significant at the bottom...
+      a.back() = 7;   // ...and at the top
+      b.front() = 3;
+      b.back() = 8;
+      a.resize(shape[0]);
+      b.resize(shape[0]);
+      SCOPED_TRACE("length " + std::to_string(shape[0]) + ": a = " + text(a) + ", b = " + text(b));
+      digitvector expected(2 * shape[0]);
+      plainmultiply(a, b, expected);
+      digitvector actual(2 * shape[0]);
+      detail::multiplydigits(a, b, actual, shape[0]);
+      EXPECT_TRUE(std::equal(actual.begin(), actual.begin() + static_cast<std::ptrdiff_t>(shape[0]), expected.begin()))
+          << "expected " << text(expected) << "\n  actual " << text(actual);
+    }
+  }
+}
+
+// asstring() as it reads every element, digit or not: the text of each one,
+// most significant first, without leading zeros (but one), after the sign.
+std::string plaintext(const digitvector& digits, bool negative) {
+  std::string text;
+  for (auto d = digits.rbegin(); d != digits.rend(); ++d) {
+    text += std::to_string(*d);
+  }
+  if (text.size() > 1) {
+    text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
+  }
+  return (negative ? "-" : "") + text;
+}
+
+TEST(FastPathText, MatchesThePlainMethod) {
+  randomdigits random(6005);
+  for (const std::size_t length : lengths()) {
+    for (int round = 0; round < 8; ++round) {
+      logcapture keepsmall;
+      fixedint number(length);
+      number.digits = random.next(length, round % 4 == 3);
+      number.negative = round % 2 == 0;
+      SCOPED_TRACE("length " + std::to_string(length) + ": " + text(number.digits));
+      EXPECT_EQ(number.asstring(), plaintext(number.digits, number.negative));
+    }
+  }
+}
+
+// Shorter digit vectors than the sum (only by writing the field directly)
+// read as zeros above their end instead of past it.
+TEST(FastPathSums, ShortDigitVectorsReadAsZerosOnTop) {
+  fixedint left(12, 987654321098LL);
+  fixedint right(12, 5);
+  right.digits.resize(3);
+  logcapture keepsmall;
+  EXPECT_EQ((left + right).asstring(), "987654321103");
+  EXPECT_EQ((left - right).asstring(), "987654321093");
+  fixedint shortleft(12, 0);
+  shortleft.digits = {1, 2};
+  EXPECT_EQ((shortleft + fixedint(12, 999)).asstring(), "1020");
+}
+
+// The public operators at lengths where every fast path is taken, against the
+// plain method: the digits, the sign and the flags of the result.
+TEST(FastPathOperators, LongOperandsMatchThePlainMethod) {
+  randomdigits random(6004);
+  for (const std::size_t length : {std::size_t{1000}, std::size_t{3000}}) {
+    for (int round = 0; round < 6; ++round) {
+      logcapture keepsmall;
+      fixedint a(length);
+      fixedint b(length);
+      a.digits = random.next(length);
+      b.digits = random.next(length);
+      a.digits.back() = 4;  // no carry out of the top digit
+      b.digits.back() = static_cast<signed char>(random.below(5));
+      SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a.digits) + ", b = " + text(b.digits));
+
+      digitvector sum(length);
+      plainadd(a.digits, b.digits, sum);
+      const fixedint total = a + b;
+      EXPECT_EQ(total.digits, sum);
+      EXPECT_FALSE(total.negative);
+
+      // a - b: the magnitudes' difference, negative when b is the larger.
+      const bool blarger = std::lexicographical_compare(a.digits.rbegin(), a.digits.rend(), b.digits.rbegin(),
+                                                        b.digits.rend());
+      digitvector difference(length);
+      plainsubtract(blarger ? b.digits : a.digits, blarger ? a.digits : b.digits, difference);
+      const fixedint net = a - b;
+      EXPECT_EQ(net.digits, difference);
+      EXPECT_EQ(net.negative, blarger);
+
+      b.negative = true;
+      digitvector product(2 * length);
+      plainmultiply(a.digits, b.digits, product);
+      product.resize(length);
+      const fixedint times = a * b;
+      EXPECT_EQ(times.digits, product);
+      EXPECT_TRUE(times.negative);
+      EXPECT_EQ(times.length, length);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+// The module log's lines: the time text in ctime()'s form for the second the
+// line was written in, and the stream's own state respected as `<<` does.
+#include <chrono>
+#include <ctime>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "diagnostics.h"
+#include "support.h"
+
+namespace {
+
+using veldartest::logcapture;
+
+// ctime()'s text for `second`, without its newline: the reference.
+std::string ctimetext(std::time_t second) {
+  std::string text = std::ctime(&second);
+  text.pop_back();
+  return text;
+}
+
+std::string lastline() {
+  std::istringstream in(VELDAR::logstream.str());
+  std::string line;
+  std::string last;
+  while (std::getline(in, line)) {
+    last = line;
+  }
+  return last;
+}
+
+TEST(LogTimeText, IsCtimeOfTheSecondTheLineWasWrittenIn) {
+  // Lines written until the clock has moved on, so that the cached text is
+  // seen both within a second and right after it changes. A line whose second
+  // is certain (the same before and after it) must carry exactly ctime()'s
+  // text for it.
+  logcapture capture;
+  std::set<std::time_t> seconds;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (seconds.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    const std::time_t before = std::time(nullptr);
+    VELDAR::log("tick");
+    const std::time_t after = std::time(nullptr);
+    if (before == after) {
+      ASSERT_EQ(lastline(), "VELDAR [" + ctimetext(before) + "]: tick") << "second " << before;
+      seconds.insert(before);
+    }
+    if (VELDAR::logstream.tellp() > 1 << 16) {
+      logcapture keepsmall;
+    }
+  }
+  EXPECT_EQ(seconds.size(), 2U);
+}
+
+TEST(LogTimeText, LinesParseAsTheirMessages) {
+  logcapture capture;
+  VELDAR::log("");
+  VELDAR::log("a message: with [brackets]");
+  EXPECT_EQ(capture.messages(), (std::vector<std::string>{"", "a message: with [brackets]"}));
+}
+
+TEST(LogStreamState, FieldWidthPadsTheFirstPieceAsBefore) {
+  logcapture capture;
+  VELDAR::logstream.width(10);
+  VELDAR::log("padded");
+  const std::string line = lastline();
+  EXPECT_EQ(line.substr(0, 10), "  VELDAR [");
+  EXPECT_EQ(line.substr(34), "]: padded");
+  EXPECT_EQ(VELDAR::logstream.width(), 0);
+  VELDAR::log("plain");
+  EXPECT_EQ(lastline().substr(0, 8), "VELDAR [");
+}
+
+TEST(LogStreamState, FailedStreamTakesNothingOtherStatesTakeTheLine) {
+  logcapture capture;
+  VELDAR::logstream.setstate(std::ios::failbit);
+  VELDAR::log("lost");
+  VELDAR::logstream.clear();
+  EXPECT_TRUE(capture.messages().empty());
+  VELDAR::logstream << std::unitbuf;
+  VELDAR::log("unit-buffered");
+  VELDAR::logstream << std::nounitbuf;
+  VELDAR::logstream.exceptions(std::ios::badbit);
+  VELDAR::log("with exceptions");
+  VELDAR::logstream.exceptions(std::ios::goodbit);
+  EXPECT_EQ(capture.messages(), (std::vector<std::string>{"unit-buffered", "with exceptions"}));
+}
+
+}  // namespace
