@@ -20,18 +20,10 @@ namespace {
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 using veldartest::int128;
+using veldartest::expectthrow;
 using veldartest::logcapture;
+using veldartest::withvalue;
 using strings = std::vector<std::string>;
-
-template <typename exception, typename action>
-void expectthrow(action act, const std::string& message) {
-  try {
-    act();
-    ADD_FAILURE() << "expected an exception: " << message;
-  } catch (const exception& error) {
-    EXPECT_EQ(error.what(), message);
-  }
-}
 
 int128 power10(int exponent) {
   int128 p = 1;
@@ -51,13 +43,6 @@ std::string fixedtext(int128 scaled, int half) {
   fraction.erase(fraction.find_last_not_of('0') + 1);
   return (negative ? "-" : "") + std::to_string(static_cast<long long>(magnitude / power10(half))) + "." +
          (fraction.empty() ? "0" : fraction);
-}
-
-fixedfloat withvalue(unsigned long long length, long long scaled, bool negative) {
-  fixedfloat number(length);
-  number.value = fixedint(length, scaled);
-  number.negative = negative;
-  return number;
 }
 
 // Text in.

@@ -20,31 +20,15 @@ namespace {
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 using veldartest::int128;
+using veldartest::expectthrow;
 using veldartest::logcapture;
+using veldartest::withvalue;
 using strings = std::vector<std::string>;
-
-// A fixed-point number with `length` digits whose value field holds `scaled`.
-fixedfloat withvalue(unsigned long long length, long long scaled, bool negative = false) {
-  fixedfloat number(length);
-  number.value = fixedint(length, scaled);
-  number.negative = negative;
-  return number;
-}
 
 fixedfloat fromfloat(unsigned long long length, float x) {
   fixedfloat number(length);
   number = x;
   return number;
-}
-
-template <typename exception, typename action>
-void expectthrow(action act, const std::string& message) {
-  try {
-    act();
-    ADD_FAILURE() << "expected an exception: " << message;
-  } catch (const exception& error) {
-    EXPECT_EQ(error.what(), message);
-  }
 }
 
 const strings constructlines8{"New fixedint object!",

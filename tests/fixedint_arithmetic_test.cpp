@@ -15,6 +15,7 @@
 namespace {
 
 using VELDAR::fixedint;
+using veldartest::expectthrow;
 using veldartest::logcapture;
 using strings = std::vector<std::string>;
 using veldartest::int128;
@@ -239,12 +240,7 @@ TEST(FixedintOverflow, CarryIsHandedBackToTheLeftOperand) {
 TEST(FixedintOverflow, OnlyTheLeftOperandsFlagThrows) {
   fixedint left(2, 99);
   left.throwonoverflow = true;
-  try {
-    static_cast<void>(left + fixedint(2, 1));
-    FAIL() << "expected std::overflow_error";
-  } catch (const std::overflow_error& error) {
-    EXPECT_STREQ(error.what(), "Overflow occured.");
-  }
+  expectthrow<std::overflow_error>([&left] { static_cast<void>(left + fixedint(2, 1)); }, "Overflow occured.");
   EXPECT_EQ(left.asstring(), "99");
   EXPECT_THROW(left - fixedint(2, -1), std::overflow_error);
   EXPECT_EQ(left.asstring(), "99");
@@ -259,12 +255,7 @@ TEST(FixedintOverflow, OnlyTheLeftOperandsFlagThrows) {
 TEST(FixedintOverflow, CarryAboveNineFromMisusedDigitsThrows) {
   fixedint left(1);
   left.digits[0] = 99;  // not a digit: only by writing the field directly
-  try {
-    static_cast<void>(left + fixedint(1, 9));
-    FAIL() << "expected std::out_of_range";
-  } catch (const std::out_of_range& error) {
-    EXPECT_STREQ(error.what(), "Carry over 9!");
-  }
+  expectthrow<std::out_of_range>([&left] { static_cast<void>(left + fixedint(1, 9)); }, "Carry over 9!");
   EXPECT_EQ(left.asstring(), "0");
 }
 
@@ -308,12 +299,7 @@ TEST(FixedintArithmetic, DifferentLengthsThrowBeforeAnythingIsLogged) {
   for (auto operation : {+[](fixedint& a, fixedint& b) { return a + b; },
                          +[](fixedint& a, fixedint& b) { return a - b; },
                          +[](fixedint& a, fixedint& b) { return a * b; }}) {
-    try {
-      operation(two, three);
-      FAIL() << "expected std::length_error";
-    } catch (const std::length_error& error) {
-      EXPECT_STREQ(error.what(), "Int sizes are not equal!");
-    }
+    expectthrow<std::length_error>([&] { operation(two, three); }, "Int sizes are not equal!");
   }
   // Only the deletions of the by-value argument copies.
   EXPECT_EQ(capture.messages(), strings(3, "Deleted fixedint object."));

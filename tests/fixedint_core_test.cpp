@@ -76,12 +76,7 @@ TEST(FixedintAssign, TextMatchesMachineIntegerAtEveryLength) {
 
 TEST(FixedintAssign, SmallestMachineInteger) {
   EXPECT_EQ(fixedint(19, LLONG_MIN).asstring(), "-9223372036854775808");
-  try {
-    fixedint(18, LLONG_MIN);
-    FAIL() << "expected std::out_of_range";
-  } catch (const std::out_of_range& error) {
-    EXPECT_STREQ(error.what(), "Input int bigger than size!");
-  }
+  veldartest::expectthrow<std::out_of_range>([] { fixedint(18, LLONG_MIN); }, "Input int bigger than size!");
 }
 
 TEST(FixedintAssign, FailedAssignmentChangesNothing) {

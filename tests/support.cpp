@@ -38,6 +38,13 @@ logcapture::logcapture() {
   VELDAR::logstream.clear();
 }
 
+VELDAR::fixedfloat withvalue(unsigned long long length, long long scaled, bool negative) {
+  VELDAR::fixedfloat number(length);
+  number.value = VELDAR::fixedint(length, scaled);
+  number.negative = negative;
+  return number;
+}
+
 std::vector<std::string> logcapture::messages() const { return logmessages(VELDAR::logstream.str()); }
 
 namespace {

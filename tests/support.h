@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "fixedfloat.h"
+
 namespace veldartest {
 
 // The machine integer the randomized tests compute their references with.
@@ -14,6 +18,21 @@ __extension__ typedef __int128 int128;  // NOLINT(modernize-use-using): __extens
 // form "VELDAR [Www Mmm dd hh:mm:ss yyyy]: message" becomes "<malformed: line>"
 // so that comparisons against expected messages fail visibly.
 std::vector<std::string> logmessages(const std::string& text);
+
+// Expects `act` to throw `exception` with exactly `message`.
+template <typename exception, typename action>
+void expectthrow(action act, const std::string& message) {
+  try {
+    act();
+    ADD_FAILURE() << "expected an exception: " << message;
+  } catch (const exception& error) {
+    EXPECT_EQ(error.what(), message);
+  }
+}
+
+// A fixed-point number of `length` digits whose value field holds `scaled`
+// (the number times 10^(length/2)), with the sign flag `negative`.
+VELDAR::fixedfloat withvalue(unsigned long long length, long long scaled, bool negative = false);
 
 // Runs the module set-up, then empties VELDAR::logstream; messages() returns what has been
 // logged since.
