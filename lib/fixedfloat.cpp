@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "digits.h"
 #include "logline.h"
 
 namespace VELDAR {
@@ -110,9 +111,7 @@ void assigndecimal(fixedfloat& number, const decimaltext& parts) {
   number.value = number.value + fixedint(fraction);
 }
 
-bool iszero(const fixedfloat& number) {
-  return std::all_of(number.value.digits.begin(), number.value.digits.end(), [](signed char d) { return d == 0; });
-}
+bool iszero(const fixedfloat& number) { return detail::significantcount(number.value.digits) == 0; }
 
 // -1, 0 or 1 as a's value is below, equal to or above b's; same lengths.
 int comparevalues(const fixedfloat& a, const fixedfloat& b) {
