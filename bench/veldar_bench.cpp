@@ -32,7 +32,8 @@ using VELDAR::fixedint;
 
 constexpr int clearevery = 1024;
 
-void clearlog(std::stringstream& stream) {
+template <typename logtype>
+void clearlog(logtype& stream) {
   stream.str("");
   stream.clear();
 }

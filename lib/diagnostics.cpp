@@ -1,16 +1,23 @@
 #include "diagnostics.h"
 
-#include "logline.h"
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <string_view>
 #include <cstdlib>
-#include <ctime>
-#include <fstream>
-#include <iostream>
-#include <optional>
+#include <mutex>
+#include <new>
+#include <thread>
 #include <typeinfo>
+
+#include "logbuffer.h"
+#include "logline.h"
 
 #if __has_include(<cxxabi.h>)
 #include <cxxabi.h>
@@ -19,151 +26,262 @@
 
 namespace VELDAR {
 
-std::stringstream logstream;
+namespace {
+
+// Room for logstream, constant-initialised so that the reference below is
+// bound before any code runs; the first logstreaminit makes the stream in it,
+// and it is never destroyed.
+union logbookstorage {
+  constexpr logbookstorage() : unused{} {}
+  logbookstorage(const logbookstorage&) = delete;
+  logbookstorage& operator=(const logbookstorage&) = delete;
+  ~logbookstorage() {}  // NOLINT(modernize-use-equals-default): the book is never destroyed
+  char unused;
+  logbook book;
+};
+logbookstorage storage;
+
+}  // namespace
+
+constexpr logbook& logstream = storage.book;
 bool init = false;
 std::terminate_handler oldtermfunc = nullptr;
+
+detail::logstreaminit::logstreaminit() {
+  static const bool made = (new (&storage.book) logbook, true);
+  static_cast<void>(made);
+}
+
+logbook::logbook() : std::iostream(&detail::thelog()) {}
+
+std::string logbook::str() const { return detail::thelog().text(); }
+
+void logbook::str(const std::string& text) { detail::thelog().replace(text); }
+
+namespace detail {
+
+void timetext(std::time_t second, char* out) {
+  static constexpr std::string_view weekdays = "SunMonTueWedThuFriSat";
+  static constexpr std::string_view months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  std::tm local{};
+  const bool known = localtime_r(&second, &local) != nullptr && local.tm_year >= 1000 - 1900 &&
+                     local.tm_year <= 9999 - 1900;
+  if (!known) {
+    constexpr std::string_view unknown = "??? ??? ?? ??:??:?? ????";
+    std::copy(unknown.begin(), unknown.end(), out);
+    return;
+  }
+  const auto name = [](std::string_view names, int index) {
+    return names.substr(static_cast<std::size_t>(index) * 3, 3);
+  };
+  // Two digits, the tens as `blank` below ten: the day of the month is " 8".
+  const auto twodigits = [](int value, char blank) {
+    return std::array<char, 2>{value < 10 ? blank : static_cast<char>('0' + value / 10),
+                               static_cast<char>('0' + value % 10)};
+  };
+  const auto put = [&out](auto piece, char after) {
+    out = std::copy(piece.begin(), piece.end(), out);
+    *out++ = after;
+  };
+  // "Www Mmm dd hh:mm:ss yyyy"
+  put(name(weekdays, local.tm_wday), ' ');
+  put(name(months, local.tm_mon), ' ');
+  put(twodigits(local.tm_mday, ' '), ' ');
+  put(twodigits(local.tm_hour, '0'), ':');
+  put(twodigits(local.tm_min, '0'), ':');
+  put(twodigits(local.tm_sec, '0'), ' ');
+  std::to_chars(out, out + 4, local.tm_year + 1900);
+}
+
+void logline(std::string_view message) { thelog().appendline(message, {}, std::time(nullptr)); }
+
+void logline(std::string_view message, unsigned long long number) {
+  std::array<char, 20> digits{};  // every unsigned long long
+  const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
+  thelog().appendline(message, {digits.data(), static_cast<std::size_t>(end - digits.data())}, std::time(nullptr));
+}
+
+}  // namespace detail
+
+void log(const std::string& message) { detail::logline(message); }
+
+void setloglimit(std::size_t bytes) { detail::thelog().setlimit(bytes); }
+
+namespace {
+
+std::atomic<bool> ready{false};
+std::once_flag setuponce;
+
+}  // namespace
+
+void setup() {
+  if (ready.load(std::memory_order_acquire)) {
+    return;
+  }
+  std::call_once(setuponce, [] {
+    log("First fixedint/fixedfloat object created!");
+    log("Start Initialization of Veldar Arithmetic module.");
+    init = true;
+    log("Setting up log dumper...");
+    oldtermfunc = std::set_terminate(logdumper);
+    log("Done. Init Successful");
+    ready.store(true, std::memory_order_release);
+  });
+}
 
 namespace {
 
 constexpr const char* reportpath = "logs/veldar.log";
 
-// The local time `now` in ctime()'s fixed form without its newline,
-// "Www Mmm dd hh:mm:ss yyyy", independent of the process's locale.
-std::string timetext(std::time_t now) {
-  static constexpr std::array<const char*, 7> weekdays{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr std::array<const char*, 12> months{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) {
-    return "??? ??? ?? ??:??:?? ????";
-  }
-  std::array<char, 64> text{};
-  std::snprintf(text.data(), text.size(), "%s %s %2d %02d:%02d:%02d %d", weekdays.at(local.tm_wday),
-                months.at(local.tm_mon), local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                local.tm_year + 1900);
-  return text.data();
-}
+// The thread writing the report; no thread until the handler first runs.
+std::atomic<std::thread::id> reporter{};
 
-// The start of every log line, "VELDAR [<time text>]: ", for the current
-// second. Formatting the local time costs far more than the rest of a line,
-// so it is done again only when the second changes.
-class lineprefix {
- public:
-  const std::string& now() {
-    const std::time_t second = std::time(nullptr);
-    if (second != madeat) {
-      madeat = second;
-      text = "VELDAR [" + timetext(second) + "]: ";
-    }
-    return text;
-  }
-
- private:
-  std::optional<std::time_t> madeat;
-  std::string text;
+// The active exception's type name and message, found without allocating:
+// the exception being handled is rethrown in place, not copied.
+struct activeexception {
+  const char* type = "UNKNOWN";
+  const char* message = "UNKNOWN";
 };
 
-// The encoded type name of the exception being handled, for exceptions that
-// are not std::exception ("i" for a thrown int). Call inside a catch block.
-std::string currentexceptiontype() {
+activeexception findactive() noexcept {
+  activeexception found;
 #ifdef VELDAR_HAS_CXXABI
-  if (const std::type_info* type = abi::__cxa_current_exception_type()) {
-    return type->name();
+  if (abi::__cxa_current_exception_type() == nullptr) {
+    return found;
+  }
+#else
+  if (!std::current_exception()) {
+    return found;
   }
 #endif
-  return "UNKNOWN";
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    found.type = typeid(error).name();
+    if (const char* what = error.what()) {
+      found.message = what;
+    }
+  } catch (...) {
+#ifdef VELDAR_HAS_CXXABI
+    if (const std::type_info* type = abi::__cxa_current_exception_type()) {
+      found.type = type->name();
+    }
+#endif
+  }
+  return found;
+}
+
+// Opens a new file beside the report, "logs/veldar.log.<process id>.tmp", and
+// writes its name into `name`; -1 when it cannot be made.
+int opentemporary(std::array<char, 64>& name) noexcept {
+  constexpr std::string_view suffix = ".tmp";
+  char* out = std::copy_n(reportpath, std::char_traits<char>::length(reportpath), name.data());
+  *out++ = '.';
+  out = std::to_chars(out, name.data() + name.size() - suffix.size() - 1, static_cast<long long>(::getpid())).ptr;
+  *std::copy(suffix.begin(), suffix.end(), out) = '\0';
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int descriptor = ::open(name.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (descriptor >= 0 || errno != EEXIST) {
+      return descriptor;
+    }
+    ::unlink(name.data());  // left behind by an earlier process with the same number
+  }
+  return -1;
+}
+
+void writeall(int descriptor, std::string_view text, bool& ok) noexcept {
+  while (ok && !text.empty()) {
+    const ssize_t written = ::write(descriptor, text.data(), text.size());
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    ok = written > 0;
+    text.remove_prefix(ok ? static_cast<std::size_t>(written) : text.size());
+  }
+}
+
+// One report line written straight to the file, for when the log had no
+// memory left to store it.
+struct reportline {
+  std::string_view message;
+  std::string_view suffix;
+  std::time_t second;
+
+  void writeto(int descriptor, bool& ok) const noexcept {
+    std::array<char, detail::timetextsize> time{};
+    detail::timetext(second, time.data());
+    writeall(descriptor, detail::lineopening, ok);
+    writeall(descriptor, {time.data(), time.size()}, ok);
+    writeall(descriptor, detail::lineclosing, ok);
+    detail::escapedpieces(message, [&](std::string_view piece) { writeall(descriptor, piece, ok); });
+    detail::escapedpieces(suffix, [&](std::string_view piece) { writeall(descriptor, piece, ok); });
+    writeall(descriptor, "\n", ok);
+  }
+};
+
+void complain() noexcept {
+  constexpr std::string_view message = "VELDAR: could not write report file logs/veldar.log\n";
+  bool ok = true;
+  writeall(STDERR_FILENO, message, ok);
 }
 
 }  // namespace
 
-namespace detail {
-
-void logline(std::string_view message) {
-  static lineprefix prefix;  // made on first use
-  const std::string& start = prefix.now();
-  std::ostream& out = logstream;
-  std::streambuf* const buffer = out.rdbuf();
-  // A stream in its ordinary state takes the pieces straight into its buffer,
-  // as `<<` and std::endl would, without a sentry for each of them.
-  const bool plain = buffer != nullptr && out.good() && out.width() == 0 && out.tie() == nullptr &&
-                     (out.flags() & std::ios::unitbuf) == 0 && out.exceptions() == std::ios::goodbit;
-  if (!plain) {
-    // Whatever the state does (a field width, for one, pads "VELDAR [" alone), it does as it always has.
-    out << "VELDAR [" << std::string_view(start).substr(8, start.size() - 11) << "]: " << message << std::endl;
-    return;
-  }
-  const auto put = [buffer](std::string_view piece) {
-    return buffer->sputn(piece.data(), static_cast<std::streamsize>(piece.size())) ==
-           static_cast<std::streamsize>(piece.size());
-  };
-  using traits = std::char_traits<char>;
-  try {
-    if (!put(start) || !put(message) || traits::eq_int_type(buffer->sputc('\n'), traits::eof()) ||
-        buffer->pubsync() == -1) {
-      out.setstate(std::ios::badbit);
-    }
-  } catch (...) {
-    out.setstate(std::ios::badbit);  // what `<<` does with a buffer's exception, such as std::bad_alloc
-  }
-}
-
-void logline(std::string_view message, unsigned long long number) {
-  std::array<char, 128> text{};
-  if (message.size() > text.size() - 20) {
-    logline(std::string(message) + std::to_string(number));
-    return;
-  }
-  char* end = std::copy(message.begin(), message.end(), text.begin());
-  end = std::to_chars(end, text.data() + text.size(), number).ptr;  // 20 characters hold every number
-  logline(std::string_view(text.data(), static_cast<std::size_t>(end - text.data())));
-}
-
-}  // namespace detail
-
-void log(std::string message) { detail::logline(message); }
-
-void setup() {
-  if (init) {
-    return;
-  }
-  log("First fixedint/fixedfloat object created!");
-  log("Start Initialization of Veldar Arithmetic module.");
-  init = true;
-  log("Setting up log dumper...");
-  oldtermfunc = std::get_terminate();
-  std::set_terminate(logdumper);
-  log("Done. Init Successful");
-}
-
 void logdumper() {
-  log("Terminate called. Preparing report.");
-  std::ofstream report(reportpath, std::ios::out | std::ios::trunc);
-  log("Opened File.");
-  log("Rethrowing exception and getting type.");
-  std::string type = "UNKNOWN";
-  std::string message = "UNKNOWN";
-  if (const std::exception_ptr active = std::current_exception()) {
-    try {
-      std::rethrow_exception(active);
-    } catch (const std::exception& error) {
-      type = typeid(error).name();
-      message = error.what();
-    } catch (...) {
-      // Not a std::exception: no message to read, but the report still goes out.
-      type = currentexceptiontype();
+  std::thread::id none{};
+  if (!reporter.compare_exchange_strong(none, std::this_thread::get_id())) {
+    if (none == std::this_thread::get_id()) {
+      std::abort();  // std::terminate() from within the handler: no second report
+    }
+    for (;;) {  // another thread writes the report and ends the process
+      std::this_thread::sleep_for(std::chrono::seconds(1));
     }
   }
-  log("Exception type: " + type);
-  log("what(): " + message);
-  log("--- LOG END: NO FURTHER MESSAGES ---");
-  if (report.is_open()) {
-    report << logstream.str();
-    report.close();
-  } else {
-    std::cerr << "VELDAR: could not write report file " << reportpath << std::endl;
+  const activeexception active = findactive();  // before the lock: what() is the caller's code
+
+  detail::logbuffer& buffer = detail::thelog();
+  // A thread stuck with the lock must not keep the report from being written.
+  const bool locked = buffer.lockwithin(std::chrono::seconds(2));
+  std::array<reportline, 6> lines{};
+  std::size_t stored = 0;
+  std::size_t count = 0;
+  // Once a line cannot be stored, it and the rest go straight to the file after the log.
+  const auto logreport = [&](std::string_view message, std::string_view detail = {}) {
+    const std::time_t now = std::time(nullptr);
+    lines.at(count++) = {message, detail, now};
+    if (stored + 1 == count && buffer.appendlinelocked(message, detail, now)) {
+      ++stored;
+    }
+  };
+  logreport("Terminate called. Preparing report.");
+  std::array<char, 64> temporary{};
+  const int descriptor = opentemporary(temporary);
+  logreport("Opened File.");
+  logreport("Rethrowing exception and getting type.");
+  logreport("Exception type: ", active.type);
+  logreport("what(): ", active.message);
+  logreport("--- LOG END: NO FURTHER MESSAGES ---");
+
+  bool written = descriptor >= 0 && buffer.writelocked(descriptor);
+  for (std::size_t i = stored; written && i < count; ++i) {
+    lines.at(i).writeto(descriptor, written);
   }
-  if (oldtermfunc != nullptr) {
-    oldtermfunc();
+  if (descriptor >= 0) {
+    written = ::close(descriptor) == 0 && written;
+    written = written && std::rename(temporary.data(), reportpath) == 0;
+    if (!written) {
+      ::unlink(temporary.data());
+    }
+  }
+  if (!written) {
+    complain();
+  }
+  if (locked) {
+    buffer.unlock();
+  }
+  const std::terminate_handler previous = oldtermfunc;
+  if (previous != nullptr && previous != &logdumper) {
+    previous();
   }
   std::abort();
 }

@@ -5,42 +5,92 @@
 //
 //   VELDAR [Mon Dec  7 07:08:24 2026]: Done.
 //
-// with the local time in the C library's 24-character ctime() form. Nothing
-// reaches a file while the process runs: when it ends abnormally (an uncaught
-// exception, or std::terminate()), logdumper() appends a report on the active
-// exception and writes the whole log to "logs/veldar.log", relative to the
-// working directory. A process that ends normally writes nothing.
+// with the local time in the C library's 24-character ctime() form. A line
+// break inside a message is written as the two characters "\n" (and a
+// carriage return as "\r"), so that a message never forges a line of its own.
+// Nothing reaches a file while the process runs: when it ends abnormally (an
+// uncaught exception, or std::terminate()), logdumper() appends a report on the
+// active exception and writes the whole log to "logs/veldar.log", relative to
+// the working directory. A process that ends normally writes nothing.
 //
-// Single-threaded: the globals below carry no locks.
+// Threads: any number of threads may log, and create, use and destroy their
+// own numbers, at once; every line stays whole. One number shared between
+// threads needs the caller's lock, as a std::vector does. The same holds for
+// the logstream object's own state (its format flags, its read position).
+//
+// Cost: a line takes its length in memory (about 60 bytes for "New fixedint
+// object!"), so a fixedint + logs about 250 bytes. The log is never trimmed
+// unless setloglimit() asks for it.
 #pragma once
 
+#include <cstddef>
 #include <exception>
-#include <sstream>
+#include <istream>
 #include <string>
 
 namespace VELDAR {
 
-// Every log line of the process, in order; never trimmed.
-extern std::stringstream logstream;
+// The log as a stream. It exists from its first use, before main() and after
+// it, in every file that includes this header (as std::cout does). str() gives
+// its whole text and str("") empties it; `<<` appends raw text; reading
+// (std::getline) gives its lines from the oldest one kept. The library's own
+// lines go into it whatever the stream's format flags and error state.
+class logbook : public std::iostream {
+ public:
+  logbook();
+  logbook(const logbook&) = delete;
+  logbook& operator=(const logbook&) = delete;
+  ~logbook() override = default;
+
+  // Every line kept, in order; after setloglimit() has dropped lines, first a
+  // line that says how many: "... Log limit of 4096 bytes: 120 earlier lines dropped."
+  std::string str() const;
+  // Replaces the whole log by `text`: str("") empties it.
+  void str(const std::string& text);
+};
+
+// Every log line of the process, in order; never trimmed unless setloglimit()
+// says otherwise.
+extern logbook& logstream;
 // True once setup() has run; it never goes back to false.
 extern bool init;
 // The terminate handler that was in force before setup() installed logdumper().
 extern std::terminate_handler oldtermfunc;
 
-// Appends one time-stamped line carrying `message` to logstream.
-void log(std::string message);
+// Appends one time-stamped line carrying `message` to logstream. A line that
+// cannot be stored (no memory) is lost alone; log() itself never throws.
+void log(const std::string& message);
+
+// Keeps the log within about `bytes` bytes: the oldest whole lines go, a
+// quarter of the limit at a time, and the log's first line says how many went.
+// 0, the default, keeps every line. setloglimit(1 << 20) keeps the last MiB,
+// which is what a crash report needs most.
+void setloglimit(std::size_t bytes);
 
 // One-time module set-up: logs four lines and installs logdumper() as the
-// terminate handler. Every later call does nothing. The fixedint length
-// constructors call it before they log anything.
+// terminate handler. Every later call does nothing, from any thread. The
+// fixedint length constructors call it before they log anything.
 void setup();
 
 // The terminate handler. Logs "Terminate called. Preparing report.", the
 // active exception's encoded type name ("St12out_of_range", "i" for a thrown
 // int, "UNKNOWN" when there is none) and its what() text ("UNKNOWN" when there
-// is none or it is not a std::exception), writes the log to logs/veldar.log,
-// and then calls oldtermfunc. When the file cannot be opened it says so in one
-// line on standard error. Never called directly.
+// is none, it is not a std::exception or its what() is null), writes the log
+// to a new file in logs/ and renames it over logs/veldar.log (so an earlier
+// report survives a failed write, and a link planted there is replaced, not
+// followed), and then calls oldtermfunc. It allocates no memory to do so. When
+// the file cannot be written it says so in one line on standard error. When
+// two threads terminate at once, one writes the report and the other waits
+// for the process to end; a call from within the handler aborts at once.
 void logdumper();
+
+namespace detail {
+// Makes logstream exist before anything in a file that includes this header
+// can use it, as <iostream> does for std::cout.
+struct logstreaminit {
+  logstreaminit();
+};
+static const logstreaminit logstreaminitializer;
+}  // namespace detail
 
 }  // namespace VELDAR

@@ -1,0 +1,431 @@
+#include "logbuffer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace VELDAR::detail {
+
+namespace {
+
+// A block's text: 64 KiB with its bookkeeping. Lines run on from one block
+// into the next.
+constexpr std::size_t blockbytes = (std::size_t{64} << 10U) - 4 * sizeof(std::size_t);
+
+void pause() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// Whether `text` holds a line break or a carriage return, eight bytes at a time.
+bool hasbreak(std::string_view text) noexcept {
+  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  const auto haszero = [](std::uint64_t w) { return ((w - ones) & ~w & highs) != 0; };
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t w = 0;
+    std::memcpy(&w, text.data() + i, 8);
+    if (haszero(w ^ (ones * '\n')) || haszero(w ^ (ones * '\r'))) {
+      return true;
+    }
+  }
+  return std::any_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(),
+                     [](char c) { return c == '\n' || c == '\r'; });
+}
+
+std::size_t escapedsize(std::string_view message) noexcept {
+  return message.size() + static_cast<std::size_t>(std::count_if(message.begin(), message.end(), [](char c) {
+           return c == '\n' || c == '\r';
+         }));
+}
+
+}  // namespace
+
+void spinlock::lock() noexcept {
+  while (held.exchange(true, std::memory_order_acquire)) {
+    for (int spins = 0; held.load(std::memory_order_relaxed); ++spins) {
+      if (spins < 128) {
+        pause();
+      } else {
+        std::this_thread::yield();
+      }
+    }
+  }
+}
+
+struct logbuffer::block {
+  block* next = nullptr;
+  std::size_t start = 0;  // the first byte kept
+  std::size_t used = 0;   // bytes written
+  std::size_t lines = 0;  // line breaks among the bytes kept
+  std::array<char, blockbytes> text;  // left uninitialised: only written bytes are read
+
+  std::size_t size() const noexcept { return used - start; }
+  std::size_t room() const noexcept { return blockbytes - used; }
+  const char* begin() const noexcept { return text.data() + start; }
+  const char* end() const noexcept { return text.data() + used; }
+};
+
+// New blocks for one append, got before anything is written, so that an
+// append either fits whole or changes nothing. What is not used goes again.
+class logbuffer::chain {
+ public:
+  chain() = default;
+  chain(const chain&) = delete;
+  chain& operator=(const chain&) = delete;
+  ~chain() {
+    while (first != nullptr) {
+      delete take();
+    }
+  }
+
+  // Room for `count` bytes beyond `available`; false when memory ran out.
+  bool reserve(std::size_t count, std::size_t available) noexcept {
+    for (std::size_t room = available; room < count; room += blockbytes) {
+      auto* fresh = new (std::nothrow) block;
+      if (fresh == nullptr) {
+        return false;
+      }
+      fresh->next = first;
+      first = fresh;
+    }
+    return true;
+  }
+  block* take() noexcept {
+    block* taken = first;
+    first = first->next;
+    taken->next = nullptr;
+    return taken;
+  }
+
+ private:
+  block* first = nullptr;
+};
+
+logbuffer::~logbuffer() { freeall(); }
+
+void logbuffer::freeall() noexcept {
+  while (head != nullptr) {
+    block* next = head->next;
+    delete head;
+    head = next;
+  }
+  tail = nullptr;
+  kept = 0;
+}
+
+bool logbuffer::lockwithin(std::chrono::milliseconds patience) noexcept {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (!guard.trylock()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+void logbuffer::refreshprefix(std::time_t second) noexcept {
+  if (prefixmade && second == prefixsecond) {
+    return;
+  }
+  char* out = std::copy(lineopening.begin(), lineopening.end(), prefix.data());
+  timetext(second, out);
+  std::copy(lineclosing.begin(), lineclosing.end(), out + timetextsize);
+  prefixsecond = second;
+  prefixmade = true;
+}
+
+// Appends one line: the pieces are copied into the last block and, as it fills,
+// into blocks of `spare`; their line breaks are counted where they land.
+class logbuffer::writer {
+ public:
+  writer(block*& head, block*& tail, chain& spare) : head(head), tail(tail), spare(spare) {}
+
+  void put(std::string_view piece, bool countlines) noexcept {
+    while (!piece.empty()) {
+      if (tail == nullptr || tail->room() == 0) {
+        block* fresh = spare.take();
+        (tail == nullptr ? head : tail->next) = fresh;
+        tail = fresh;
+      }
+      const std::size_t count = std::min(piece.size(), tail->room());
+      char* out = tail->text.data() + tail->used;
+      std::memcpy(out, piece.data(), count);
+      if (countlines) {
+        tail->lines += static_cast<std::size_t>(std::count(out, out + count, '\n'));
+      }
+      tail->used += count;
+      piece.remove_prefix(count);
+    }
+  }
+
+ private:
+  block*& head;
+  block*& tail;
+  chain& spare;
+};
+
+bool logbuffer::appendline(std::string_view message, std::string_view suffix, std::time_t second) {
+  std::lock_guard<spinlock> lock(guard);
+  return appendlinelocked(message, suffix, second);
+}
+
+bool logbuffer::appendlinelocked(std::string_view message, std::string_view suffix, std::time_t second) noexcept {
+  refreshprefix(second);
+  const bool breaks = hasbreak(message) || hasbreak(suffix);
+  const std::size_t count =
+      prefix.size() + (breaks ? escapedsize(message) + escapedsize(suffix) : message.size() + suffix.size()) + 1;
+  chain spare;
+  if (!spare.reserve(count, tail == nullptr ? 0 : tail->room())) {
+    return false;
+  }
+  writer out(head, tail, spare);
+  out.put({prefix.data(), prefix.size()}, false);
+  if (breaks) {
+    const auto put = [&out](std::string_view piece) { out.put(piece, false); };
+    escapedpieces(message, put);
+    escapedpieces(suffix, put);
+  } else {
+    out.put(message, false);
+    out.put(suffix, false);
+  }
+  out.put("\n", true);
+  kept += count;
+  trim();
+  return true;
+}
+
+bool logbuffer::appendraw(const char* text, std::size_t count) noexcept {
+  std::lock_guard<spinlock> lock(guard);
+  chain spare;
+  if (!spare.reserve(count, tail == nullptr ? 0 : tail->room())) {
+    return false;
+  }
+  writer(head, tail, spare).put({text, count}, true);
+  kept += count;
+  trim();
+  return true;
+}
+
+std::string logbuffer::text() const {
+  std::lock_guard<spinlock> lock(guard);
+  std::string all;
+  all.reserve(size());
+  all.append(header.data(), headersize);
+  for (const block* b = head; b != nullptr; b = b->next) {
+    all.append(b->begin(), b->size());
+  }
+  return all;
+}
+
+void logbuffer::replace(std::string_view text) {
+  chain spare;
+  if (!spare.reserve(text.size(), 0)) {
+    throw std::bad_alloc();
+  }
+  std::lock_guard<spinlock> lock(guard);
+  freeall();
+  headersize = 0;
+  droppedlines = 0;
+  readposition = 0;
+  setg(nullptr, nullptr, nullptr);
+  writer(head, tail, spare).put(text, true);
+  kept = text.size();
+  trim();
+}
+
+void logbuffer::setlimit(std::size_t bytes) {
+  std::lock_guard<spinlock> lock(guard);
+  limit = bytes;
+  trim();
+}
+
+void logbuffer::dropheadblock() noexcept {
+  droppedlines += head->lines;
+  kept -= head->size();
+  block* next = head->next;
+  delete head;
+  head = next;
+  if (head == nullptr) {
+    tail = nullptr;
+  }
+}
+
+// Drops the oldest whole lines until the blocks hold at most three quarters of
+// the room the limit leaves beside the header line, so that a trim happens
+// once per quarter of the limit rather than once per line.
+void logbuffer::trim() noexcept {
+  if (limit == 0) {
+    return;
+  }
+  const std::size_t room = limit > header.size() ? limit - header.size() : 0;
+  if (kept <= room) {
+    return;
+  }
+  std::size_t excess = kept - (room - room / 4);
+  while (head != nullptr && excess > 0) {
+    if (head != tail && head->size() <= excess) {
+      // A line that runs on into the next block goes with this one.
+      const bool endsline = head->size() == 0 || head->text[head->used - 1] == '\n';
+      excess = std::max<std::size_t>(excess - head->size(), endsline ? 0 : 1);
+      dropheadblock();
+      continue;
+    }
+    // Within the block: up to the end of the line that holds the last byte to go.
+    const char* from = head->begin();
+    const char* last = from + std::min(excess, head->size()) - 1;
+    const auto* lineend = static_cast<const char*>(std::memchr(last, '\n', static_cast<std::size_t>(head->end() - last)));
+    if (lineend == nullptr) {
+      if (head == tail) {  // an unfinished last line: nothing is left
+        excess = head->size();
+        lineend = head->end() - 1;
+      } else {
+        excess = head->size() + 1;
+        continue;
+      }
+    }
+    const auto cut = static_cast<std::size_t>(lineend + 1 - from);
+    const auto lines = static_cast<std::size_t>(std::count(from, lineend + 1, '\n'));
+    head->start += cut;
+    head->lines -= lines;
+    droppedlines += lines;
+    kept -= cut;
+    excess = 0;
+  }
+  writeheader();
+}
+
+void logbuffer::writeheader() noexcept {
+  if (droppedlines == 0) {
+    return;
+  }
+  if (!prefixmade) {
+    refreshprefix(std::time(nullptr));
+  }
+  char* out = std::copy(prefix.begin(), prefix.end(), header.data());
+  char* const end = header.data() + header.size();
+  constexpr std::string_view limitof = "Log limit of ";
+  constexpr std::string_view bytes = " bytes: ";
+  constexpr std::string_view dropped = " earlier lines dropped.\n";
+  out = std::copy(limitof.begin(), limitof.end(), out);
+  out = std::to_chars(out, end, limit).ptr;
+  out = std::copy(bytes.begin(), bytes.end(), out);
+  out = std::to_chars(out, end, droppedlines).ptr;
+  out = std::copy(dropped.begin(), dropped.end(), out);
+  headersize = static_cast<std::size_t>(out - header.data());
+}
+
+bool logbuffer::writelocked(int descriptor) const noexcept {
+  const auto writeall = [descriptor](const char* text, std::size_t count) {
+    while (count > 0) {
+      const ssize_t written = ::write(descriptor, text, count);
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        return false;
+      }
+      text += written;
+      count -= static_cast<std::size_t>(written);
+    }
+    return true;
+  };
+  if (!writeall(header.data(), headersize)) {
+    return false;
+  }
+  for (const block* b = head; b != nullptr; b = b->next) {
+    if (!writeall(b->begin(), b->size())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::size_t logbuffer::copyout(std::size_t from, char* out, std::size_t count) const noexcept {
+  std::size_t copied = 0;
+  const auto take = [&](const char* text, std::size_t size) {
+    if (from >= size) {
+      from -= size;
+      return;
+    }
+    const std::size_t n = std::min(size - from, count - copied);
+    std::memcpy(out + copied, text + from, n);
+    copied += n;
+    from = 0;
+  };
+  take(header.data(), headersize);
+  for (const block* b = head; b != nullptr && copied < count; b = b->next) {
+    take(b->begin(), b->size());
+  }
+  return copied;
+}
+
+// The stream's side: `<<` appends raw text, reading copies the text out.
+
+logbuffer::int_type logbuffer::overflow(int_type c) {
+  if (traits_type::eq_int_type(c, traits_type::eof())) {
+    return traits_type::not_eof(c);
+  }
+  const char character = traits_type::to_char_type(c);
+  return appendraw(&character, 1) ? c : traits_type::eof();
+}
+
+std::streamsize logbuffer::xsputn(const char* text, std::streamsize count) {
+  return count > 0 && appendraw(text, static_cast<std::size_t>(count)) ? count : 0;
+}
+
+logbuffer::int_type logbuffer::underflow() {
+  std::lock_guard<spinlock> lock(guard);
+  if (readposition >= size()) {
+    return traits_type::eof();
+  }
+  const std::size_t count = copyout(readposition, readarea.data(), readarea.size());
+  readposition += count;
+  setg(readarea.data(), readarea.data(), readarea.data() + count);
+  return traits_type::to_int_type(readarea[0]);
+}
+
+logbuffer::pos_type logbuffer::seekoff(off_type offset, std::ios_base::seekdir way, std::ios_base::openmode which) {
+  std::lock_guard<spinlock> lock(guard);
+  const auto total = static_cast<off_type>(size());
+  const pos_type failed(off_type(-1));
+  const bool reading = (which & std::ios_base::in) != 0;
+  const bool writing = (which & std::ios_base::out) != 0;
+  if (writing && !reading) {  // the put position is always the end: tellp() is the size
+    return offset == 0 && way != std::ios_base::beg ? pos_type(total) : failed;
+  }
+  if (!reading || (writing && way == std::ios_base::cur)) {
+    return failed;
+  }
+  const auto current = static_cast<off_type>(readposition) - (egptr() - gptr());
+  const off_type base = way == std::ios_base::beg ? 0 : way == std::ios_base::cur ? current : total;
+  const off_type target = base + offset;
+  if (target < 0 || target > total) {
+    return failed;
+  }
+  readposition = static_cast<std::size_t>(target);
+  setg(nullptr, nullptr, nullptr);
+  return pos_type(target);
+}
+
+logbuffer::pos_type logbuffer::seekpos(pos_type position, std::ios_base::openmode which) {
+  return seekoff(off_type(position), std::ios_base::beg, which);
+}
+
+logbuffer& thelog() {
+  // Made on first use and never destroyed, so that it outlives every number.
+  static logbuffer* const buffer = new logbuffer;  // NOLINT(cppcoreguidelines-owning-memory)
+  return *buffer;
+}
+
+}  // namespace VELDAR::detail
