@@ -8,13 +8,17 @@
 #include <ostream>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
+#include "diagnostics.h"
 #include "digits.h"
 #include "logline.h"
 
 namespace VELDAR {
 
 namespace {
+
+using detail::digitvector;
 
 // A decimal number as text: its sign, its integer digits without leading
 // zeros and its fraction digits without trailing zeros ("" for none).
@@ -58,20 +62,42 @@ decimaltext splitfloat(float x, std::array<char, 128>& buffer) {
   return *splitdecimal({buffer.data(), static_cast<std::size_t>(converted.ptr - buffer.data())});
 }
 
-// Writes the decimal digits of `text` into `number`, its last digit at element
-// `lowest`, its first digit above it.
-void placedigits(fixedint& number, std::string_view text, std::size_t lowest) {
-  std::transform(text.rbegin(), text.rend(), number.digits.begin() + static_cast<std::ptrdiff_t>(lowest),
+// Writes the decimal digits of `text` into `digits`, its last digit at
+// element `lowest`, its first digit above it.
+void placedigits(digitvector& digits, std::string_view text, std::size_t lowest) {
+  std::transform(text.rbegin(), text.rend(), digits.begin() + static_cast<std::ptrdiff_t>(lowest),
                  [](char c) { return static_cast<signed char>(c - '0'); });
 }
 
-// A new number of `length` digits (logged as every length construction)
-// holding the integer `text`, with the sign flag `negative`.
-fixedint integerof(unsigned long long length, std::string_view text, bool negative) {
-  fixedint number(length);
-  placedigits(number, text, 0);
-  number.negative = negative;
-  return number;
+// The log lines of the fixedint steps that the assignments take without
+// making the numbers: their digits are placed directly, while the log reads
+// exactly as if every step had been taken with a real temporary.
+void logconstruction(unsigned long long length) {
+  setup();
+  detail::logline("New fixedint object!");
+  detail::logline("Resizing Digits to: ", length);
+  detail::logline("Done.");
+}
+
+void logresize(unsigned long long length) {
+  detail::logline("Resize requested in fixedint.");
+  detail::logline("Resizing Digits to: ", length);
+  detail::logline("Done.");
+}
+
+void logdeletion() { detail::logline("Deleted fixedint object."); }
+
+// Scaling an integer to the fixed point, one multiplication by ten per
+// fraction place: the ten, the product at twice the length cut back to the
+// length, and the two deletions.
+void logscaling(unsigned long long length) {
+  for (unsigned long long i = 0; i < length / 2; ++i) {
+    logconstruction(length);
+    logconstruction(2 * length);
+    logresize(length);
+    logdeletion();
+    logdeletion();
+  }
 }
 
 // Drops the low `count` digits: 1234 shifted down by 2 -> 0012.
@@ -88,27 +114,45 @@ fixedint widened(fixedint& number, unsigned long long length) {
 }
 
 // Sets `number` to the decimal number `parts`. Both digit counts are checked
-// before anything changes; then the integer part arrives through a fixedint of
-// length/2 digits and the fraction through one of `length` digits added to the
-// value.
+// before anything changes; the new digits are placed aside and taken over at
+// the end. The log tells the steps the value takes: the integer part arrives
+// through a fixedint of length/2 digits, is widened and scaled, and the
+// fraction, in a fixedint of `length` digits, is added to it.
 void assigndecimal(fixedfloat& number, const decimaltext& parts) {
-  const unsigned long long half = number.length / 2;
+  const unsigned long long length = number.length;
+  const unsigned long long half = length / 2;
   if (parts.integer.size() > half) {
     throw std::out_of_range("Input int bigger than size!");
   }
   if (parts.fraction.size() > half) {
     throw std::length_error("Fraction of float too big to fit in fixedfloat!");
   }
-  // -0.0 has no sign; -0.5 keeps its sign although its integer part is 0.
-  const bool minus = parts.minus && !(parts.integer.empty() && parts.fraction.empty());
-  number = integerof(half, parts.integer, minus);
-  if (parts.fraction.empty()) {
-    return;
-  }
+  digitvector digits(length, 0);
+  placedigits(digits, parts.integer, half);
   // The fraction's first digit goes to the first place after the point.
-  fixedint fraction(number.length);
-  placedigits(fraction, parts.fraction, half - parts.fraction.size());
-  number.value = number.value + fixedint(fraction);
+  placedigits(digits, parts.fraction, half - parts.fraction.size());
+
+  logconstruction(half);  // the integer part
+  logresize(length);      // widened to the length
+  logscaling(length);
+  logdeletion();
+  if (!parts.fraction.empty()) {
+    logconstruction(length);  // the fraction
+    logconstruction(length);  // the working sum of the value and the fraction
+    logdeletion();            // the working sum
+    logdeletion();            // the sum, once the value has taken it
+    logdeletion();            // the copy of the fraction that was added
+    logdeletion();            // the fraction
+  }
+
+  fixedint& value = number.value;
+  value.digits.swap(digits);
+  value.length = length;
+  value.negative = false;
+  value.issigned = true;  // the flags every product and sum carries
+  value.throwonoverflow = false;
+  // -0.0 has no sign; -0.5 keeps its sign although its integer part is 0.
+  number.negative = parts.minus && !(parts.integer.empty() && parts.fraction.empty());
 }
 
 bool iszero(const fixedfloat& number) { return detail::significantcount(number.value.digits) == 0; }
@@ -187,12 +231,12 @@ void fixedfloat::init(unsigned long long length) {
     throw std::runtime_error("length should be able to be divided by 2!");
   }
   detail::logline("Register size.");
-  this->length = length;
   detail::logline("Init boolean properties.");
+  detail::logline("Init digits.");
+  value = fixedint(length);  // first, so that nothing changes when the digits cannot be had
+  this->length = length;
   issigned = true;
   negative = false;
-  detail::logline("Init digits.");
-  value = fixedint(length);
   detail::logline("Done.");
 }
 
@@ -202,13 +246,29 @@ fixedfloat& fixedfloat::operator=(fixedint v) {
   if (v.length < length / 2) {
     throw std::out_of_range("Val too small for fixedfloat!");
   }
-  value = v;
-  value.resize(length);
-  updsign();
-  // Scale to the fixed point, one multiplication by ten per fraction digit.
-  for (unsigned long long i = 0; i < length / 2; ++i) {
-    value = value * fixedint(length, 10);
+  // The work is done on `v`, this call's own copy, and taken over at the end.
+  const unsigned long long half = length / 2;
+  v.resize(length);
+  const bool minus = v.negative;
+  v.negative = false;
+  if (detail::alldigits(v.digits)) {
+    // Times 10^half, as half multiplications by ten would leave it: the low
+    // half moves up, with the flags of a product.
+    std::copy_backward(v.digits.begin(), v.digits.end() - static_cast<std::ptrdiff_t>(half), v.digits.end());
+    std::fill_n(v.digits.begin(), half, 0);
+    if (half > 0) {
+      v.issigned = true;
+      v.throwonoverflow = false;
+    }
+    logscaling(length);
+  } else {
+    // Elements outside 0 to 9 (only from writing the fields) carry as the product makes them.
+    for (unsigned long long i = 0; i < half; ++i) {
+      v = v * fixedint(length, 10);
+    }
   }
+  value = std::move(v);
+  negative = minus;
   return *this;
 }
 

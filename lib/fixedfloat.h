@@ -7,7 +7,9 @@
 // flag stays clear. Results are truncated to the length: the integer part is
 // kept modulo 10^(length/2) and the fraction is cut toward zero.
 //
-// Like fixedint, every construction and destruction writes to the module log.
+// Like fixedint, every construction and destruction writes to the module log,
+// an operation that throws changes nothing (std::bad_alloc included), and one
+// number shared between threads needs the caller's lock.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +34,10 @@ class fixedfloat {
   // The number 0.0 with `length` digits. An odd length throws
   // std::runtime_error "length should be able to be divided by 2!".
   explicit fixedfloat(unsigned long long length);
-  fixedfloat(const fixedfloat&) = default;  // silent, like fixedint's
-  fixedfloat& operator=(const fixedfloat&) = default;
+  fixedfloat(const fixedfloat&) = default;      // silent, like fixedint's
+  fixedfloat(fixedfloat&&) noexcept = default;  // silent as well
+  fixedfloat& operator=(const fixedfloat&) = default;  // nothing changes when memory runs out
+  fixedfloat& operator=(fixedfloat&&) noexcept = default;
   ~fixedfloat();  // logs "Deleting fixedfloat object!", then value's deletion
 
   // Resets the number to 0.0 with a new length; an odd length throws as the

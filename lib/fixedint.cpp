@@ -7,6 +7,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "diagnostics.h"
 #include "digits.h"
@@ -41,12 +42,23 @@ void assignmagnitude(fixedint& number, std::string_view magnitude, bool minus) {
   if (number.length < magnitude.size()) {
     throw std::out_of_range("Input int bigger than size!");
   }
+  if (number.digits.size() != number.length) {  // only after the fields were written directly
+    digitvector room(number.length);              // may throw; nothing has changed yet
+    number.digits.swap(room);
+  }
+  std::fill(number.digits.begin(), number.digits.end(), 0);
+  std::transform(magnitude.rbegin(), magnitude.rend(), number.digits.begin(),
+                 [](char c) { return static_cast<signed char>(c - '0'); });
   if (number.issigned) {
     number.negative = minus;
   }
-  number.digits.assign(number.length, 0);
-  std::transform(magnitude.rbegin(), magnitude.rend(), number.digits.begin(),
-                 [](char c) { return static_cast<signed char>(c - '0'); });
+}
+
+// The decimal digits of `value`, as std::to_chars writes them, into `text`.
+template <typename integer>
+std::string_view decimaldigits(integer value, std::array<char, 24>& text) {
+  const char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+  return {text.data(), static_cast<std::size_t>(end - text.data())};
 }
 
 // The addition of operands whose sign flags differ: the difference of the
@@ -92,11 +104,33 @@ fixedint::fixedint(unsigned long long length, long long value) {
 
 fixedint::~fixedint() { detail::logline("Deleted fixedint object."); }
 
+fixedint& fixedint::operator=(const fixedint& other) {
+  if (this == &other) {
+    return *this;
+  }
+  if (digits.capacity() < other.digits.size()) {
+    digitvector room(other.digits);  // may throw; nothing has changed yet
+    digits.swap(room);
+  } else {
+    digits.assign(other.digits.begin(), other.digits.end());  // within the capacity: cannot throw
+  }
+  negative = other.negative;
+  length = other.length;
+  issigned = other.issigned;
+  throwonoverflow = other.throwonoverflow;
+  return *this;
+}
+
 fixedint& fixedint::operator=(long long value) {
   std::array<char, 24> text{};  // holds every long long
-  const char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
-  const char* first = text.data() + (value < 0 ? 1 : 0);
-  assignmagnitude(*this, std::string_view(first, static_cast<std::size_t>(end - first)), value < 0);
+  const std::string_view magnitude = decimaldigits(value, text).substr(value < 0 ? 1 : 0);
+  assignmagnitude(*this, magnitude, value < 0);
+  return *this;
+}
+
+fixedint& fixedint::assignunsigned(unsigned long long value) {
+  std::array<char, 24> text{};
+  assignmagnitude(*this, decimaldigits(value, text), false);
   return *this;
 }
 
@@ -114,7 +148,7 @@ fixedint& fixedint::operator=(const std::string& text) {
 }
 
 fixedint& fixedint::operator=(fixedfloat& f) {
-  *this = f.getintpart();
+  *this = f.getintpart();  // a move: nothing changes when getintpart() throws
   return *this;
 }
 
@@ -122,9 +156,9 @@ fixedint& fixedint::operator=(fixedfloat& f) {
 
 void fixedint::resize(unsigned long long n) {
   detail::logline("Resize requested in fixedint.");
-  length = n;
   detail::logline("Resizing Digits to: ", n);
-  digits.resize(n, 0);
+  digits.resize(n, 0);  // may throw; `length` follows only once the digits are there
+  length = n;
   detail::logline("Done.");
 }
 
@@ -163,7 +197,20 @@ bool fixedint::operator>(fixedint other) {
   return negative ? magnitude < 0 : magnitude > 0;
 }
 
-bool fixedint::operator<(fixedint other) { return !(*this > other) && *this != other; }
+bool fixedint::operator<(fixedint other) {
+  int order = negative ? -1 : 1;  // as for >: the sign flag, then the magnitude
+  if (negative == other.negative) {
+    order *= comparemagnitude(digits, other.digits);
+  }
+  // The log reads as the copies of `other` that this operator has always
+  // taken for > and != leave it: one, and two more when this is not greater.
+  detail::logline("Deleted fixedint object.");
+  if (order <= 0) {
+    detail::logline("Deleted fixedint object.");
+    detail::logline("Deleted fixedint object.");
+  }
+  return order < 0 || (order == 0 && length < other.length);
+}
 
 // Arithmetic.
 
@@ -181,13 +228,19 @@ fixedint fixedint::operator+(fixedint other) {
     if (throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
     }
-    *this = 0LL;
+    // This number takes the carry: its new digits are made before anything changes.
+    digitvector carried(length, 0);
+    digits.swap(carried);
+    if (issigned) {
+      negative = false;
+    }
     if (carry > 9) {
-      throw std::out_of_range("Carry over 9!");
+      throw std::out_of_range("Carry over 9!");  // only after the fields were written directly; this number is 0
     }
     digits[0] = static_cast<signed char>(carry);
   }
-  return fixedint(sum);  // a copy, so that the working sum is destroyed (and logged) as well
+  // Moved into the result, so that the working sum is destroyed (and logged) as well.
+  return fixedint(std::move(sum));
 }
 
 fixedint fixedint::operator-(fixedint other) {

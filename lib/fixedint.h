@@ -8,6 +8,10 @@
 // it and arithmetic refuses operands of another length. Every length
 // construction and every destruction writes to the module log (diagnostics.h);
 // copies made by the copy constructor log only when they are destroyed.
+//
+// An operation that throws leaves its operands as they were, std::bad_alloc
+// included. Distinct numbers may be used from different threads at once; one
+// number shared between threads needs the caller's lock.
 #pragma once
 
 #include <cstddef>
@@ -38,21 +42,30 @@ class fixedint {
   // As above, then `*this = value`. fixedint(2, 123) throws std::out_of_range
   // "Input int bigger than size!" after the three lines are logged.
   fixedint(unsigned long long length, long long value);
-  fixedint(const fixedint&) = default;    // silent: no set-up, no log line
-  ~fixedint();                            // logs "Deleted fixedint object."
+  // A float has no place here: fixedint(8, 3.99) would silently drop .99.
+  template <typename floating, std::enable_if_t<std::is_floating_point_v<floating>, int> = 0>
+  fixedint(unsigned long long length, floating value) = delete;
+  fixedint(const fixedint&) = default;      // silent: no set-up, no log line
+  fixedint(fixedint&&) noexcept = default;  // silent as well
+  ~fixedint();                              // logs "Deleted fixedint object."
 
-  fixedint& operator=(const fixedint&) = default;  // every field, `length` included
+  // Every field, `length` included; when memory runs out nothing changes.
+  fixedint& operator=(const fixedint& other);
+  fixedint& operator=(fixedint&&) noexcept = default;
   // Sets the value and keeps `length`. With `issigned` clear the magnitude is
   // stored and `negative` is left as it was (-5 stores 5). More digits than
   // `length` throws std::out_of_range "Input int bigger than size!" and
-  // changes nothing.
+  // changes nothing; 0 has one digit, so it does not fit length 0.
   fixedint& operator=(long long value);
-  // Unsigned integers of any size, exactly: 18446744073709551615ULL does not
-  // wrap to -1.
+  // Unsigned integers of any size, exactly, by the same rules:
+  // 18446744073709551615ULL does not wrap to -1.
   template <typename integer, std::enable_if_t<std::is_unsigned_v<integer>, int> = 0>
   fixedint& operator=(integer value) {
-    return *this = std::to_string(value);
+    return assignunsigned(value);
   }
+  // Does not compile: `number = 3.99` would silently store 3.
+  template <typename floating, std::enable_if_t<std::is_floating_point_v<floating>, int> = 0>
+  fixedint& operator=(floating value) = delete;
   // Decimal text: an optional "-" or "+" and one or more digits, nothing else
   // ("-0042" -> -42; "-0" -> 0). Sets the value as the integer assignment
   // does, at any length. Throws std::invalid_argument "Not a decimal number!"
@@ -90,7 +103,9 @@ class fixedint {
   // Order by value, a set sign flag below a clear one: -0 < 0, -5 < -3.
   // Lengths play no part: 5 at length 2 is not greater than 5 at length 3.
   bool operator>(fixedint other);
-  // Not greater and not equal, so 5 at length 2 < 5 at length 3.
+  // The same order, and at equal value and sign the shorter length first:
+  // 5 at length 2 < 5 at length 3, not the reverse. A strict weak order, so
+  // std::sort, std::set and std::map work over any mix of lengths.
   bool operator<(fixedint other);
 
   // Arithmetic at equal lengths; other lengths throw std::length_error
@@ -115,6 +130,7 @@ class fixedint {
 
  private:
   void construct(unsigned long long n);
+  fixedint& assignunsigned(unsigned long long value);
 };
 
 // Writes number.asstring(): "-42".

@@ -200,7 +200,7 @@ TEST(FixedintComparison, EdgeCases) {
   EXPECT_FALSE(negativezero == fixedint(2, 0));
 }
 
-TEST(FixedintComparison, DifferentLengthsAreNeverEqual) {
+TEST(FixedintComparison, DifferentLengthsAreNeverEqualAndOrderShorterFirst) {
   fixedint shorter(2, 5);
   fixedint longer(3, 5);
   EXPECT_FALSE(shorter == longer);
@@ -208,7 +208,7 @@ TEST(FixedintComparison, DifferentLengthsAreNeverEqual) {
   EXPECT_FALSE(shorter > longer);
   EXPECT_FALSE(longer > shorter);
   EXPECT_TRUE(shorter < longer);
-  EXPECT_TRUE(longer < shorter);
+  EXPECT_FALSE(longer < shorter);
   EXPECT_TRUE(fixedint(2, 30) > fixedint(3, 7));
 }
 
