@@ -35,6 +35,22 @@ int comparemagnitude(const digitvector& a, const digitvector& b) {
   return *differ.first < *differ.second ? -1 : 1;
 }
 
+// -1, 0 or 1 as `a` is below, level with or above `b` in the order of > and
+// <: the sign flag (set below clear), then the value.
+int compareordered(const fixedint& a, const fixedint& b) {
+  if (a.negative != b.negative) {
+    return a.negative ? -1 : 1;
+  }
+  const int magnitude = comparemagnitude(a.digits, b.digits);
+  return a.negative ? -magnitude : magnitude;
+}
+
+// <: the order above, and at equal value and sign the shorter length first.
+bool ordersbefore(const fixedint& a, const fixedint& b) {
+  const int order = compareordered(a, b);
+  return order < 0 || (order == 0 && a.length < b.length);
+}
+
 // Sets `number` to the decimal digits `magnitude` (most significant first),
 // negative when `minus` and `issigned` say so, keeping its length. Too many
 // digits throw before anything changes.
@@ -189,27 +205,17 @@ bool fixedint::operator==(fixedint other) { return std::equal_to<fixedint>{}(*th
 
 bool fixedint::operator!=(fixedint other) { return !(*this == other); }
 
-bool fixedint::operator>(fixedint other) {
-  if (negative != other.negative) {
-    return !negative;
-  }
-  const int magnitude = comparemagnitude(digits, other.digits);
-  return negative ? magnitude < 0 : magnitude > 0;
-}
+bool fixedint::operator>(fixedint other) { return compareordered(*this, other) > 0; }
 
 bool fixedint::operator<(fixedint other) {
-  int order = negative ? -1 : 1;  // as for >: the sign flag, then the magnitude
-  if (negative == other.negative) {
-    order *= comparemagnitude(digits, other.digits);
-  }
   // The log reads as the copies of `other` that this operator has always
   // taken for > and != leave it: one, and two more when this is not greater.
   detail::logline("Deleted fixedint object.");
-  if (order <= 0) {
+  if (compareordered(*this, other) <= 0) {
     detail::logline("Deleted fixedint object.");
     detail::logline("Deleted fixedint object.");
   }
-  return order < 0 || (order == 0 && length < other.length);
+  return ordersbefore(*this, other);
 }
 
 // Arithmetic.
@@ -342,4 +348,8 @@ std::size_t std::hash<VELDAR::fixedint>::operator()(const VELDAR::fixedint& numb
 
 bool std::equal_to<VELDAR::fixedint>::operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept {
   return a.negative == b.negative && a.digits == b.digits;
+}
+
+bool std::less<VELDAR::fixedint>::operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept {
+  return VELDAR::ordersbefore(a, b);
 }

@@ -139,8 +139,9 @@ std::ostream& operator<<(std::ostream& out, const fixedint& number);
 }  // namespace VELDAR
 
 // Hashing and equality as fixedint's ==: the digits, the length and the sign
-// flag, read in place without copies or log lines, so that
-// std::unordered_set<VELDAR::fixedint> works as it is.
+// flag; and the order of fixedint's <. All read in place without copies or log
+// lines, so that std::unordered_set<VELDAR::fixedint>, std::set and std::map
+// work as they are.
 namespace std {
 template <>
 struct hash<VELDAR::fixedint> {
@@ -148,6 +149,10 @@ struct hash<VELDAR::fixedint> {
 };
 template <>
 struct equal_to<VELDAR::fixedint> {
+  bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
+};
+template <>
+struct less<VELDAR::fixedint> {
   bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
 };
 }  // namespace std

@@ -1,7 +1,11 @@
 // fixedint comparison, addition, subtraction and multiplication: randomized
 // comparisons with a machine-integer reference, the overflow rules, and the
 // log lines each operation writes.
+#include <algorithm>
+#include <map>
 #include <random>
+#include <set>
+#include <tuple>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -210,6 +214,43 @@ TEST(FixedintComparison, DifferentLengthsAreNeverEqualAndOrderShorterFirst) {
   EXPECT_TRUE(shorter < longer);
   EXPECT_FALSE(longer < shorter);
   EXPECT_TRUE(fixedint(2, 30) > fixedint(3, 7));
+}
+
+TEST(FixedintComparison, SortSetAndMapWorkOverMixedLengths) {
+  std::mt19937_64 random(1210);
+  std::vector<fixedint> numbers;
+  for (int i = 0; i < 500; ++i) {
+    fixedint x(random() % 4 + 1, static_cast<long long>(random() % 10));
+    if (random() % 3 == 0) {
+      x.flipsign();  // -0 among them
+    }
+    numbers.push_back(x);
+  }
+  // The order, independently: sign flag (set first), value, length.
+  const auto key = [](const fixedint& x) {
+    long long magnitude = 0;
+    for (auto d = x.digits.rbegin(); d != x.digits.rend(); ++d) {
+      magnitude = magnitude * 10 + *d;
+    }
+    return std::make_tuple(x.negative ? 0 : 1, x.negative ? -magnitude : magnitude, x.length);
+  };
+  std::set<std::tuple<int, long long, unsigned long long>> keys;
+  for (const fixedint& x : numbers) {
+    keys.insert(key(x));
+  }
+  std::vector<fixedint> sorted = numbers;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_TRUE(std::is_sorted(sorted.begin(), sorted.end(), [&key](const fixedint& a, const fixedint& b) {
+    return key(a) < key(b);
+  }));
+  const std::set<fixedint> unique(numbers.begin(), numbers.end());
+  EXPECT_EQ(unique.size(), keys.size());
+  std::map<fixedint, int> counts;
+  for (const fixedint& x : numbers) {
+    ++counts[x];
+  }
+  EXPECT_EQ(counts.size(), keys.size());
+  veldartest::logcapture empty;
 }
 
 TEST(FixedintComparison, EmptyNumbers) {
