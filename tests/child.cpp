@@ -1,29 +1,148 @@
 // A small program the process tests run in a scratch directory: each scenario
 // ends the process in one way the terminate handler has to deal with.
+#include <sys/resource.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <map>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "diagnostics.h"
+#include "fixedfloat.h"
 #include "fixedint.h"
 
+namespace {
+
+// Once set, every allocation through operator new fails, as when memory is exhausted.
+std::atomic<bool> exhausted{false};
+
+struct nullwhat : std::exception {
+  const char* what() const noexcept override { return nullptr; }
+};
+
+// Starts `count` threads that wait for each other and then run `work`.
+template <typename action>
+void together(int count, action work) {
+  std::atomic<int> waiting{count};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([&waiting, &work, t] {
+      --waiting;
+      while (waiting.load() > 0) {
+      }
+      work(t);
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+}
+
+[[noreturn]] void exit42() { std::_Exit(42); }
+
+const std::map<std::string, void (*)()> scenarios{
+    {"terminate", [] {
+       VELDAR::fixedint number(8);
+       std::terminate();
+     }},
+    {"out-of-range", [] { VELDAR::fixedint number(2, 123); }},
+    {"throw-int", [] {
+       VELDAR::fixedint number(1);
+       throw 42;
+     }},
+    {"normal", [] { VELDAR::fixedint number(8, 5); }},
+    {"null-what", [] {
+       VELDAR::fixedint number(1);
+       throw nullwhat();
+     }},
+    {"line-break-in-what", [] {
+       VELDAR::fixedint number(1);
+       throw std::runtime_error("first\nVELDAR [Mon Dec  7 07:08:24 2026]: forged");
+     }},
+    {"failed-stream", [] {
+       VELDAR::fixedint number(1);
+       VELDAR::logstream.setstate(std::ios::badbit);
+       VELDAR::log("after the stream failed");
+       std::terminate();
+     }},
+    {"exhausted", [] {
+       VELDAR::fixedint number(8, 5);
+       const std::string message = "no memory for this line, maybe";
+       exhausted = true;
+       // Lines that find no memory are lost alone; the report needs none.
+       for (int i = 0; i < 5000; ++i) {
+         VELDAR::log(message);
+       }
+       std::terminate();
+     }},
+    {"previous-handler", [] {
+       std::set_terminate(exit42);
+       VELDAR::fixedint number(1);
+       std::terminate();
+     }},
+    {"reentry", [] {
+       std::set_terminate([] { std::terminate(); });  // the previous handler calls back in
+       VELDAR::fixedint number(1);
+       std::terminate();
+     }},
+    {"two-threads-terminate", [] {
+       VELDAR::fixedint number(1);
+       together(2, [](int) { std::terminate(); });
+     }},
+    {"threads-set-up-once", [] {
+       // Many threads race for the first construction; the handler saved must
+       // be this one, so the report ends through it.
+       std::set_terminate(exit42);
+       together(8, [](int t) {
+         VELDAR::fixedint a(4, t);
+         VELDAR::fixedfloat x(8);
+         x = "1.5";
+         static_cast<void>(a * a);
+       });
+       std::terminate();
+     }},
+    {"write-fails", [] {
+       // Files may not grow past 64 bytes: the report cannot be written.
+       std::signal(SIGXFSZ, SIG_IGN);
+       const rlimit limit{64, 64};
+       setrlimit(RLIMIT_FSIZE, &limit);
+       VELDAR::fixedint number(8);
+       std::terminate();
+     }},
+    {"log-limit", [] {
+       VELDAR::setloglimit(4096);
+       for (int i = 0; i < 1000; ++i) {
+         VELDAR::fixedint number(8, i);
+       }
+       std::terminate();
+     }},
+};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  void* memory = exhausted ? nullptr : std::malloc(size == 0 ? 1 : size);
+  if (memory == nullptr) {
+    throw std::bad_alloc();
+  }
+  return memory;
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
 int main(int argc, char** argv) {
-  const std::string scenario = argc > 1 ? argv[1] : "";
-  if (scenario == "terminate") {
-    VELDAR::fixedint number(8);
-    std::terminate();
+  const auto scenario = scenarios.find(argc > 1 ? argv[1] : "");
+  if (scenario == scenarios.end()) {
+    std::cerr << "unknown scenario\n";
+    return 2;
   }
-  if (scenario == "out-of-range") {
-    VELDAR::fixedint number(2, 123);
-    return 0;
-  }
-  if (scenario == "throw-int") {
-    VELDAR::fixedint number(1);
-    throw 42;
-  }
-  if (scenario == "normal") {
-    VELDAR::fixedint number(8, 5);
-    return 0;
-  }
-  std::cerr << "unknown scenario: " << scenario << '\n';
-  return 2;
+  scenario->second();
+  return 0;
 }

@@ -22,28 +22,10 @@ using VELDAR::fixedint;
 using veldartest::int128;
 using veldartest::expectthrow;
 using veldartest::logcapture;
+using veldartest::fixedtext;
+using veldartest::power10;
 using veldartest::withvalue;
 using strings = std::vector<std::string>;
-
-int128 power10(int exponent) {
-  int128 p = 1;
-  for (int i = 0; i < exponent; ++i) {
-    p *= 10;
-  }
-  return p;
-}
-
-// The text of the fixed-point number scaled / 10^half, written independently
-// of the library: "-", integer digits, ".", fraction without trailing zeros.
-std::string fixedtext(int128 scaled, int half) {
-  const bool negative = scaled < 0;
-  const int128 magnitude = negative ? -scaled : scaled;
-  std::string fraction = std::to_string(static_cast<long long>(magnitude % power10(half)));
-  fraction.insert(0, static_cast<std::size_t>(half) - fraction.size(), '0');
-  fraction.erase(fraction.find_last_not_of('0') + 1);
-  return (negative ? "-" : "") + std::to_string(static_cast<long long>(magnitude / power10(half))) + "." +
-         (fraction.empty() ? "0" : fraction);
-}
 
 // Text in.
 
@@ -265,8 +247,15 @@ TEST(FixedfloatSum, DifferentLengthsAndLogLines) {
   fixedfloat six(6);
   expectthrow<std::length_error>([&] { static_cast<void>(eight + six); }, "Size is not equal!");
   expectthrow<std::length_error>([&] { static_cast<void>(eight - six); }, "Size is not equal!");
-  expectthrow<std::length_error>([&] { static_cast<void>(eight < six); }, "Size is not equal!");
+  {
+    logcapture refused;
+    expectthrow<std::length_error>([&] { static_cast<void>(eight < six); }, "Size is not equal!");
+    // The operation's own line comes first, then the argument copy goes.
+    EXPECT_EQ(refused.messages(), (strings{"Comparison operation in fixedfloat (<).", "Deleting fixedfloat object!",
+                                           "Deleted fixedint object."}));
+  }
   expectthrow<std::length_error>([&] { static_cast<void>(eight == six); }, "Size is not equal!");
+  EXPECT_FALSE(std::equal_to<fixedfloat>{}(eight, six));
 
   const auto firstandlast = [](const strings& lines) { return strings{lines.front(), lines.back()}; };
   fixedfloat other(8);

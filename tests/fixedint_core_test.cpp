@@ -4,6 +4,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 namespace {
 
 using VELDAR::fixedint;
+using veldartest::expectthrow;
 using veldartest::logcapture;
 using strings = std::vector<std::string>;
 using digitvector = std::vector<signed char>;
@@ -84,6 +86,21 @@ TEST(FixedintAssign, FailedAssignmentChangesNothing) {
   EXPECT_THROW(number = 1234, std::out_of_range);
   EXPECT_EQ(number.asstring(), "-123");
   EXPECT_EQ(number.length, 3U);
+}
+
+TEST(FixedintAssign, FloatsDoNotCompile) {
+  static_assert(!std::is_assignable_v<fixedint&, double>);
+  static_assert(!std::is_assignable_v<fixedint&, float>);
+  static_assert(!std::is_assignable_v<fixedint&, long double>);
+  static_assert(!std::is_constructible_v<fixedint, int, double>);
+  static_assert(std::is_assignable_v<fixedint&, unsigned char>);
+}
+
+TEST(FixedintAssign, UnsignedZeroFollowsTheSignedRulesAtLengthZero) {
+  fixedint empty(0);
+  expectthrow<std::out_of_range>([&empty] { empty = 0ULL; }, "Input int bigger than size!");
+  expectthrow<std::out_of_range>([&empty] { empty = 0LL; }, "Input int bigger than size!");
+  EXPECT_TRUE(empty.digits.empty());
 }
 
 TEST(FixedintAssign, UnsignedNumberStoresMagnitudeAndKeepsSign) {

@@ -1,11 +1,18 @@
 // What only shows at process level: the set-up lines at the top of a fresh
 // log, the report file and how the process ends. Each case runs the child
 // program in its own scratch directory.
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include "support.h"
 
@@ -84,6 +91,127 @@ TEST(TerminationReport, NormalExitWritesNoReport) {
   EXPECT_EQ(run.exitcode, 0);
   EXPECT_EQ(run.signal, 0);
   EXPECT_FALSE(run.report.has_value());
+}
+
+// How many lines carry `message` exactly.
+long countof(const strings& lines, const std::string& message) {
+  return std::count(lines.begin(), lines.end(), message);
+}
+
+// Every line of the report is a log line, and the report ends with the six
+// report lines for `type` and `what` (no `type` check when it is empty).
+void expectcompletereport(const veldartest::childrun& run, const std::string& type, const std::string& what) {
+  ASSERT_TRUE(run.report.has_value()) << run.err;
+  const strings lines = logmessages(*run.report);
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.rfind("<malformed", 0), std::string::npos) << line;
+  }
+  ASSERT_GE(lines.size(), 6U);
+  strings tail(lines.end() - 6, lines.end());
+  if (type.empty()) {
+    EXPECT_EQ(tail[3].rfind("Exception type: ", 0), 0U);
+    tail[3] = "Exception type: ";
+  }
+  EXPECT_EQ(tail, reportlines(type, what));
+  EXPECT_EQ(countof(lines, "Terminate called. Preparing report."), 1);
+  EXPECT_EQ(run.logsfiles, strings{"veldar.log"}) << "no temporary file is left behind";
+}
+
+TEST(ReportSurvives, ExceptionWithNullWhat) {
+  // The standard library's own handler, called last, may then fault on the null text itself.
+  const auto run = runchild(VELDAR_TEST_CHILD, {"null-what"}, true);
+  EXPECT_NE(run.signal, 0);
+  expectcompletereport(run, "", "UNKNOWN");
+}
+
+TEST(ReportSurvives, LineBreakInWhatCannotForgeALine) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"line-break-in-what"}, true);
+  expectcompletereport(run, "St13runtime_error", R"(first\nVELDAR [Mon Dec  7 07:08:24 2026]: forged)");
+  EXPECT_EQ(logmessages(*run.report).size(), setuplines.size() + 3 + 6);
+}
+
+TEST(ReportSurvives, FailedStreamState) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"failed-stream"}, true);
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+  EXPECT_EQ(countof(logmessages(*run.report), "after the stream failed"), 1);
+}
+
+TEST(ReportSurvives, ExhaustedMemory) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"exhausted"}, true);
+  EXPECT_EQ(run.signal, SIGABRT);
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+  const strings lines = logmessages(*run.report);
+  EXPECT_EQ(strings(lines.begin(), lines.begin() + 7), concat({setuplines, constructlines8}));
+}
+
+TEST(ReportSurvives, TwoThreadsTerminatingAtOnceWriteOneReport) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"two-threads-terminate"}, true);
+  EXPECT_EQ(run.signal, SIGABRT);
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+}
+
+TEST(ReportSurvives, HandlerCalledAgainFromWithinDoesNotRecurse) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"reentry"}, true);
+  EXPECT_EQ(run.signal, SIGABRT);
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+}
+
+TEST(ReportSurvives, FailedWriteKeepsTheEarlierReport) {
+  const std::string earlier = "an earlier report, longer than the 64 bytes the child may write\n";
+  const auto run = runchild(VELDAR_TEST_CHILD, {"write-fails"}, true, earlier);
+  EXPECT_EQ(run.signal, SIGABRT);
+  EXPECT_EQ(run.report, earlier);
+  EXPECT_EQ(run.logsfiles, strings{"veldar.log"});
+  EXPECT_EQ(run.err.rfind("VELDAR: could not write report file logs/veldar.log\n", 0), 0U) << run.err;
+}
+
+TEST(ReportSurvives, LinkAtTheReportPathIsReplacedNotFollowed) {
+  namespace fs = std::filesystem;
+  const fs::path target = fs::temp_directory_path() / ("veldar-link-target-" + std::to_string(::getpid()));
+  std::ofstream(target) << "precious";
+  const auto run = runchild(VELDAR_TEST_CHILD, {"terminate"}, true, "", [&target](const std::string& dir) {
+    fs::create_symlink(target, fs::path(dir) / "logs" / "veldar.log");
+  });
+  std::ifstream in(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+  fs::remove(target);
+  EXPECT_FALSE(run.reportislink);
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+}
+
+TEST(ReportSurvives, LogLimitKeepsTheLastLines) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"log-limit"}, true);
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+  EXPECT_LE(run.report->size(), 4096U);
+  const strings lines = logmessages(*run.report);
+  EXPECT_EQ(lines.front().rfind("Log limit of 4096 bytes: ", 0), 0U) << lines.front();
+  EXPECT_EQ(strings(lines.end() - 10, lines.end() - 6), (strings{"New fixedint object!", "Resizing Digits to: 8", "Done.", "Deleted fixedint object."}));
+}
+
+TEST(TerminationReport, PreviousHandlerIsCalledLast) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"previous-handler"}, true);
+  EXPECT_EQ(run.exitcode, 42);
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+}
+
+TEST(TerminationReport, ThreadsRacingForTheFirstNumberRunSetUpOnce) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"threads-set-up-once"}, true);
+  EXPECT_EQ(run.exitcode, 42) << "the saved previous handler must be the program's own";
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+  const strings lines = logmessages(*run.report);
+  EXPECT_EQ(strings(lines.begin(), lines.begin() + 4), setuplines);
+  EXPECT_EQ(countof(lines, setuplines.front()), 1);
+}
+
+TEST(StaticNumbers, AreMadeBeforeMainAndDestroyedAfterIt) {
+  const auto normal = runchild(VELDAR_TEST_STATIC, {"normal"}, true);
+  EXPECT_EQ(normal.exitcode, 0) << normal.err;
+  EXPECT_EQ(normal.out, "42 1\n");
+  const auto run = runchild(VELDAR_TEST_STATIC, {"terminate"}, true);
+  EXPECT_EQ(run.out, "42 1\n");
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+  const strings lines = logmessages(*run.report);
+  EXPECT_EQ(strings(lines.begin(), lines.begin() + 7), concat({setuplines, constructlines8}));
 }
 
 TEST(Demo, PrintsTwoNumbersAndLeavesItsReport) {

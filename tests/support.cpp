@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,24 @@
 namespace veldartest {
 
 namespace fs = std::filesystem;
+
+int128 power10(int exponent) {
+  int128 p = 1;
+  for (int i = 0; i < exponent; ++i) {
+    p *= 10;
+  }
+  return p;
+}
+
+std::string fixedtext(int128 scaled, int half) {
+  const bool negative = scaled < 0;
+  const int128 magnitude = negative ? -scaled : scaled;
+  std::string fraction = std::to_string(static_cast<long long>(magnitude % power10(half)));
+  fraction.insert(0, static_cast<std::size_t>(half) - fraction.size(), '0');
+  fraction.erase(fraction.find_last_not_of('0') + 1);
+  return (negative ? "-" : "") + std::to_string(static_cast<long long>(magnitude / power10(half))) + "." +
+         (fraction.empty() ? "0" : fraction);
+}
 
 std::vector<std::string> logmessages(const std::string& text) {
   static const std::regex line(
@@ -67,13 +86,16 @@ fs::path scratchdir() {
 }  // namespace
 
 childrun runchild(const std::string& program, const std::vector<std::string>& args, bool withlogs,
-                  const std::string& before) {
+                  const std::string& before, const std::function<void(const std::string&)>& prepare) {
   const fs::path dir = scratchdir();
   if (withlogs) {
     fs::create_directory(dir / "logs");
     if (!before.empty()) {
       std::ofstream(dir / "logs" / "veldar.log") << before;
     }
+  }
+  if (prepare) {
+    prepare(dir.string());
   }
   const fs::path outpath = dir / "stdout.txt";
   const fs::path errpath = dir / "stderr.txt";
@@ -112,7 +134,14 @@ childrun runchild(const std::string& program, const std::vector<std::string>& ar
   run.out = readfile(outpath);
   run.err = readfile(errpath);
   run.logsfolder = fs::exists(dir / "logs");
-  if (fs::exists(dir / "logs" / "veldar.log")) {
+  if (run.logsfolder) {
+    for (const auto& entry : fs::directory_iterator(dir / "logs")) {
+      run.logsfiles.push_back(entry.path().filename().string());
+    }
+    std::sort(run.logsfiles.begin(), run.logsfiles.end());
+  }
+  run.reportislink = fs::is_symlink(dir / "logs" / "veldar.log");
+  if (!run.reportislink && fs::exists(dir / "logs" / "veldar.log")) {
     run.report = readfile(dir / "logs" / "veldar.log");
   }
   fs::remove_all(dir);

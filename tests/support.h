@@ -1,6 +1,7 @@
 // Helpers shared by the tests: reading log lines and running child processes.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,14 @@ namespace veldartest {
 
 // The machine integer the randomized tests compute their references with.
 __extension__ typedef __int128 int128;  // NOLINT(modernize-use-using): __extension__ needs typedef
+
+// 10^exponent.
+int128 power10(int exponent);
+
+// The text of the fixed-point number scaled / 10^half, written independently
+// of the library: "-", integer digits, ".", fraction without trailing zeros
+// ("0" when there is none): fixedtext(-1250, 4) -> "-0.125".
+std::string fixedtext(int128 scaled, int half);
 
 // The messages of `text`, one per log line. A line that does not carry the
 // form "VELDAR [Www Mmm dd hh:mm:ss yyyy]: message" becomes "<malformed: line>"
@@ -50,12 +59,15 @@ struct childrun {
   std::string err;      // standard error
   std::optional<std::string> report;  // logs/veldar.log, when it was written
   bool logsfolder = false;            // whether logs/ exists afterwards
+  std::vector<std::string> logsfiles;  // the names in logs/ afterwards, sorted
+  bool reportislink = false;           // whether logs/veldar.log is a symbolic link afterwards
 };
 
 // Runs `program args...` in a new scratch working directory, with a `logs`
-// folder when `withlogs` is true. `before` names a file written into logs/
-// first (to see it overwritten).
+// folder when `withlogs` is true. `before` is written into logs/veldar.log
+// first (to see it overwritten or kept); `prepare` gets the directory to set
+// up anything else.
 childrun runchild(const std::string& program, const std::vector<std::string>& args, bool withlogs,
-                  const std::string& before = "");
+                  const std::string& before = "", const std::function<void(const std::string&)>& prepare = {});
 
 }  // namespace veldartest

@@ -1,0 +1,98 @@
+// Threads, each with its own numbers, at once: the results stay right and
+// every log line stays whole. Run under ThreadSanitizer as well.
+#include <atomic>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "diagnostics.h"
+#include "fixedfloat.h"
+#include "fixedint.h"
+#include "support.h"
+
+namespace {
+
+using VELDAR::fixedfloat;
+using VELDAR::fixedint;
+
+// Runs work(t) on `count` threads at once.
+template <typename action>
+void onthreads(int count, action work) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back(work, t);
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+}
+
+// One round of work on a thread's own numbers; false when a result is wrong.
+// (0 times a negative number is "-0": the sign flags differ.)
+bool round(std::mt19937_64& random) {
+  const auto a = static_cast<long long>(random() % 10000);
+  const auto b = static_cast<long long>(random() % 10000);
+  fixedint x(8, a);
+  fixedint y(8, -b);
+  fixedfloat p(8);
+  fixedfloat q(8);
+  p = std::to_string(a) + ".5";
+  q = "-0.25";
+  return (x + y).asstring() == std::to_string(a - b) && (x * y).asstring() == (a == 0 && b != 0 ? "-0" : std::to_string(-a * b)) &&
+         (y < x) == (-b < a) && (p * q).asstring() == veldartest::fixedtext(-(a * 20 + 10) * 125, 4);
+}
+
+TEST(Threads, EachWithItsOwnNumbersAtOnce) {
+  veldartest::logcapture capture;
+  constexpr int threads = 4;
+  constexpr int rounds = 400;
+  std::atomic<int> wrong{0};
+  onthreads(threads, [&wrong](int t) {
+    std::mt19937_64 random(static_cast<unsigned>(t));
+    for (int r = 0; r < rounds; ++r) {
+      if (!round(random)) {
+        ++wrong;
+      }
+      VELDAR::log("thread " + std::to_string(t) + " round " + std::to_string(r));
+      if (r % 100 == 0) {
+        static_cast<void>(VELDAR::logstream.str());  // reading while the others write
+      }
+    }
+  });
+  EXPECT_EQ(wrong, 0);
+  // Every line whole, and each thread's own lines in its order.
+  std::vector<int> next(threads, 0);
+  for (const std::string& message : capture.messages()) {
+    ASSERT_EQ(message.rfind("<malformed", 0), std::string::npos) << message;
+    int t = 0;
+    int r = 0;
+    if (std::sscanf(message.c_str(), "thread %d round %d", &t, &r) == 2) {
+      ASSERT_EQ(r, next.at(static_cast<std::size_t>(t))++) << message;
+    }
+  }
+  EXPECT_EQ(next, std::vector<int>(threads, rounds));
+}
+
+TEST(Threads, LogLimitHoldsWhileThreadsLog) {
+  veldartest::logcapture capture;
+  VELDAR::setloglimit(1 << 16);
+  onthreads(4, [](int t) {
+    for (int r = 0; r < 2000; ++r) {
+      VELDAR::log("thread " + std::to_string(t) + " line " + std::to_string(r));
+    }
+  });
+  VELDAR::setloglimit(0);
+  const std::string text = VELDAR::logstream.str();
+  EXPECT_LE(text.size(), 1U << 16);
+  const auto messages = veldartest::logmessages(text);
+  EXPECT_EQ(messages.front().rfind("Log limit of 65536 bytes: ", 0), 0U);
+  for (const std::string& message : messages) {
+    EXPECT_EQ(message.rfind("<malformed", 0), std::string::npos) << message;
+  }
+}
+
+}  // namespace
