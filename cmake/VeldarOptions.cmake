@@ -1,5 +1,6 @@
 # Per-target build settings shared by the library, the demo, the tests and the
-# benchmarks: strict warnings, and the sanitizers when VELDAR_SANITIZE is on.
+# benchmarks: strict warnings, and the sanitizers when VELDAR_SANITIZE or
+# VELDAR_TSAN is on.
 function(veldar_target_defaults target)
   set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic
@@ -8,6 +9,10 @@ function(veldar_target_defaults target)
     set(flags -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     target_compile_options(${target} PRIVATE ${flags})
     target_link_options(${target} PRIVATE ${flags})
+  endif()
+  if(VELDAR_TSAN)
+    target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=thread)
   endif()
 endfunction()
 

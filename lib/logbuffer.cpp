@@ -185,6 +185,21 @@ bool logbuffer::appendlinelocked(std::string_view message, std::string_view suff
   const bool breaks = hasbreak(message) || hasbreak(suffix);
   const std::size_t count =
       prefix.size() + (breaks ? escapedsize(message) + escapedsize(suffix) : message.size() + suffix.size()) + 1;
+  if (!breaks && tail != nullptr && tail->room() >= count) {
+    // Most lines: the whole line fits in the last block.
+    char* out = tail->text.data() + tail->used;
+    std::memcpy(out, prefix.data(), prefix.size());
+    out += prefix.size();
+    std::memcpy(out, message.data(), message.size());
+    out += message.size();
+    std::memcpy(out, suffix.data(), suffix.size());
+    out[suffix.size()] = '\n';
+    tail->used += count;
+    ++tail->lines;
+    kept += count;
+    trim();
+    return true;
+  }
   chain spare;
   if (!spare.reserve(count, tail == nullptr ? 0 : tail->room())) {
     return false;
