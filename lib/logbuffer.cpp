@@ -160,7 +160,7 @@ class logbuffer::writer {
       }
       const std::size_t count = std::min(piece.size(), tail->room());
       char* out = tail->text.data() + tail->used;
-      std::memcpy(out, piece.data(), count);
+      std::copy_n(piece.data(), count, out);
       if (countlines) {
         tail->lines += static_cast<std::size_t>(std::count(out, out + count, '\n'));
       }
@@ -190,10 +190,9 @@ bool logbuffer::appendlinelocked(std::string_view message, std::string_view suff
     char* out = tail->text.data() + tail->used;
     std::memcpy(out, prefix.data(), prefix.size());
     out += prefix.size();
-    std::memcpy(out, message.data(), message.size());
-    out += message.size();
-    std::memcpy(out, suffix.data(), suffix.size());
-    out[suffix.size()] = '\n';
+    out = std::copy(message.begin(), message.end(), out);
+    out = std::copy(suffix.begin(), suffix.end(), out);
+    *out = '\n';
     tail->used += count;
     ++tail->lines;
     kept += count;
