@@ -127,7 +127,7 @@ const std::map<std::string, void (*)()> scenarios{
 
 }  // namespace
 
-void* operator new(std::size_t size) {
+[[gnu::noinline]] void* operator new(std::size_t size) {
   void* memory = exhausted ? nullptr : std::malloc(size == 0 ? 1 : size);
   if (memory == nullptr) {
     throw std::bad_alloc();
@@ -141,8 +141,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+// Through the plain form, so that a tool that replaces the plain forms (valgrind) sees pairs.
+void operator delete(void* memory, std::size_t) noexcept { ::operator delete(memory); }
 
 int main(int argc, char** argv) {
   const auto scenario = scenarios.find(argc > 1 ? argv[1] : "");

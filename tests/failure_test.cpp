@@ -24,7 +24,7 @@ std::atomic<long> countdown{0};
 
 }  // namespace
 
-void* operator new(std::size_t size) {
+[[gnu::noinline]] void* operator new(std::size_t size) {
   if (countdown.load(std::memory_order_relaxed) > 0 && countdown.fetch_sub(1) == 1) {
     throw std::bad_alloc();
   }
@@ -40,8 +40,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+// Through the plain form, so that a tool that replaces the plain forms (valgrind) sees pairs.
+void operator delete(void* memory, std::size_t) noexcept { ::operator delete(memory); }
 
 namespace {
 
