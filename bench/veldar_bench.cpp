@@ -20,11 +20,11 @@
 #include <string_view>
 #include <thread>
 
-#include "diagnostics.h"
-#include "fixedfloat.h"
-#include "fixedint.h"
-#if __has_include("logline.h")  // not in versions built as VELDAR_BENCH_BASELINE
-#include "logline.h"
+#include <veldar/diagnostics.h>
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
+#if __has_include("log_line.h")  // not in versions built as VELDAR_BENCH_BASELINE
+#include "log_line.h"
 #define VELDAR_BENCH_LOGLINE 1
 #endif
 
@@ -133,7 +133,7 @@ void BM_LogLineInternal(benchmark::State& state) {
   clearlog(VELDAR::logstream);
   int count = 0;
   for (auto _ : state) {
-    VELDAR::detail::logline("New fixedint object!");
+    VELDAR::detail::log_line("New fixedint object!");
     if (++count == clearevery) {
       count = 0;
       clearlog(VELDAR::logstream);

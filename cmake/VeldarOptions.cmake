@@ -25,13 +25,3 @@ function(veldar_fuzzer_instrumentation target)
   target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
     -fno-sanitize-recover=all -fno-omit-frame-pointer)
 endfunction()
-
-# Writes <dir>/veldar/<name> for each header, including the header in the
-# source tree, so that <veldar/name> works before installation too.
-function(veldar_forwarding_headers target dir)
-  foreach(header IN LISTS ARGN)
-    get_filename_component(name "${header}" NAME)
-    file(CONFIGURE OUTPUT "${dir}/veldar/${name}"
-      CONTENT "#include \"${CMAKE_CURRENT_SOURCE_DIR}/${header}\"\n")
-  endforeach()
-endfunction()

@@ -3,7 +3,7 @@
 #include <exception>
 #include <iostream>
 
-#include "fixedfloat.h"
+#include <veldar/fixedfloat.h>
 
 int main() {
   VELDAR::fixedfloat first(8);

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics.h"
-#include "fixedfloat.h"
-#include "fixedint.h"
+#include <veldar/diagnostics.h>
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "diagnostics.h"
-#include "fixedfloat.h"
-#include "fixedint.h"
+#include <veldar/diagnostics.h>
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "fixedfloat.h"
-#include "fixedint.h"
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
 #include "support.h"
 
 namespace {

@@ -11,8 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "digits.h"
-#include "fixedint.h"
+#include "products.h"
+#include "sums.h"
+#include <veldar/fixedint.h>
 #include "support.h"
 
 namespace {
@@ -21,59 +22,6 @@ using VELDAR::fixedint;
 using veldartest::logcapture;
 using digitvector = std::vector<signed char>;
 namespace detail = VELDAR::detail;
-
-// The plain method, one digit at a time, as the library has always done it.
-int plainadd(const digitvector& a, const digitvector& b, digitvector& sum) {
-  int carry = 0;
-  for (std::size_t i = 0; i < sum.size(); ++i) {
-    int s = a[i] + b[i] + carry;
-    carry = 0;
-    if (s > 9) {
-      carry = s / 10;
-      s %= 10;
-    }
-    sum[i] = static_cast<signed char>(s);
-  }
-  return carry;
-}
-
-int plainsubtract(const digitvector& a, const digitvector& b, digitvector& difference) {
-  int borrow = 0;
-  for (std::size_t i = 0; i < difference.size(); ++i) {
-    int d = a[i] - b[i] - borrow;
-    borrow = 0;
-    if (d < 0) {
-      borrow = (9 - d) / 10;
-      d += 10 * borrow;
-    }
-    difference[i] = static_cast<signed char>(d);
-  }
-  return borrow;
-}
-
-std::size_t significant(const digitvector& digits) {
-  std::size_t count = digits.size();
-  while (count > 0 && digits[count - 1] == 0) {
-    --count;
-  }
-  return count;
-}
-
-void plainmultiply(const digitvector& a, const digitvector& b, digitvector& product) {
-  const std::size_t counta = significant(a);
-  const std::size_t countb = significant(b);
-  for (std::size_t i = 0; i < counta; ++i) {
-    int carry = 0;
-    for (std::size_t j = 0; j < countb; ++j) {
-      const int c = product[i + j] + a[i] * b[j] + carry;
-      carry = c / 10;
-      product[i + j] = static_cast<signed char>(c % 10);
-    }
-    if (carry != 0) {
-      product[i + countb] = static_cast<signed char>(product[i + countb] + carry);
-    }
-  }
-}
 
 std::string text(const digitvector& digits) {
   std::ostringstream out;
@@ -136,11 +84,11 @@ std::vector<std::size_t> lengths() {
   for (std::size_t n = 0; n <= 20; ++n) {
     result.push_back(n);
   }
-  for (std::size_t limbs : {detail::karatsubalimbs, detail::splitlowlimbs, 2 * detail::karatsubalimbs + 1,
-                            2 * detail::splitlowlimbs + 1}) {
+  for (std::size_t limbs : {detail::karatsuba_limbs, detail::split_low_limbs, 2 * detail::karatsuba_limbs + 1,
+                            2 * detail::split_low_limbs + 1}) {
     for (std::size_t n : {limbs - 1, limbs}) {
-      result.push_back(n * detail::limbdigits - detail::limbdigits + 1);
-      result.push_back(n * detail::limbdigits);
+      result.push_back(n * detail::limb_digits - detail::limb_digits + 1);
+      result.push_back(n * detail::limb_digits);
     }
   }
   result.push_back(63);
@@ -148,6 +96,10 @@ std::vector<std::size_t> lengths() {
   result.push_back(1000);
   return result;
 }
+
+// Tests that make many numbers keep the log bounded.
+class FastPathOperators : public veldartest::boundedlog {};
+class FastPathText : public veldartest::boundedlog {};
 
 TEST(FastPathSums, MatchThePlainMethod) {
   randomdigits random(6001);
@@ -159,10 +111,10 @@ TEST(FastPathSums, MatchThePlainMethod) {
       SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a) + ", b = " + text(b));
       digitvector expected(length);
       digitvector actual(length, 5);
-      EXPECT_EQ(detail::adddigits(a, b, actual), plainadd(a, b, expected));
+      EXPECT_EQ(detail::add_digits(a, b, actual), detail::add_digits_plain(a, b, expected));
       EXPECT_EQ(actual, expected) << "sum";
       std::fill(actual.begin(), actual.end(), 5);
-      EXPECT_EQ(detail::subtractdigits(a, b, actual), plainsubtract(a, b, expected));
+      EXPECT_EQ(detail::subtract_digits(a, b, actual), detail::subtract_digits_plain(a, b, expected));
       EXPECT_EQ(actual, expected) << "difference";
     }
   }
@@ -177,9 +129,9 @@ TEST(FastPathProducts, MatchThePlainMethod) {
       const digitvector b = random.next(length, round % 6 == 4 || round % 12 == 11);
       SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a) + ", b = " + text(b));
       digitvector expected(2 * length);
-      plainmultiply(a, b, expected);
+      detail::multiply_digits_plain(a, b, expected);
       digitvector actual(2 * length);
-      detail::multiplydigits(a, b, actual, length);
+      detail::multiply_digits(a, b, actual, length);
       // The caller keeps the low `length` digits only.
       EXPECT_TRUE(std::equal(actual.begin(), actual.begin() + static_cast<std::ptrdiff_t>(length), expected.begin()))
           << "expected " << text(expected) << "\n  actual " << text(actual);
@@ -192,7 +144,7 @@ TEST(FastPathProducts, MatchThePlainMethod) {
 // Karatsuba when the shorter factor is long enough.
 TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
   randomdigits random(6003);
-  const std::size_t k = detail::karatsubalimbs * detail::limbdigits;
+  const std::size_t k = detail::karatsuba_limbs * detail::limb_digits;
   const std::size_t shapes[][3] = {{2 * k + 7, k + 3, k - 5},      {4 * k, 3 * k / 2, k + 11}, {4 * k, 2 * k, 2 * k},
                                    {3 * k, 3 * k - 1, k / 2},      {2 * k, 2 * k, 1},          {2 * k, 5, 2 * k},
                                    {3 * k + 1, 2 * k + 9, 2 * k}};
@@ -208,9 +160,9 @@ TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
       b.resize(shape[0]);
       SCOPED_TRACE("length " + std::to_string(shape[0]) + ": a = " + text(a) + ", b = " + text(b));
       digitvector expected(2 * shape[0]);
-      plainmultiply(a, b, expected);
+      detail::multiply_digits_plain(a, b, expected);
       digitvector actual(2 * shape[0]);
-      detail::multiplydigits(a, b, actual, shape[0]);
+      detail::multiply_digits(a, b, actual, shape[0]);
       EXPECT_TRUE(std::equal(actual.begin(), actual.begin() + static_cast<std::ptrdiff_t>(shape[0]), expected.begin()))
           << "expected " << text(expected) << "\n  actual " << text(actual);
     }
@@ -230,11 +182,10 @@ std::string plaintext(const digitvector& digits, bool negative) {
   return (negative ? "-" : "") + text;
 }
 
-TEST(FastPathText, MatchesThePlainMethod) {
+TEST_F(FastPathText, MatchesThePlainMethod) {
   randomdigits random(6005);
   for (const std::size_t length : lengths()) {
     for (int round = 0; round < 8; ++round) {
-      logcapture keepsmall;
       fixedint number(length);
       number.digits = random.next(length, round % 4 == 3);
       number.negative = round % 2 == 0;
@@ -260,11 +211,10 @@ TEST(FastPathSums, ShortDigitVectorsReadAsZerosOnTop) {
 
 // The public operators at lengths where every fast path is taken, against the
 // plain method: the digits, the sign and the flags of the result.
-TEST(FastPathOperators, LongOperandsMatchThePlainMethod) {
+TEST_F(FastPathOperators, LongOperandsMatchThePlainMethod) {
   randomdigits random(6004);
   for (const std::size_t length : {std::size_t{1000}, std::size_t{3000}}) {
     for (int round = 0; round < 6; ++round) {
-      logcapture keepsmall;
       fixedint a(length);
       fixedint b(length);
       a.digits = random.next(length);
@@ -274,7 +224,7 @@ TEST(FastPathOperators, LongOperandsMatchThePlainMethod) {
       SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a.digits) + ", b = " + text(b.digits));
 
       digitvector sum(length);
-      plainadd(a.digits, b.digits, sum);
+      detail::add_digits_plain(a.digits, b.digits, sum);
       const fixedint total = a + b;
       EXPECT_EQ(total.digits, sum);
       EXPECT_FALSE(total.negative);
@@ -283,14 +233,14 @@ TEST(FastPathOperators, LongOperandsMatchThePlainMethod) {
       const bool blarger = std::lexicographical_compare(a.digits.rbegin(), a.digits.rend(), b.digits.rbegin(),
                                                         b.digits.rend());
       digitvector difference(length);
-      plainsubtract(blarger ? b.digits : a.digits, blarger ? a.digits : b.digits, difference);
+      detail::subtract_digits_plain(blarger ? b.digits : a.digits, blarger ? a.digits : b.digits, difference);
       const fixedint net = a - b;
       EXPECT_EQ(net.digits, difference);
       EXPECT_EQ(net.negative, blarger);
 
       b.negative = true;
       digitvector product(2 * length);
-      plainmultiply(a.digits, b.digits, product);
+      detail::multiply_digits_plain(a.digits, b.digits, product);
       product.resize(length);
       const fixedint times = a * b;
       EXPECT_EQ(times.digits, product);

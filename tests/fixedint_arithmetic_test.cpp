@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 #include <tuple>
+#include <unordered_set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -13,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fixedint.h"
+#include <veldar/fixedint.h>
 #include "support.h"
 
 namespace {
@@ -21,6 +22,7 @@ namespace {
 using VELDAR::fixedint;
 using veldartest::expectthrow;
 using veldartest::logcapture;
+using veldartest::transcript;
 using strings = std::vector<std::string>;
 using veldartest::int128;
 
@@ -115,7 +117,6 @@ enum class sumkind { plus, minus };
 void checksums(sumkind kind, unsigned seed) {
   randomoperands random(seed);
   for (int round = 0; round < 4000; ++round) {
-    logcapture keepsmall;
     const int length = random.length();
     const reference ref{length, power10(length)};
     const operand a = random.next(length);
@@ -147,14 +148,16 @@ void checksums(sumkind kind, unsigned seed) {
   }
 }
 
-TEST(FixedintRandomized, AdditionMatchesReference) { checksums(sumkind::plus, 1201); }
+// Tests that make many numbers keep the log bounded.
+class FixedintRandomized : public veldartest::boundedlog {};
 
-TEST(FixedintRandomized, SubtractionMatchesReference) { checksums(sumkind::minus, 1202); }
+TEST_F(FixedintRandomized, AdditionMatchesReference) { checksums(sumkind::plus, 1201); }
 
-TEST(FixedintRandomized, MultiplicationMatchesReference) {
+TEST_F(FixedintRandomized, SubtractionMatchesReference) { checksums(sumkind::minus, 1202); }
+
+TEST_F(FixedintRandomized, MultiplicationMatchesReference) {
   randomoperands random(1203);
   for (int round = 0; round < 4000; ++round) {
-    logcapture keepsmall;
     const int length = random.length();
     const reference ref{length, power10(length)};
     const operand a = random.next(length);
@@ -172,10 +175,9 @@ TEST(FixedintRandomized, MultiplicationMatchesReference) {
   }
 }
 
-TEST(FixedintRandomized, ComparisonOrdersByValue) {
+TEST_F(FixedintRandomized, ComparisonOrdersByValue) {
   randomoperands random(1204);
   for (int round = 0; round < 4000; ++round) {
-    logcapture keepsmall;
     const int length = random.length();
     const operand a = random.next(length);
     const operand b = random.chance(8) ? operand{a.negative, a.magnitude} : random.next(length);
@@ -263,6 +265,30 @@ TEST(FixedintComparison, EmptyNumbers) {
   EXPECT_TRUE(a > b);
 }
 
+TEST(FixedintHashing, UnorderedSetWorksAsItIs) {
+  std::unordered_set<fixedint> integers;
+  integers.insert(fixedint(3, 5));
+  integers.insert(fixedint(3, 5));
+  integers.insert(fixedint(3, -5));
+  integers.insert(fixedint(4, 5));  // another length, another number
+  EXPECT_EQ(integers.size(), 3U);
+}
+
+TEST(FixedintHashing, AgreesWithEquality) {
+  std::mt19937_64 random(1208);
+  for (int round = 0; round < 500; ++round) {
+    const auto a = static_cast<long long>(random() % 20);
+    const auto b = static_cast<long long>(random() % 20);
+    fixedint x(2, random() % 2 == 0 ? a : -a);
+    fixedint y(2, random() % 2 == 0 ? b : -b);
+    const bool equal = x == y;
+    EXPECT_EQ(std::equal_to<fixedint>{}(x, y), equal);
+    if (equal) {
+      EXPECT_EQ(std::hash<fixedint>{}(x), std::hash<fixedint>{}(y));
+    }
+  }
+}
+
 TEST(FixedintOverflow, CarryIsHandedBackToTheLeftOperand) {
   fixedint nine(1, 9);
   EXPECT_EQ((nine + fixedint(1, 1)).asstring(), "0");
@@ -348,23 +374,6 @@ TEST(FixedintArithmetic, DifferentLengthsThrowBeforeAnythingIsLogged) {
 
 // Log transcripts: which temporaries each operation makes.
 
-struct transcript {
-  strings lines;
-  transcript& made(unsigned long long length, int count = 1) {
-    for (int i = 0; i < count; ++i) {
-      lines.insert(lines.end(), {"New fixedint object!", "Resizing Digits to: " + std::to_string(length), "Done."});
-    }
-    return *this;
-  }
-  transcript& deleted(int count = 1) {
-    lines.insert(lines.end(), static_cast<std::size_t>(count), "Deleted fixedint object.");
-    return *this;
-  }
-  transcript& resized(unsigned long long length) {
-    lines.insert(lines.end(), {"Resize requested in fixedint.", "Resizing Digits to: " + std::to_string(length), "Done."});
-    return *this;
-  }
-};
 
 // Runs `left op right` with both named, so the argument copy shows as one deletion.
 template <typename operation>

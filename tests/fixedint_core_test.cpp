@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fixedint.h"
+#include <veldar/fixedint.h>
 #include "support.h"
 
 namespace {
@@ -20,9 +20,7 @@ using veldartest::logcapture;
 using strings = std::vector<std::string>;
 using digitvector = std::vector<signed char>;
 
-strings constructlines(unsigned long long length) {
-  return {"New fixedint object!", "Resizing Digits to: " + std::to_string(length), "Done."};
-}
+strings constructlines(unsigned long long length) { return veldartest::transcript{}.made(length).lines; }
 
 TEST(FixedintLog, ConstructionCopyAndDestructionLines) {
   logcapture capture;
@@ -175,6 +173,44 @@ TEST(FixedintCopies, GetcopyAndAbsKeepFlags) {
   fixedint magnitude = number.abs();
   EXPECT_EQ(magnitude.asstring(), "42");
   EXPECT_TRUE(number.negative);
+}
+
+// Decimal text in.
+
+TEST(FixedintTextIn, AcceptsSignAndDigitsOnly) {
+  fixedint number(5);
+  number = "-0042";
+  EXPECT_EQ(number.asstring(), "-42");
+  number = "+12345";
+  EXPECT_EQ(number.asstring(), "12345");
+  number = "-0";
+  EXPECT_EQ(number.asstring(), "0");
+  number = "000000000099";  // leading zeros do not count
+  EXPECT_EQ(number.asstring(), "99");
+  for (const char* bad : {"", "-", "+", "1 ", " 1", "1e3", "12a", "--1", "+-1", "1.0", "0x10"}) {
+    expectthrow<std::invalid_argument>([&number, bad] { number = bad; }, "Not a decimal number!");
+  }
+  expectthrow<std::out_of_range>([&number] { number = "-123456"; }, "Input int bigger than size!");
+  EXPECT_EQ(number.asstring(), "99");
+  EXPECT_EQ(number.length, 5U);
+}
+
+TEST(FixedintTextIn, TakesAnyLengthAndTheSignRules) {
+  const std::string forty = "-1234567890123456789012345678901234567890";
+  fixedint wide(40);
+  wide = forty;
+  EXPECT_EQ(wide.asstring(), forty);
+  fixedint magnitude(3, -7);
+  magnitude.issigned = false;
+  magnitude = "12";
+  EXPECT_EQ(magnitude.asstring(), "-12");
+  fixedint huge(20);
+  huge = ULLONG_MAX;
+  EXPECT_EQ(huge.asstring(), "18446744073709551615");
+  huge = 0;
+  EXPECT_EQ(huge.asstring(), "0");
+  huge = -5LL;
+  EXPECT_EQ(huge.asstring(), "-5");
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "diagnostics.h"
+#include <veldar/diagnostics.h>
 
 namespace veldartest {
 
@@ -62,6 +62,34 @@ VELDAR::fixedfloat withvalue(unsigned long long length, long long scaled, bool n
   number.value = VELDAR::fixedint(length, scaled);
   number.negative = negative;
   return number;
+}
+
+transcript& transcript::made(unsigned long long length, int count) {
+  for (int i = 0; i < count; ++i) {
+    lines.insert(lines.end(), {"New fixedint object!", "Resizing Digits to: " + std::to_string(length), "Done."});
+  }
+  return *this;
+}
+
+transcript& transcript::deleted(int count) {
+  lines.insert(lines.end(), static_cast<std::size_t>(count), "Deleted fixedint object.");
+  return *this;
+}
+
+transcript& transcript::resized(unsigned long long length) {
+  lines.insert(lines.end(), {"Resize requested in fixedint.", "Resizing Digits to: " + std::to_string(length), "Done."});
+  return *this;
+}
+
+void boundedlog::SetUp() {
+  VELDAR::setup();
+  VELDAR::logstream.str("");
+  VELDAR::setloglimit(1 << 20);
+}
+
+void boundedlog::TearDown() {
+  VELDAR::setloglimit(0);
+  VELDAR::logstream.str("");
 }
 
 std::vector<std::string> logcapture::messages() const { return logmessages(VELDAR::logstream.str()); }

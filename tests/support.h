@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fixedfloat.h"
+#include <veldar/fixedfloat.h>
 
 namespace veldartest {
 
@@ -43,12 +43,30 @@ void expectthrow(action act, const std::string& message) {
 // (the number times 10^(length/2)), with the sign flag `negative`.
 VELDAR::fixedfloat withvalue(unsigned long long length, long long scaled, bool negative = false);
 
+// The log lines a sequence of fixedint steps writes, built step by step:
+// transcript{}.made(8).resized(4).deleted().lines is the lines of a number
+// of 8 digits made, resized to 4 and destroyed.
+struct transcript {
+  std::vector<std::string> lines;
+  transcript& made(unsigned long long length, int count = 1);  // through a length constructor
+  transcript& deleted(int count = 1);
+  transcript& resized(unsigned long long length);
+};
+
 // Runs the module set-up, then empties VELDAR::logstream; messages() returns what has been
 // logged since.
 class logcapture {
  public:
   logcapture();
   std::vector<std::string> messages() const;
+};
+
+// A fixture for tests that make many numbers: the log starts empty, keeps
+// only its last MiB while the test runs, and is emptied again afterwards.
+class boundedlog : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
 };
 
 // The outcome of running the test child program in a fresh scratch directory.

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "diagnostics.h"
-#include "fixedfloat.h"
-#include "fixedint.h"
+#include <veldar/diagnostics.h>
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
 #include "support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <iostream>
 #include <string>
 
-#include "diagnostics.h"
-#include "fixedint.h"
+#include <veldar/diagnostics.h>
+#include <veldar/fixedint.h>
 
 extern VELDAR::fixedint zero;
 

@@ -1,7 +1,7 @@
 // Numbers with static storage duration, in a file that never names the log:
 // they are made before main() and destroyed after it.
-#include "fixedfloat.h"
-#include "fixedint.h"
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
 
 VELDAR::fixedint zero(8);
 VELDAR::fixedfloat half = [] {

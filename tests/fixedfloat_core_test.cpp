@@ -1,10 +1,11 @@
-// fixedfloat construction, text, parts, assignment from integers and floats,
-// and multiplication, with the log lines they write.
+// fixedfloat construction, text in and out, parts, and assignment from
+// integers, floats and text, with the log lines they write.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <sstream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -12,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fixedfloat.h"
+#include <veldar/fixedfloat.h>
 #include "support.h"
 
 namespace {
@@ -21,9 +22,22 @@ using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 using veldartest::int128;
 using veldartest::expectthrow;
+using veldartest::fixedtext;
+using veldartest::power10;
 using veldartest::logcapture;
+using veldartest::transcript;
 using veldartest::withvalue;
 using strings = std::vector<std::string>;
+
+// `before`, then the lines of scaling an integer to the fixed point at
+// `length`: one multiplication by ten per fraction place, each with the ten
+// made, the product at twice the length made and cut back, and both gone.
+transcript scaling(unsigned long long length, transcript before) {
+  for (unsigned long long i = 0; i < length / 2; ++i) {
+    before.made(length).made(2 * length).resized(length).deleted(2);
+  }
+  return before;
+}
 
 fixedfloat fromfloat(unsigned long long length, float x) {
   fixedfloat number(length);
@@ -44,6 +58,10 @@ const strings constructlines8{"New fixedint object!",
                               "Done.",
                               "Deleted fixedint object.",
                               "Done."};
+
+// Tests that make many numbers keep the log bounded.
+class FixedfloatTextIn : public veldartest::boundedlog {};
+class FixedfloatAssign : public veldartest::boundedlog {};
 
 TEST(FixedfloatLifecycle, ConstructionCopyAndDestructionLines) {
   logcapture capture;
@@ -135,7 +153,7 @@ TEST(FixedfloatParts, IntegerAndFractionParts) {
   EXPECT_FALSE(integer.negative);
 }
 
-TEST(FixedfloatAssign, FromFixedint) {
+TEST_F(FixedfloatAssign, FromFixedint) {
   fixedfloat number(8);
   number = fixedint(4, -12);
   EXPECT_EQ(number.asstring(), "-12.0");
@@ -149,12 +167,12 @@ TEST(FixedfloatAssign, FromFixedint) {
   fixedint eleven(4, 11);
   logcapture capture;
   number = eleven;
-  // The resize, then four rounds of a ten, the product and their deletions,
-  // then the argument copy.
-  EXPECT_EQ(capture.messages().size(), 3U + 4 * 11 + 1);
+  // The argument widened, then one multiplication by ten per fraction place,
+  // then the argument copy goes.
+  EXPECT_EQ(capture.messages(), scaling(8, transcript{}.resized(8)).deleted().lines);
 }
 
-TEST(FixedfloatAssign, FromFloatKeepsItsDecimalDigits) {
+TEST_F(FixedfloatAssign, FromFloatKeepsItsDecimalDigits) {
   const std::vector<std::pair<float, std::string>> cases{
       {0.123F, "0.123"}, {78.9F, "78.9"},    {-2.5F, "-2.5"},     {5.0F, "5.0"},   {1.0005F, "1.0005"},
       {0.05F, "0.05"},   {1.0015F, "1.0015"}, {-0.5F, "-0.5"},    {-0.0F, "0.0"},  {9999.0F, "9999.0"},
@@ -166,17 +184,23 @@ TEST(FixedfloatAssign, FromFloatKeepsItsDecimalDigits) {
   EXPECT_EQ(fromfloat(0, 0.0F).asstring(), "0.0");
 }
 
-TEST(FixedfloatAssign, FromFloatTranscript) {
+TEST_F(FixedfloatAssign, FromFloatTranscript) {
+  // The integer part, a number of 4 digits, widened to 8 and scaled, then
+  // gone (3 + 3 + 4 * 11 + 1 = 51 lines); for a fraction, the fraction and
+  // the sum inside the addition made, and four deletions: the working sum,
+  // the sum, the copy of the fraction and the fraction (10 more, 61).
+  const transcript integer = scaling(8, transcript{}.made(4).resized(8)).deleted();
+  const transcript fraction = transcript(integer).made(8).made(8).deleted(4);
   fixedfloat number(8);
   logcapture capture;
   number = 0.123F;
-  EXPECT_EQ(capture.messages().size(), 61U);
+  EXPECT_EQ(capture.messages(), fraction.lines);
   logcapture whole;
   number = 5.0F;
-  EXPECT_EQ(whole.messages().size(), 51U);
+  EXPECT_EQ(whole.messages(), integer.lines);
 }
 
-TEST(FixedfloatAssign, FailedAssignmentChangesNothing) {
+TEST_F(FixedfloatAssign, FailedAssignmentChangesNothing) {
   fixedfloat number = fromfloat(8, -7.25F);
   logcapture capture;
   expectthrow<std::out_of_range>([&number] { number = 12345.0F; }, "Input int bigger than size!");
@@ -190,11 +214,10 @@ TEST(FixedfloatAssign, FailedAssignmentChangesNothing) {
   EXPECT_EQ(number.asstring(), "-7.25");
 }
 
-TEST(FixedfloatAssign, EveryFittingFloatReadsBackExactly) {
+TEST_F(FixedfloatAssign, EveryFittingFloatReadsBackExactly) {
   std::mt19937 random(20261208);
   int checked = 0;
   for (int round = 0; round < 3000; ++round) {
-    logcapture keepsmall;
     const unsigned long long length = 2 * (random() % 45 + 1);
     // Random bit patterns cover subnormals and huge values alike.
     const auto bits = static_cast<std::uint32_t>(random());
@@ -221,87 +244,75 @@ TEST(FixedfloatAssign, EveryFittingFloatReadsBackExactly) {
   EXPECT_GT(checked, 1000);
 }
 
-// Multiplication.
+// Decimal text in.
 
-struct scaled {
-  bool negative;
-  long long magnitude;  // the number times 10^(length/2)
-};
-
-// The exact product at twice the length, the point moved, the integer part
-// kept to length/2 digits, printed the way the library prints.
-std::string referenceproduct(int length, scaled a, scaled b, bool issigned) {
-  int128 half = 1;
-  for (int i = 0; i < length / 2; ++i) {
-    half *= 10;
+TEST_F(FixedfloatTextIn, Forms) {
+  fixedfloat number(8);
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"-0.05", "-0.05"}, {"1200.05", "1200.05"}, {".5", "0.5"},      {"5.", "5.0"},   {"+7", "7.0"},
+      {"-0.0", "0.0"},    {"0", "0.0"},           {"0009999.99990000", "9999.9999"}, {"-.0001", "-0.0001"}};
+  for (const auto& [text, printed] : cases) {
+    number = text;
+    EXPECT_EQ(number.asstring(), printed) << text;
+    EXPECT_FALSE(number.value.negative);
   }
-  const int128 product = static_cast<int128>(a.magnitude) * b.magnitude / half % (half * half);
-  const auto integer = static_cast<long long>(product / half);
-  std::string fraction = std::to_string(static_cast<long long>(product % half));
-  fraction.insert(0, static_cast<std::size_t>(length / 2) - fraction.size(), '0');
-  fraction.erase(fraction.find_last_not_of('0') + 1);
-  const bool negative = issigned && a.negative != b.negative;
-  return (negative ? "-" : "") + std::to_string(integer) + "." + (fraction.empty() ? "0" : fraction);
+  number = 0;
+  EXPECT_EQ(number.asstring(), "0.0");
+  number = -5LL;
+  EXPECT_EQ(number.asstring(), "-5.0");
+  fixedfloat wide(40);
+  wide = 12345678901234567LL;  // exactly, not through a float
+  EXPECT_EQ(wide.asstring(), "12345678901234567.0");
 }
 
-TEST(FixedfloatMultiply, TrueProductTruncatedToTheLength) {
-  auto times = [](unsigned long long length, float a, float b) {
-    fixedfloat left = fromfloat(length, a);
-    return (left * fromfloat(length, b)).asstring();
-  };
-  EXPECT_EQ(times(8, 78.9F, 0.123F), "9.7047");
-  EXPECT_EQ(times(8, 2.0F, 3.0F), "6.0");
-  EXPECT_EQ(times(8, 1.0001F, 0.0002F), "0.0002");
-  EXPECT_EQ(times(8, 0.5F, 0.5F), "0.25");
-  EXPECT_EQ(times(8, -2.0F, 0.0002F), "-0.0004");
-  EXPECT_EQ(times(8, -2.0F, -0.5F), "1.0");
-  EXPECT_EQ(times(4, 99.0F, 99.0F), "1.0");
-  EXPECT_EQ(times(0, 0.0F, 0.0F), "0.0");
-}
-
-TEST(FixedfloatMultiply, MatchesReference) {
-  std::mt19937_64 random(1205);
-  for (int round = 0; round < 3000; ++round) {
-    logcapture keepsmall;
-    const int length = 2 * static_cast<int>(random() % 8 + 1);
-    long long modulus = 1;
-    for (int i = 0; i < length; ++i) {
-      modulus *= 10;
-    }
-    const int digitsa = static_cast<int>(random() % static_cast<unsigned>(length + 1));
-    const int digitsb = static_cast<int>(random() % static_cast<unsigned>(length + 1));
-    const scaled a{random() % 2 == 0, static_cast<long long>(random() % static_cast<unsigned long long>(std::pow(10, digitsa)))};
-    const scaled b{random() % 2 == 0, static_cast<long long>(random() % static_cast<unsigned long long>(std::pow(10, digitsb)))};
-    const bool issigned = random() % 4 != 0;
-    fixedfloat left = withvalue(length, a.magnitude % modulus, a.negative);
-    left.issigned = issigned;
-    fixedfloat right = withvalue(length, b.magnitude % modulus, b.negative);
-    right.issigned = random() % 2 == 0;
-    SCOPED_TRACE("length " + std::to_string(length) + ": " + left.asstring() + " * " + right.asstring() +
-                 (issigned ? "" : ", left unsigned"));
-    fixedfloat product = left * right;
-    EXPECT_EQ(product.asstring(), referenceproduct(length, a, b, issigned));
-    EXPECT_FALSE(product.value.negative);
-    EXPECT_EQ(product.value.digits.size(), static_cast<std::size_t>(length));
-    EXPECT_EQ(left.value.asstring(), std::to_string(a.magnitude));
-  }
-}
-
-TEST(FixedfloatMultiply, DifferentLengthsAndLogLines) {
-  fixedfloat eight(8);
-  fixedfloat six(6);
+TEST_F(FixedfloatTextIn, FailuresChangeNothing) {
+  fixedfloat number(8);
+  number = "-12.5";
   logcapture capture;
-  expectthrow<std::length_error>([&] { static_cast<void>(eight * six); }, "Size is not equal!");
-  EXPECT_EQ(capture.messages().front(), "Multiplication operation in fixedfloat. (oh boy)");
-  EXPECT_EQ(capture.messages().size(), 3U);  // and the argument copy's two deletion lines
+  for (const char* bad : {"", ".", "-", "-.", "1e3", " 1", "1 ", "1..2", "1.2.3", "0x1", "1,5", "+-1"}) {
+    expectthrow<std::invalid_argument>([&number, bad] { number = bad; }, "Not a decimal number!");
+  }
+  expectthrow<std::out_of_range>([&number] { number = "12345"; }, "Input int bigger than size!");
+  expectthrow<std::length_error>([&number] { number = "0.12345"; }, "Fraction of float too big to fit in fixedfloat!");
+  EXPECT_TRUE(capture.messages().empty());
+  EXPECT_EQ(number.asstring(), "-12.5");
+}
 
-  logcapture product;
-  { fixedfloat result = eight * fixedfloat(eight); }
-  const strings lines = product.messages();
-  EXPECT_EQ(lines.front(), "Multiplication operation in fixedfloat. (oh boy)");
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 5, lines.end()),
-            (strings{"Done.", "Deleting fixedfloat object!", "Deleted fixedint object.",
-                     "Deleting fixedfloat object!", "Deleted fixedint object."}));
+TEST_F(FixedfloatTextIn, LogsAsTheFloatAssignmentDoes) {
+  fixedfloat number(8);
+  logcapture fromfloat;
+  number = 0.123F;
+  const strings floatlines = fromfloat.messages();
+  logcapture fromtext;
+  number = "0.123";
+  EXPECT_EQ(fromtext.messages(), floatlines);
+}
+
+TEST_F(FixedfloatTextIn, RandomNumbersReadBackExactly) {
+  std::mt19937_64 random(1207);
+  for (int round = 0; round < 2000; ++round) {
+    const int length = 2 * static_cast<int>(random() % 9 + 1);
+    const auto magnitude = static_cast<int128>(random() % static_cast<unsigned long long>(power10(length)));
+    const int128 scaled = random() % 2 == 0 ? magnitude : -magnitude;
+    const std::string text = fixedtext(scaled, length / 2);
+    fixedfloat number(static_cast<unsigned long long>(length));
+    number = text;
+    EXPECT_EQ(number.asstring(), text == "-0.0" ? "0.0" : text);
+    EXPECT_EQ(number.value.asstring(), std::to_string(static_cast<long long>(magnitude))) << text;
+  }
+}
+
+// Stream output.
+
+TEST(StreamOutput, PrintsAsstringForNamedNumbersAndTemporaries) {
+  fixedint integer(4, -42);
+  fixedfloat number(8);
+  number = "-2.5";
+  const fixedint constant(2, 7);
+  std::ostringstream out;
+  out << integer << ' ' << (integer * fixedint(4, 2)) << ' ' << constant << ' ' << number << ' '
+      << (number * number);
+  EXPECT_EQ(out.str(), "-42 -84 7 -2.5 6.25");
 }
 
 }  // namespace

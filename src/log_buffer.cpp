@@ -1,4 +1,4 @@
-#include "logbuffer.h"
+#include "log_buffer.h"
 
 #include <unistd.h>
 
@@ -17,7 +17,7 @@ namespace {
 
 // A block's text: 64 KiB with its bookkeeping. Lines run on from one block
 // into the next.
-constexpr std::size_t blockbytes = (std::size_t{64} << 10U) - 4 * sizeof(std::size_t);
+constexpr std::size_t block_bytes = (std::size_t{64} << 10U) - 4 * sizeof(std::size_t);
 
 void pause() noexcept {
 #if defined(__x86_64__) || defined(__i386__)
@@ -26,7 +26,7 @@ void pause() noexcept {
 }
 
 // Whether `text` holds a line break or a carriage return, eight bytes at a time.
-bool hasbreak(std::string_view text) noexcept {
+bool has_break(std::string_view text) noexcept {
   constexpr std::uint64_t ones = 0x0101010101010101ULL;
   constexpr std::uint64_t highs = 0x8080808080808080ULL;
   const auto haszero = [](std::uint64_t w) { return ((w - ones) & ~w & highs) != 0; };
@@ -42,7 +42,7 @@ bool hasbreak(std::string_view text) noexcept {
                      [](char c) { return c == '\n' || c == '\r'; });
 }
 
-std::size_t escapedsize(std::string_view message) noexcept {
+std::size_t escaped_size(std::string_view message) noexcept {
   return message.size() + static_cast<std::size_t>(std::count_if(message.begin(), message.end(), [](char c) {
            return c == '\n' || c == '\r';
          }));
@@ -50,7 +50,7 @@ std::size_t escapedsize(std::string_view message) noexcept {
 
 }  // namespace
 
-void spinlock::lock() noexcept {
+void spin_lock::lock() noexcept {
   while (held.exchange(true, std::memory_order_acquire)) {
     for (int spins = 0; held.load(std::memory_order_relaxed); ++spins) {
       if (spins < 128) {
@@ -62,22 +62,22 @@ void spinlock::lock() noexcept {
   }
 }
 
-struct logbuffer::block {
+struct log_buffer::block {
   block* next = nullptr;
   std::size_t start = 0;  // the first byte kept
   std::size_t used = 0;   // bytes written
   std::size_t lines = 0;  // line breaks among the bytes kept
-  std::array<char, blockbytes> text;  // left uninitialised: only written bytes are read
+  std::array<char, block_bytes> text;  // left uninitialised: only written bytes are read
 
   std::size_t size() const noexcept { return used - start; }
-  std::size_t room() const noexcept { return blockbytes - used; }
+  std::size_t room() const noexcept { return block_bytes - used; }
   const char* begin() const noexcept { return text.data() + start; }
   const char* end() const noexcept { return text.data() + used; }
 };
 
 // New blocks for one append, got before anything is written, so that an
 // append either fits whole or changes nothing. What is not used goes again.
-class logbuffer::chain {
+class log_buffer::chain {
  public:
   chain() = default;
   chain(const chain&) = delete;
@@ -90,7 +90,7 @@ class logbuffer::chain {
 
   // Room for `count` bytes beyond `available`; false when memory ran out.
   bool reserve(std::size_t count, std::size_t available) noexcept {
-    for (std::size_t room = available; room < count; room += blockbytes) {
+    for (std::size_t room = available; room < count; room += block_bytes) {
       auto* fresh = new (std::nothrow) block;
       if (fresh == nullptr) {
         return false;
@@ -111,9 +111,9 @@ class logbuffer::chain {
   block* first = nullptr;
 };
 
-logbuffer::~logbuffer() { freeall(); }
+log_buffer::~log_buffer() { free_all(); }
 
-void logbuffer::freeall() noexcept {
+void log_buffer::free_all() noexcept {
   while (head != nullptr) {
     block* next = head->next;
     delete head;
@@ -123,9 +123,9 @@ void logbuffer::freeall() noexcept {
   kept = 0;
 }
 
-bool logbuffer::lockwithin(std::chrono::milliseconds patience) noexcept {
+bool log_buffer::lock_within(std::chrono::milliseconds patience) noexcept {
   const auto deadline = std::chrono::steady_clock::now() + patience;
-  while (!guard.trylock()) {
+  while (!guard.try_lock()) {
     if (std::chrono::steady_clock::now() >= deadline) {
       return false;
     }
@@ -134,20 +134,20 @@ bool logbuffer::lockwithin(std::chrono::milliseconds patience) noexcept {
   return true;
 }
 
-void logbuffer::refreshprefix(std::time_t second) noexcept {
-  if (prefixmade && second == prefixsecond) {
+void log_buffer::refresh_prefix(std::time_t second) noexcept {
+  if (prefix_made && second == prefix_second) {
     return;
   }
-  char* out = std::copy(lineopening.begin(), lineopening.end(), prefix.data());
-  timetext(second, out);
-  std::copy(lineclosing.begin(), lineclosing.end(), out + timetextsize);
-  prefixsecond = second;
-  prefixmade = true;
+  char* out = std::copy(line_opening.begin(), line_opening.end(), prefix.data());
+  time_text(second, out);
+  std::copy(line_closing.begin(), line_closing.end(), out + time_text_size);
+  prefix_second = second;
+  prefix_made = true;
 }
 
 // Appends one line: the pieces are copied into the last block and, as it fills,
 // into blocks of `spare`; their line breaks are counted where they land.
-class logbuffer::writer {
+class log_buffer::writer {
  public:
   writer(block*& head, block*& tail, chain& spare) : head(head), tail(tail), spare(spare) {}
 
@@ -175,16 +175,16 @@ class logbuffer::writer {
   chain& spare;
 };
 
-bool logbuffer::appendline(std::string_view message, std::string_view suffix, std::time_t second) {
-  std::lock_guard<spinlock> lock(guard);
-  return appendlinelocked(message, suffix, second);
+bool log_buffer::append_line(std::string_view message, std::string_view suffix, std::time_t second) {
+  std::lock_guard<spin_lock> lock(guard);
+  return append_line_locked(message, suffix, second);
 }
 
-bool logbuffer::appendlinelocked(std::string_view message, std::string_view suffix, std::time_t second) noexcept {
-  refreshprefix(second);
-  const bool breaks = hasbreak(message) || hasbreak(suffix);
+bool log_buffer::append_line_locked(std::string_view message, std::string_view suffix, std::time_t second) noexcept {
+  refresh_prefix(second);
+  const bool breaks = has_break(message) || has_break(suffix);
   const std::size_t count =
-      prefix.size() + (breaks ? escapedsize(message) + escapedsize(suffix) : message.size() + suffix.size()) + 1;
+      prefix.size() + (breaks ? escaped_size(message) + escaped_size(suffix) : message.size() + suffix.size()) + 1;
   if (!breaks && tail != nullptr && tail->room() >= count) {
     // Most lines: the whole line fits in the last block.
     char* out = tail->text.data() + tail->used;
@@ -207,8 +207,8 @@ bool logbuffer::appendlinelocked(std::string_view message, std::string_view suff
   out.put({prefix.data(), prefix.size()}, false);
   if (breaks) {
     const auto put = [&out](std::string_view piece) { out.put(piece, false); };
-    escapedpieces(message, put);
-    escapedpieces(suffix, put);
+    escaped_pieces(message, put);
+    escaped_pieces(suffix, put);
   } else {
     out.put(message, false);
     out.put(suffix, false);
@@ -219,8 +219,8 @@ bool logbuffer::appendlinelocked(std::string_view message, std::string_view suff
   return true;
 }
 
-bool logbuffer::appendraw(const char* text, std::size_t count) noexcept {
-  std::lock_guard<spinlock> lock(guard);
+bool log_buffer::append_raw(const char* text, std::size_t count) noexcept {
+  std::lock_guard<spin_lock> lock(guard);
   chain spare;
   if (!spare.reserve(count, tail == nullptr ? 0 : tail->room())) {
     return false;
@@ -231,41 +231,41 @@ bool logbuffer::appendraw(const char* text, std::size_t count) noexcept {
   return true;
 }
 
-std::string logbuffer::text() const {
-  std::lock_guard<spinlock> lock(guard);
+std::string log_buffer::text() const {
+  std::lock_guard<spin_lock> lock(guard);
   std::string all;
   all.reserve(size());
-  all.append(header.data(), headersize);
+  all.append(header.data(), header_size);
   for (const block* b = head; b != nullptr; b = b->next) {
     all.append(b->begin(), b->size());
   }
   return all;
 }
 
-void logbuffer::replace(std::string_view text) {
+void log_buffer::replace(std::string_view text) {
   chain spare;
   if (!spare.reserve(text.size(), 0)) {
     throw std::bad_alloc();
   }
-  std::lock_guard<spinlock> lock(guard);
-  freeall();
-  headersize = 0;
-  droppedlines = 0;
-  readposition = 0;
+  std::lock_guard<spin_lock> lock(guard);
+  free_all();
+  header_size = 0;
+  dropped_lines = 0;
+  read_position = 0;
   setg(nullptr, nullptr, nullptr);
   writer(head, tail, spare).put(text, true);
   kept = text.size();
   trim();
 }
 
-void logbuffer::setlimit(std::size_t bytes) {
-  std::lock_guard<spinlock> lock(guard);
+void log_buffer::set_limit(std::size_t bytes) {
+  std::lock_guard<spin_lock> lock(guard);
   limit = bytes;
   trim();
 }
 
-void logbuffer::dropheadblock() noexcept {
-  droppedlines += head->lines;
+void log_buffer::drop_head_block() noexcept {
+  dropped_lines += head->lines;
   kept -= head->size();
   block* next = head->next;
   delete head;
@@ -278,7 +278,7 @@ void logbuffer::dropheadblock() noexcept {
 // Drops the oldest whole lines until the blocks hold at most three quarters of
 // the room the limit leaves beside the header line, so that a trim happens
 // once per quarter of the limit rather than once per line.
-void logbuffer::trim() noexcept {
+void log_buffer::trim() noexcept {
   if (limit == 0) {
     return;
   }
@@ -290,57 +290,57 @@ void logbuffer::trim() noexcept {
   while (head != nullptr && excess > 0) {
     if (head != tail && head->size() <= excess) {
       // A line that runs on into the next block goes with this one.
-      const bool endsline = head->size() == 0 || head->text[head->used - 1] == '\n';
-      excess = std::max<std::size_t>(excess - head->size(), endsline ? 0 : 1);
-      dropheadblock();
+      const bool ends_line = head->size() == 0 || head->text[head->used - 1] == '\n';
+      excess = std::max<std::size_t>(excess - head->size(), ends_line ? 0 : 1);
+      drop_head_block();
       continue;
     }
     // Within the block: up to the end of the line that holds the last byte to go.
     const char* from = head->begin();
     const char* last = from + std::min(excess, head->size()) - 1;
-    const auto* lineend = static_cast<const char*>(std::memchr(last, '\n', static_cast<std::size_t>(head->end() - last)));
-    if (lineend == nullptr) {
+    const auto* line_end = static_cast<const char*>(std::memchr(last, '\n', static_cast<std::size_t>(head->end() - last)));
+    if (line_end == nullptr) {
       if (head == tail) {  // an unfinished last line: nothing is left
         excess = head->size();
-        lineend = head->end() - 1;
+        line_end = head->end() - 1;
       } else {
         excess = head->size() + 1;
         continue;
       }
     }
-    const auto cut = static_cast<std::size_t>(lineend + 1 - from);
-    const auto lines = static_cast<std::size_t>(std::count(from, lineend + 1, '\n'));
+    const auto cut = static_cast<std::size_t>(line_end + 1 - from);
+    const auto lines = static_cast<std::size_t>(std::count(from, line_end + 1, '\n'));
     head->start += cut;
     head->lines -= lines;
-    droppedlines += lines;
+    dropped_lines += lines;
     kept -= cut;
     excess = 0;
   }
-  writeheader();
+  write_header();
 }
 
-void logbuffer::writeheader() noexcept {
-  if (droppedlines == 0) {
+void log_buffer::write_header() noexcept {
+  if (dropped_lines == 0) {
     return;
   }
-  if (!prefixmade) {
-    refreshprefix(std::time(nullptr));
+  if (!prefix_made) {
+    refresh_prefix(std::time(nullptr));
   }
   char* out = std::copy(prefix.begin(), prefix.end(), header.data());
   char* const end = header.data() + header.size();
-  constexpr std::string_view limitof = "Log limit of ";
+  constexpr std::string_view limit_of = "Log limit of ";
   constexpr std::string_view bytes = " bytes: ";
   constexpr std::string_view dropped = " earlier lines dropped.\n";
-  out = std::copy(limitof.begin(), limitof.end(), out);
+  out = std::copy(limit_of.begin(), limit_of.end(), out);
   out = std::to_chars(out, end, limit).ptr;
   out = std::copy(bytes.begin(), bytes.end(), out);
-  out = std::to_chars(out, end, droppedlines).ptr;
+  out = std::to_chars(out, end, dropped_lines).ptr;
   out = std::copy(dropped.begin(), dropped.end(), out);
-  headersize = static_cast<std::size_t>(out - header.data());
+  header_size = static_cast<std::size_t>(out - header.data());
 }
 
-bool logbuffer::writelocked(int descriptor) const noexcept {
-  const auto writeall = [descriptor](const char* text, std::size_t count) {
+bool log_buffer::write_locked(int descriptor) const noexcept {
+  const auto write_all = [descriptor](const char* text, std::size_t count) {
     while (count > 0) {
       const ssize_t written = ::write(descriptor, text, count);
       if (written < 0 && errno == EINTR) {
@@ -354,18 +354,18 @@ bool logbuffer::writelocked(int descriptor) const noexcept {
     }
     return true;
   };
-  if (!writeall(header.data(), headersize)) {
+  if (!write_all(header.data(), header_size)) {
     return false;
   }
   for (const block* b = head; b != nullptr; b = b->next) {
-    if (!writeall(b->begin(), b->size())) {
+    if (!write_all(b->begin(), b->size())) {
       return false;
     }
   }
   return true;
 }
 
-std::size_t logbuffer::copyout(std::size_t from, char* out, std::size_t count) const noexcept {
+std::size_t log_buffer::copy_out(std::size_t from, char* out, std::size_t count) const noexcept {
   std::size_t copied = 0;
   const auto take = [&](const char* text, std::size_t size) {
     if (from >= size) {
@@ -377,7 +377,7 @@ std::size_t logbuffer::copyout(std::size_t from, char* out, std::size_t count) c
     copied += n;
     from = 0;
   };
-  take(header.data(), headersize);
+  take(header.data(), header_size);
   for (const block* b = head; b != nullptr && copied < count; b = b->next) {
     take(b->begin(), b->size());
   }
@@ -386,31 +386,31 @@ std::size_t logbuffer::copyout(std::size_t from, char* out, std::size_t count) c
 
 // The stream's side: `<<` appends raw text, reading copies the text out.
 
-logbuffer::int_type logbuffer::overflow(int_type c) {
+log_buffer::int_type log_buffer::overflow(int_type c) {
   if (traits_type::eq_int_type(c, traits_type::eof())) {
     return traits_type::not_eof(c);
   }
   const char character = traits_type::to_char_type(c);
-  return appendraw(&character, 1) ? c : traits_type::eof();
+  return append_raw(&character, 1) ? c : traits_type::eof();
 }
 
-std::streamsize logbuffer::xsputn(const char* text, std::streamsize count) {
-  return count > 0 && appendraw(text, static_cast<std::size_t>(count)) ? count : 0;
+std::streamsize log_buffer::xsputn(const char* text, std::streamsize count) {
+  return count > 0 && append_raw(text, static_cast<std::size_t>(count)) ? count : 0;
 }
 
-logbuffer::int_type logbuffer::underflow() {
-  std::lock_guard<spinlock> lock(guard);
-  if (readposition >= size()) {
+log_buffer::int_type log_buffer::underflow() {
+  std::lock_guard<spin_lock> lock(guard);
+  if (read_position >= size()) {
     return traits_type::eof();
   }
-  const std::size_t count = copyout(readposition, readarea.data(), readarea.size());
-  readposition += count;
-  setg(readarea.data(), readarea.data(), readarea.data() + count);
-  return traits_type::to_int_type(readarea[0]);
+  const std::size_t count = copy_out(read_position, read_area.data(), read_area.size());
+  read_position += count;
+  setg(read_area.data(), read_area.data(), read_area.data() + count);
+  return traits_type::to_int_type(read_area[0]);
 }
 
-logbuffer::pos_type logbuffer::seekoff(off_type offset, std::ios_base::seekdir way, std::ios_base::openmode which) {
-  std::lock_guard<spinlock> lock(guard);
+log_buffer::pos_type log_buffer::seekoff(off_type offset, std::ios_base::seekdir way, std::ios_base::openmode which) {
+  std::lock_guard<spin_lock> lock(guard);
   const auto total = static_cast<off_type>(size());
   const pos_type failed(off_type(-1));
   const bool reading = (which & std::ios_base::in) != 0;
@@ -421,24 +421,24 @@ logbuffer::pos_type logbuffer::seekoff(off_type offset, std::ios_base::seekdir w
   if (!reading || (writing && way == std::ios_base::cur)) {
     return failed;
   }
-  const auto current = static_cast<off_type>(readposition) - (egptr() - gptr());
+  const auto current = static_cast<off_type>(read_position) - (egptr() - gptr());
   const off_type base = way == std::ios_base::beg ? 0 : way == std::ios_base::cur ? current : total;
   const off_type target = base + offset;
   if (target < 0 || target > total) {
     return failed;
   }
-  readposition = static_cast<std::size_t>(target);
+  read_position = static_cast<std::size_t>(target);
   setg(nullptr, nullptr, nullptr);
   return pos_type(target);
 }
 
-logbuffer::pos_type logbuffer::seekpos(pos_type position, std::ios_base::openmode which) {
+log_buffer::pos_type log_buffer::seekpos(pos_type position, std::ios_base::openmode which) {
   return seekoff(off_type(position), std::ios_base::beg, which);
 }
 
-logbuffer& thelog() {
+log_buffer& the_log() {
   // Made on first use and never destroyed, so that it outlives every number.
-  static logbuffer* const buffer = new logbuffer;  // NOLINT(cppcoreguidelines-owning-memory)
+  static log_buffer* const buffer = new log_buffer;  // NOLINT(cppcoreguidelines-owning-memory)
   return *buffer;
 }
 

@@ -87,10 +87,10 @@ void logdumper();
 namespace detail {
 // Makes logstream exist before anything in a file that includes this header
 // can use it, as <iostream> does for std::cout.
-struct logstreaminit {
-  logstreaminit();
+struct log_stream_init {
+  log_stream_init();
 };
-static const logstreaminit logstreaminitializer;
+static const log_stream_init log_stream_initializer;
 }  // namespace detail
 
 }  // namespace VELDAR

@@ -1,4 +1,17 @@
-#include "fixedfloat.h"
+// fixedfloat. Where the log is the interface: the fixed-point operations make
+// fixedint temporaries whose lines are observable, pinned by the transcripts
+// in tests/fixedfloat_core_test.cpp and tests/fixedfloat_arithmetic_test.cpp:
+// - * widens copies of both values to twice the length (getcopy() and
+//   resize()), multiplies them and cuts the product back;
+// - + and - take signed copies of both values (getcopy()) and add them;
+// - asstring() takes the integer and the fraction parts (getcopy()) and
+//   compares the fraction with a fresh zero;
+// - the assignments from a fixedint, a float, text or an integer place their
+//   digits directly but write the lines of the steps they stand for: the
+//   integer part, its widening and one multiplication by ten per fraction
+//   place, and the fraction added to it (log_scaling() and assign_decimal()).
+// Each such temporary is marked at its line.
+#include <veldar/fixedfloat.h>
 
 #include <algorithm>
 #include <array>
@@ -10,100 +23,55 @@
 #include <string_view>
 #include <utility>
 
-#include "diagnostics.h"
+#include <veldar/diagnostics.h>
+
 #include "digits.h"
-#include "logline.h"
+#include "log_line.h"
 
 namespace VELDAR {
 
 namespace {
 
-using detail::digitvector;
-
-// A decimal number as text: its sign, its integer digits without leading
-// zeros and its fraction digits without trailing zeros ("" for none).
-struct decimaltext {
-  bool minus = false;
-  std::string_view integer;
-  std::string_view fraction;
-};
-
-bool alldigits(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Splits an optional sign, integer digits, and optionally "." and fraction
-// digits, with at least one digit in all: "-0.05", "1200.05", ".5" and "5."
-// are numbers; "", ".", "1e3" and " 1" are not (std::nullopt).
-std::optional<decimaltext> splitdecimal(std::string_view text) {
-  decimaltext parts;
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-    parts.minus = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  const std::size_t point = text.find('.');
-  parts.integer = text.substr(0, point);
-  parts.fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  if (parts.integer.size() + parts.fraction.size() == 0 || !alldigits(parts.integer) ||
-      !alldigits(parts.fraction)) {
-    return std::nullopt;
-  }
-  parts.integer.remove_prefix(std::min(parts.integer.find_first_not_of('0'), parts.integer.size()));
-  const std::size_t lastdigit = parts.fraction.find_last_not_of('0');
-  parts.fraction = parts.fraction.substr(0, lastdigit == std::string_view::npos ? 0 : lastdigit + 1);
-  return parts;
-}
+using detail::decimal_text;
+using detail::digit_vector;
 
 // The digits std::to_chars gives for a finite `x` in fixed notation: the
 // shortest text that reads back as the same float. `buffer` holds the text.
-decimaltext splitfloat(float x, std::array<char, 128>& buffer) {
+decimal_text split_float(float x, std::array<char, 128>& buffer) {
   // 128 characters hold every finite float: at most 39 integer or 47 fraction digits.
   const auto converted = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::fixed);
-  return *splitdecimal({buffer.data(), static_cast<std::size_t>(converted.ptr - buffer.data())});
-}
-
-// Writes the decimal digits of `text` into `digits`, its last digit at
-// element `lowest`, its first digit above it.
-void placedigits(digitvector& digits, std::string_view text, std::size_t lowest) {
-  std::transform(text.rbegin(), text.rend(), digits.begin() + static_cast<std::ptrdiff_t>(lowest),
-                 [](char c) { return static_cast<signed char>(c - '0'); });
+  return *detail::split_decimal({buffer.data(), static_cast<std::size_t>(converted.ptr - buffer.data())}, true);
 }
 
 // The log lines of the fixedint steps that the assignments take without
 // making the numbers: their digits are placed directly, while the log reads
 // exactly as if every step had been taken with a real temporary.
-void logconstruction(unsigned long long length) {
+void log_construction(unsigned long long length) {
   setup();
-  detail::logline("New fixedint object!");
-  detail::logline("Resizing Digits to: ", length);
-  detail::logline("Done.");
+  detail::log_line("New fixedint object!");
+  detail::log_line("Resizing Digits to: ", length);
+  detail::log_line("Done.");
 }
 
-void logresize(unsigned long long length) {
-  detail::logline("Resize requested in fixedint.");
-  detail::logline("Resizing Digits to: ", length);
-  detail::logline("Done.");
+void log_resize(unsigned long long length) {
+  detail::log_line("Resize requested in fixedint.");
+  detail::log_line("Resizing Digits to: ", length);
+  detail::log_line("Done.");
 }
 
-void logdeletion() { detail::logline("Deleted fixedint object."); }
+void log_deletion() { detail::log_line("Deleted fixedint object."); }
 
 // Scaling an integer to the fixed point, one multiplication by ten per
 // fraction place: the ten, the product at twice the length cut back to the
 // length, and the two deletions.
-void logscaling(unsigned long long length) {
+void log_scaling(unsigned long long length) {
   for (unsigned long long i = 0; i < length / 2; ++i) {
-    logconstruction(length);
-    logconstruction(2 * length);
-    logresize(length);
-    logdeletion();
-    logdeletion();
+    log_construction(length);
+    log_construction(2 * length);
+    log_resize(length);
+    log_deletion();
+    log_deletion();
   }
-}
-
-// Drops the low `count` digits: 1234 shifted down by 2 -> 0012.
-void shiftdown(std::vector<signed char>& digits, unsigned long long count) {
-  const auto shift = static_cast<std::ptrdiff_t>(std::min<unsigned long long>(count, digits.size()));
-  std::fill(std::copy(digits.begin() + shift, digits.end(), digits.begin()), digits.end(), 0);
 }
 
 // A copy of `number` (logged) widened to `length` digits (logged).
@@ -118,7 +86,7 @@ fixedint widened(fixedint& number, unsigned long long length) {
 // the end. The log tells the steps the value takes: the integer part arrives
 // through a fixedint of length/2 digits, is widened and scaled, and the
 // fraction, in a fixedint of `length` digits, is added to it.
-void assigndecimal(fixedfloat& number, const decimaltext& parts) {
+void assign_decimal(fixedfloat& number, const decimal_text& parts) {
   const unsigned long long length = number.length;
   const unsigned long long half = length / 2;
   if (parts.integer.size() > half) {
@@ -127,22 +95,22 @@ void assigndecimal(fixedfloat& number, const decimaltext& parts) {
   if (parts.fraction.size() > half) {
     throw std::length_error("Fraction of float too big to fit in fixedfloat!");
   }
-  digitvector digits(length, 0);
-  placedigits(digits, parts.integer, half);
+  digit_vector digits(length, 0);
+  detail::place_digits(digits, parts.integer, half);
   // The fraction's first digit goes to the first place after the point.
-  placedigits(digits, parts.fraction, half - parts.fraction.size());
+  detail::place_digits(digits, parts.fraction, half - parts.fraction.size());
 
-  logconstruction(half);  // the integer part
-  logresize(length);      // widened to the length
-  logscaling(length);
-  logdeletion();
+  log_construction(half);  // the integer part
+  log_resize(length);      // widened to the length
+  log_scaling(length);
+  log_deletion();
   if (!parts.fraction.empty()) {
-    logconstruction(length);  // the fraction
-    logconstruction(length);  // the working sum of the value and the fraction
-    logdeletion();            // the working sum
-    logdeletion();            // the sum, once the value has taken it
-    logdeletion();            // the copy of the fraction that was added
-    logdeletion();            // the fraction
+    log_construction(length);  // the fraction
+    log_construction(length);  // the working sum of the value and the fraction
+    log_deletion();            // the working sum
+    log_deletion();            // the sum, once the value has taken it
+    log_deletion();            // the copy of the fraction that was added
+    log_deletion();            // the fraction
   }
 
   fixedint& value = number.value;
@@ -155,40 +123,34 @@ void assigndecimal(fixedfloat& number, const decimaltext& parts) {
   number.negative = parts.minus && !(parts.integer.empty() && parts.fraction.empty());
 }
 
-bool iszero(const fixedfloat& number) { return detail::significantcount(number.value.digits) == 0; }
+bool is_zero(const fixedfloat& number) { return detail::significant_count(number.value.digits) == 0; }
 
 // -1, 0 or 1 as a's value is below, equal to or above b's; same lengths.
-int comparevalues(const fixedfloat& a, const fixedfloat& b) {
-  const auto sign = [](const fixedfloat& x) { return iszero(x) ? 0 : x.negative ? -1 : 1; };
-  const int signa = sign(a);
-  const int signb = sign(b);
-  if (signa != signb || signa == 0) {
-    return signa < signb ? -1 : signa > signb ? 1 : 0;
+int compare_values(const fixedfloat& a, const fixedfloat& b) {
+  const auto sign = [](const fixedfloat& x) { return is_zero(x) ? 0 : x.negative ? -1 : 1; };
+  const int sign_a = sign(a);
+  const int sign_b = sign(b);
+  if (sign_a != sign_b || sign_a == 0) {
+    return sign_a < sign_b ? -1 : sign_a > sign_b ? 1 : 0;
   }
-  const auto& da = a.value.digits;
-  const auto& db = b.value.digits;
-  const auto differ = std::mismatch(da.rbegin(), da.rend(), db.rbegin(), db.rend());
-  if (differ.first == da.rend()) {
-    return 0;
-  }
-  return (*differ.first < *differ.second ? -1 : 1) * signa;
+  return detail::compare_magnitudes(a.value.digits, b.value.digits) * sign_a;
 }
 
 // A comparison as the operators make it: logged on entry and at the end.
 template <typename test>
 bool compare(const fixedfloat& a, const fixedfloat& b, std::string_view symbol, test holds) {
-  detail::logline("Comparison operation in fixedfloat (" + std::string(symbol) + ").");
+  detail::log_line("Comparison operation in fixedfloat (" + std::string(symbol) + ").");
   if (a.length != b.length) {
     throw std::length_error("Size is not equal!");
   }
-  const bool result = holds(comparevalues(a, b));
-  detail::logline("Done.");
+  const bool result = holds(compare_values(a, b));
+  detail::log_line("Done.");
   return result;
 }
 
 // The value of `number` with its sign, as a copy (logged) that adds with the
 // signs respected and hands no carry back into `number`.
-fixedint signedvalue(fixedfloat& number) {
+fixedint signed_value(fixedfloat& number) {
   fixedint copy = number.value.getcopy();
   copy.negative = number.negative;
   copy.issigned = true;
@@ -197,20 +159,20 @@ fixedint signedvalue(fixedfloat& number) {
 }
 
 // a + b or a - b on signed copies of the values, logged under `name`.
-fixedfloat signedsum(fixedfloat& a, fixedfloat& b, bool subtract, std::string_view name) {
-  detail::logline(name);
+fixedfloat signed_sum(fixedfloat& a, fixedfloat& b, bool subtract, std::string_view name) {
+  detail::log_line(name);
   if (a.length != b.length) {
     throw std::length_error("Size is not equal!");
   }
   fixedfloat result(a.length);
   {
-    fixedint left = signedvalue(a);
-    fixedint right = signedvalue(b);
+    fixedint left = signed_value(a);  // logged: both signed copies and the sum
+    fixedint right = signed_value(b);
     result.value = subtract ? left - right : left + right;
     result.updsign();
   }
-  result.negative = result.negative && !iszero(result);  // the top digits may wrap to -0
-  detail::logline("Done.");
+  result.negative = result.negative && !is_zero(result);  // the top digits may wrap to -0
+  detail::log_line("Done.");
   return result;
 }
 
@@ -219,25 +181,25 @@ fixedfloat signedsum(fixedfloat& a, fixedfloat& b, bool subtract, std::string_vi
 // Construction.
 
 fixedfloat::fixedfloat(unsigned long long length) : value(0) {
-  detail::logline("Creating new fixedfloat object!");
+  detail::log_line("Creating new fixedfloat object!");
   init(length);
 }
 
-fixedfloat::~fixedfloat() { detail::logline("Deleting fixedfloat object!"); }
+fixedfloat::~fixedfloat() { detail::log_line("Deleting fixedfloat object!"); }
 
 void fixedfloat::init(unsigned long long length) {
-  detail::logline("Init called on fixedfloat with length: ", length);
+  detail::log_line("Init called on fixedfloat with length: ", length);
   if (length % 2 != 0) {
     throw std::runtime_error("length should be able to be divided by 2!");
   }
-  detail::logline("Register size.");
-  detail::logline("Init boolean properties.");
-  detail::logline("Init digits.");
+  detail::log_line("Register size.");
+  detail::log_line("Init boolean properties.");
+  detail::log_line("Init digits.");
   value = fixedint(length);  // first, so that nothing changes when the digits cannot be had
   this->length = length;
   issigned = true;
   negative = false;
-  detail::logline("Done.");
+  detail::log_line("Done.");
 }
 
 // Assignment.
@@ -251,7 +213,7 @@ fixedfloat& fixedfloat::operator=(fixedint v) {
   v.resize(length);
   const bool minus = v.negative;
   v.negative = false;
-  if (detail::alldigits(v.digits)) {
+  if (detail::digits_in_range(v.digits)) {
     // Times 10^half, as half multiplications by ten would leave it: the low
     // half moves up, with the flags of a product.
     std::copy_backward(v.digits.begin(), v.digits.end() - static_cast<std::ptrdiff_t>(half), v.digits.end());
@@ -260,7 +222,7 @@ fixedfloat& fixedfloat::operator=(fixedint v) {
       v.issigned = true;
       v.throwonoverflow = false;
     }
-    logscaling(length);
+    log_scaling(length);
   } else {
     // Elements outside 0 to 9 (only from writing the fields) carry as the product makes them.
     for (unsigned long long i = 0; i < half; ++i) {
@@ -280,20 +242,25 @@ fixedfloat& fixedfloat::operator=(float x) {
     throw std::out_of_range("Input int bigger than size!");
   }
   std::array<char, 128> buffer{};
-  assigndecimal(*this, splitfloat(x, buffer));
+  assign_decimal(*this, split_float(x, buffer));
   return *this;
 }
 
 fixedfloat& fixedfloat::operator=(const std::string& text) {
-  const std::optional<decimaltext> parts = splitdecimal(text);
+  const std::optional<decimal_text> parts = detail::split_decimal(text, true);
   if (!parts) {
     throw std::invalid_argument("Not a decimal number!");
   }
-  assigndecimal(*this, *parts);
+  assign_decimal(*this, *parts);
   return *this;
 }
 
 // Parts and text.
+
+fixedint& fixedint::operator=(fixedfloat& f) {
+  *this = f.getintpart();  // a move: nothing changes when getintpart() throws
+  return *this;
+}
 
 void fixedfloat::updsign() {
   negative = value.negative;
@@ -302,7 +269,7 @@ void fixedfloat::updsign() {
 
 fixedint fixedfloat::getintpart() {
   fixedint part = value.getcopy();
-  shiftdown(part.digits, length / 2);
+  detail::shift_down(part.digits, length / 2);
   return part;
 }
 
@@ -316,14 +283,14 @@ fixedint fixedfloat::getfractionpart() {
 std::string fixedfloat::asstring() {
   std::string text = negative ? "-" : "";
   {
-    fixedint integer = getintpart();
+    fixedint integer = getintpart();  // logged: three lines, and one when it goes
     text += integer.asstring();
     if (integer.digits.empty()) {
       text += '0';  // length 0: no integer digits at all
     }
   }
   text += '.';
-  fixedint fraction = getfractionpart();
+  fixedint fraction = getfractionpart();  // logged, as is the zero it is compared with
   fraction.negative = false;  // the fraction's digits only, whatever value's flag says
   if (fraction == fixedint(fraction.length)) {
     return text + '0';
@@ -340,7 +307,7 @@ std::string fixedfloat::asstring() {
 // Arithmetic.
 
 fixedfloat fixedfloat::operator*(fixedfloat other) {
-  detail::logline("Multiplication operation in fixedfloat. (oh boy)");
+  detail::log_line("Multiplication operation in fixedfloat. (oh boy)");
   if (other.length != length) {
     throw std::length_error("Size is not equal!");
   }
@@ -348,23 +315,24 @@ fixedfloat fixedfloat::operator*(fixedfloat other) {
   {
     // At twice the length no digit of the product is lost; then the point
     // moves left by half the length and the top digits go.
+    // logged: both widened copies (getcopy() and resize()) and the product
     fixedint product = widened(value, 2 * length) * widened(other.value, 2 * length);
-    shiftdown(product.digits, length / 2);
+    detail::shift_down(product.digits, length / 2);
     product.resize(length);
     result.value = product;
     result.value.negative = false;
   }
   result.negative = issigned && negative != other.negative;
-  detail::logline("Done.");
+  detail::log_line("Done.");
   return result;
 }
 
 fixedfloat fixedfloat::operator+(fixedfloat other) {
-  return signedsum(*this, other, false, "Addition operation in fixedfloat.");
+  return signed_sum(*this, other, false, "Addition operation in fixedfloat.");
 }
 
 fixedfloat fixedfloat::operator-(fixedfloat other) {
-  return signedsum(*this, other, true, "Subtraction operation in fixedfloat.");
+  return signed_sum(*this, other, true, "Subtraction operation in fixedfloat.");
 }
 
 // Comparison.
@@ -401,13 +369,10 @@ std::ostream& operator<<(std::ostream& out, const fixedfloat& number) {
 }  // namespace VELDAR
 
 std::size_t std::hash<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& number) const noexcept {
-  const auto& digits = number.value.digits;
-  const std::string_view bytes(reinterpret_cast<const char*>(digits.data()), digits.size());
-  const bool negative = number.negative && !VELDAR::iszero(number);
-  return std::hash<std::string_view>{}(bytes) ^ (negative ? 0x9e3779b97f4a7c15U : 0U);
+  return VELDAR::detail::hash_digits(number.value.digits, number.negative && !VELDAR::is_zero(number));
 }
 
 bool std::equal_to<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& a,
                                                     const VELDAR::fixedfloat& b) const noexcept {
-  return a.length == b.length && VELDAR::comparevalues(a, b) == 0;
+  return a.length == b.length && VELDAR::compare_values(a, b) == 0;
 }

@@ -1,4 +1,4 @@
-#include "diagnostics.h"
+#include <veldar/diagnostics.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,8 +16,8 @@
 #include <thread>
 #include <typeinfo>
 
-#include "logbuffer.h"
-#include "logline.h"
+#include "log_buffer.h"
+#include "log_line.h"
 
 #if __has_include(<cxxabi.h>)
 #include <cxxabi.h>
@@ -29,17 +29,17 @@ namespace VELDAR {
 namespace {
 
 // Room for logstream, constant-initialised so that the reference below is
-// bound before any code runs; the first logstreaminit makes the stream in it,
+// bound before any code runs; the first log_stream_init makes the stream in it,
 // and it is never destroyed.
-union logbookstorage {
-  constexpr logbookstorage() : unused{} {}
-  logbookstorage(const logbookstorage&) = delete;
-  logbookstorage& operator=(const logbookstorage&) = delete;
-  ~logbookstorage() {}  // NOLINT(modernize-use-equals-default): the book is never destroyed
+union logbook_storage {
+  constexpr logbook_storage() : unused{} {}
+  logbook_storage(const logbook_storage&) = delete;
+  logbook_storage& operator=(const logbook_storage&) = delete;
+  ~logbook_storage() {}  // NOLINT(modernize-use-equals-default): the book is never destroyed
   char unused;
   logbook book;
 };
-logbookstorage storage;
+logbook_storage storage;
 
 }  // namespace
 
@@ -47,20 +47,20 @@ constexpr logbook& logstream = storage.book;
 bool init = false;
 std::terminate_handler oldtermfunc = nullptr;
 
-detail::logstreaminit::logstreaminit() {
+detail::log_stream_init::log_stream_init() {
   static const bool made = (new (&storage.book) logbook, true);
   static_cast<void>(made);
 }
 
-logbook::logbook() : std::iostream(&detail::thelog()) {}
+logbook::logbook() : std::iostream(&detail::the_log()) {}
 
-std::string logbook::str() const { return detail::thelog().text(); }
+std::string logbook::str() const { return detail::the_log().text(); }
 
-void logbook::str(const std::string& text) { detail::thelog().replace(text); }
+void logbook::str(const std::string& text) { detail::the_log().replace(text); }
 
 namespace detail {
 
-void timetext(std::time_t second, char* out) {
+void time_text(std::time_t second, char* out) {
   static constexpr std::string_view weekdays = "SunMonTueWedThuFriSat";
   static constexpr std::string_view months = "JanFebMarAprMayJunJulAugSepOctNovDec";
   std::tm local{};
@@ -93,24 +93,24 @@ void timetext(std::time_t second, char* out) {
   std::to_chars(out, out + 4, local.tm_year + 1900);
 }
 
-void logline(std::string_view message) { thelog().appendline(message, {}, std::time(nullptr)); }
+void log_line(std::string_view message) { the_log().append_line(message, {}, std::time(nullptr)); }
 
-void logline(std::string_view message, unsigned long long number) {
+void log_line(std::string_view message, unsigned long long number) {
   std::array<char, 20> digits{};  // every unsigned long long
   const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
-  thelog().appendline(message, {digits.data(), static_cast<std::size_t>(end - digits.data())}, std::time(nullptr));
+  the_log().append_line(message, {digits.data(), static_cast<std::size_t>(end - digits.data())}, std::time(nullptr));
 }
 
 }  // namespace detail
 
-void log(const std::string& message) { detail::logline(message); }
+void log(const std::string& message) { detail::log_line(message); }
 
-void setloglimit(std::size_t bytes) { detail::thelog().setlimit(bytes); }
+void setloglimit(std::size_t bytes) { detail::the_log().set_limit(bytes); }
 
 namespace {
 
 std::atomic<bool> ready{false};
-std::once_flag setuponce;
+std::once_flag setup_once;
 
 }  // namespace
 
@@ -118,7 +118,7 @@ void setup() {
   if (ready.load(std::memory_order_acquire)) {
     return;
   }
-  std::call_once(setuponce, [] {
+  std::call_once(setup_once, [] {
     log("First fixedint/fixedfloat object created!");
     log("Start Initialization of Veldar Arithmetic module.");
     init = true;
@@ -131,20 +131,20 @@ void setup() {
 
 namespace {
 
-constexpr const char* reportpath = "logs/veldar.log";
+constexpr const char* report_path = "logs/veldar.log";
 
 // The thread writing the report; no thread until the handler first runs.
 std::atomic<std::thread::id> reporter{};
 
 // The active exception's type name and message, found without allocating:
 // the exception being handled is rethrown in place, not copied.
-struct activeexception {
+struct active_exception {
   const char* type = "UNKNOWN";
   const char* message = "UNKNOWN";
 };
 
-activeexception findactive() noexcept {
-  activeexception found;
+active_exception find_active() noexcept {
+  active_exception found;
 #ifdef VELDAR_HAS_CXXABI
   if (abi::__cxa_current_exception_type() == nullptr) {
     return found;
@@ -173,9 +173,9 @@ activeexception findactive() noexcept {
 
 // Opens a new file beside the report, "logs/veldar.log.<process id>.tmp", and
 // writes its name into `name`; -1 when it cannot be made.
-int opentemporary(std::array<char, 64>& name) noexcept {
+int open_temporary(std::array<char, 64>& name) noexcept {
   constexpr std::string_view suffix = ".tmp";
-  char* out = std::copy_n(reportpath, std::char_traits<char>::length(reportpath), name.data());
+  char* out = std::copy_n(report_path, std::char_traits<char>::length(report_path), name.data());
   *out++ = '.';
   out = std::to_chars(out, name.data() + name.size() - suffix.size() - 1, static_cast<long long>(::getpid())).ptr;
   *std::copy(suffix.begin(), suffix.end(), out) = '\0';
@@ -189,7 +189,7 @@ int opentemporary(std::array<char, 64>& name) noexcept {
   return -1;
 }
 
-void writeall(int descriptor, std::string_view text, bool& ok) noexcept {
+void write_all(int descriptor, std::string_view text, bool& ok) noexcept {
   while (ok && !text.empty()) {
     const ssize_t written = ::write(descriptor, text.data(), text.size());
     if (written < 0 && errno == EINTR) {
@@ -202,27 +202,27 @@ void writeall(int descriptor, std::string_view text, bool& ok) noexcept {
 
 // One report line written straight to the file, for when the log had no
 // memory left to store it.
-struct reportline {
+struct report_line {
   std::string_view message;
   std::string_view suffix;
   std::time_t second;
 
-  void writeto(int descriptor, bool& ok) const noexcept {
-    std::array<char, detail::timetextsize> time{};
-    detail::timetext(second, time.data());
-    writeall(descriptor, detail::lineopening, ok);
-    writeall(descriptor, {time.data(), time.size()}, ok);
-    writeall(descriptor, detail::lineclosing, ok);
-    detail::escapedpieces(message, [&](std::string_view piece) { writeall(descriptor, piece, ok); });
-    detail::escapedpieces(suffix, [&](std::string_view piece) { writeall(descriptor, piece, ok); });
-    writeall(descriptor, "\n", ok);
+  void write_to(int descriptor, bool& ok) const noexcept {
+    std::array<char, detail::time_text_size> time{};
+    detail::time_text(second, time.data());
+    write_all(descriptor, detail::line_opening, ok);
+    write_all(descriptor, {time.data(), time.size()}, ok);
+    write_all(descriptor, detail::line_closing, ok);
+    detail::escaped_pieces(message, [&](std::string_view piece) { write_all(descriptor, piece, ok); });
+    detail::escaped_pieces(suffix, [&](std::string_view piece) { write_all(descriptor, piece, ok); });
+    write_all(descriptor, "\n", ok);
   }
 };
 
 void complain() noexcept {
   constexpr std::string_view message = "VELDAR: could not write report file logs/veldar.log\n";
   bool ok = true;
-  writeall(STDERR_FILENO, message, ok);
+  write_all(STDERR_FILENO, message, ok);
 }
 
 }  // namespace
@@ -237,38 +237,38 @@ void logdumper() {
       std::this_thread::sleep_for(std::chrono::seconds(1));
     }
   }
-  const activeexception active = findactive();  // before the lock: what() is the caller's code
+  const active_exception active = find_active();  // before the lock: what() is the caller's code
 
-  detail::logbuffer& buffer = detail::thelog();
+  detail::log_buffer& buffer = detail::the_log();
   // A thread stuck with the lock must not keep the report from being written.
-  const bool locked = buffer.lockwithin(std::chrono::seconds(2));
-  std::array<reportline, 6> lines{};
+  const bool locked = buffer.lock_within(std::chrono::seconds(2));
+  std::array<report_line, 6> lines{};
   std::size_t stored = 0;
   std::size_t count = 0;
   // Once a line cannot be stored, it and the rest go straight to the file after the log.
-  const auto logreport = [&](std::string_view message, std::string_view detail = {}) {
+  const auto log_report = [&](std::string_view message, std::string_view detail = {}) {
     const std::time_t now = std::time(nullptr);
     lines.at(count++) = {message, detail, now};
-    if (stored + 1 == count && buffer.appendlinelocked(message, detail, now)) {
+    if (stored + 1 == count && buffer.append_line_locked(message, detail, now)) {
       ++stored;
     }
   };
-  logreport("Terminate called. Preparing report.");
+  log_report("Terminate called. Preparing report.");
   std::array<char, 64> temporary{};
-  const int descriptor = opentemporary(temporary);
-  logreport("Opened File.");
-  logreport("Rethrowing exception and getting type.");
-  logreport("Exception type: ", active.type);
-  logreport("what(): ", active.message);
-  logreport("--- LOG END: NO FURTHER MESSAGES ---");
+  const int descriptor = open_temporary(temporary);
+  log_report("Opened File.");
+  log_report("Rethrowing exception and getting type.");
+  log_report("Exception type: ", active.type);
+  log_report("what(): ", active.message);
+  log_report("--- LOG END: NO FURTHER MESSAGES ---");
 
-  bool written = descriptor >= 0 && buffer.writelocked(descriptor);
+  bool written = descriptor >= 0 && buffer.write_locked(descriptor);
   for (std::size_t i = stored; written && i < count; ++i) {
-    lines.at(i).writeto(descriptor, written);
+    lines.at(i).write_to(descriptor, written);
   }
   if (descriptor >= 0) {
     written = ::close(descriptor) == 0 && written;
-    written = written && std::rename(temporary.data(), reportpath) == 0;
+    written = written && std::rename(temporary.data(), report_path) == 0;
     if (!written) {
       ::unlink(temporary.data());
     }

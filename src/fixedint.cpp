@@ -1,4 +1,17 @@
-#include "fixedint.h"
+// fixedint. Where the log is the interface: every temporary made through a
+// length constructor or getcopy() writes three lines and every destruction
+// one, so the temporaries below exist because their lines are observable,
+// and each is marked at its line. They are pinned by the transcripts in
+// tests/fixedint_arithmetic_test.cpp (FixedintTranscript) and
+// tests/fixedint_core_test.cpp (FixedintLog):
+// - +: the working sum S, made before the early return to the signed
+//   difference and destroyed after the result is moved out of it;
+// - the signed difference: the silent copies A and B, the result R, and on a
+//   final borrow the two abs() copies and a nested subtraction;
+// - -: the negated copy of the right operand, made with getcopy();
+// - *: the product at twice the length, cut back with resize();
+// - <: the lines of the copies it has always taken for > and !=.
+#include <veldar/fixedint.h>
 
 #include <algorithm>
 #include <array>
@@ -9,62 +22,49 @@
 #include <string_view>
 #include <utility>
 
-#include "diagnostics.h"
+#include <veldar/diagnostics.h>
+
 #include "digits.h"
-#include "fixedfloat.h"
-#include "logline.h"
+#include "log_line.h"
+#include "products.h"
+#include "sums.h"
 
 namespace VELDAR {
 
 namespace {
 
-using detail::digitvector;
-using detail::significantcount;
-
-// -1, 0 or 1 as the magnitude held in `a` is below, equal to or above `b`'s.
-int comparemagnitude(const digitvector& a, const digitvector& b) {
-  const std::size_t counta = significantcount(a);
-  const std::size_t countb = significantcount(b);
-  if (counta != countb) {
-    return counta < countb ? -1 : 1;
-  }
-  const auto differ = std::mismatch(a.rend() - counta, a.rend(), b.rend() - countb);
-  if (differ.first == a.rend()) {
-    return 0;
-  }
-  return *differ.first < *differ.second ? -1 : 1;
-}
+using detail::digit_vector;
+using detail::significant_count;
 
 // -1, 0 or 1 as `a` is below, level with or above `b` in the order of > and
 // <: the sign flag (set below clear), then the value.
-int compareordered(const fixedint& a, const fixedint& b) {
+int compare_ordered(const fixedint& a, const fixedint& b) {
   if (a.negative != b.negative) {
     return a.negative ? -1 : 1;
   }
-  const int magnitude = comparemagnitude(a.digits, b.digits);
+  const int magnitude = detail::compare_magnitudes(a.digits, b.digits);
   return a.negative ? -magnitude : magnitude;
 }
 
 // <: the order above, and at equal value and sign the shorter length first.
-bool ordersbefore(const fixedint& a, const fixedint& b) {
-  const int order = compareordered(a, b);
+bool orders_before(const fixedint& a, const fixedint& b) {
+  const int order = compare_ordered(a, b);
   return order < 0 || (order == 0 && a.length < b.length);
 }
 
 // Sets `number` to the decimal digits `magnitude` (most significant first),
 // negative when `minus` and `issigned` say so, keeping its length. Too many
 // digits throw before anything changes.
-void assignmagnitude(fixedint& number, std::string_view magnitude, bool minus) {
+void assign_magnitude(fixedint& number, std::string_view magnitude, bool minus) {
   if (number.length < magnitude.size()) {
     throw std::out_of_range("Input int bigger than size!");
   }
   if (number.digits.size() != number.length) {  // only after the fields were written directly
-    digitvector room(number.length);              // may throw; nothing has changed yet
+    digit_vector room(number.length);              // may throw; nothing has changed yet
     number.digits.swap(room);
   }
   std::fill(number.digits.begin(), number.digits.end(), 0);
-  std::transform(magnitude.rbegin(), magnitude.rend(), number.digits.begin(),
-                 [](char c) { return static_cast<signed char>(c - '0'); });
+  detail::place_digits(number.digits, magnitude, 0);
   if (number.issigned) {
     number.negative = minus;
   }
@@ -72,24 +72,24 @@ void assignmagnitude(fixedint& number, std::string_view magnitude, bool minus) {
 
 // The decimal digits of `value`, as std::to_chars writes them, into `text`.
 template <typename integer>
-std::string_view decimaldigits(integer value, std::array<char, 24>& text) {
+std::string_view decimal_digits(integer value, std::array<char, 24>& text) {
   const char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
   return {text.data(), static_cast<std::size_t>(end - text.data())};
 }
 
 // The addition of operands whose sign flags differ: the difference of the
 // magnitudes, with the sign of the operand of larger magnitude.
-fixedint signeddifference(fixedint& self, const fixedint& other) {
-  fixedint a(self);
-  fixedint b(other);
-  fixedint result(self.length);
-  if (a < b) {  // put the operand with the clear sign flag first
+fixedint signed_difference(fixedint& self, const fixedint& other) {
+  fixedint a(self);               // logged: destroyed last but one
+  fixedint b(other);              // logged: destroyed after the result is made
+  fixedint result(self.length);   // logged: three lines
+  if (a < b) {  // logged: the lines of <; puts the operand with the clear sign flag first
     a = b;
     b = self;
   }
   result.negative = a.negative;
-  if (detail::subtractdigits(a.digits, b.digits, result.digits) > 0) {
-    fixedint y = b.abs();
+  if (detail::subtract_digits(a.digits, b.digits, result.digits) > 0) {
+    fixedint y = b.abs();         // logged, as are a.abs() and the nested subtraction
     result = y - a.abs();
     result.negative = !a.negative;
   }
@@ -103,10 +103,10 @@ fixedint signeddifference(fixedint& self, const fixedint& other) {
 void fixedint::construct(unsigned long long n) {
   setup();
   length = n;
-  detail::logline("New fixedint object!");
-  detail::logline("Resizing Digits to: ", n);
+  detail::log_line("New fixedint object!");
+  detail::log_line("Resizing Digits to: ", n);
   digits.resize(n);
-  detail::logline("Done.");
+  detail::log_line("Done.");
 }
 
 fixedint::fixedint(unsigned long long length) { construct(length); }
@@ -118,14 +118,14 @@ fixedint::fixedint(unsigned long long length, long long value) {
   *this = value;
 }
 
-fixedint::~fixedint() { detail::logline("Deleted fixedint object."); }
+fixedint::~fixedint() { detail::log_line("Deleted fixedint object."); }
 
 fixedint& fixedint::operator=(const fixedint& other) {
   if (this == &other) {
     return *this;
   }
   if (digits.capacity() < other.digits.size()) {
-    digitvector room(other.digits);  // may throw; nothing has changed yet
+    digit_vector room(other.digits);  // may throw; nothing has changed yet
     digits.swap(room);
   } else {
     digits.assign(other.digits.begin(), other.digits.end());  // within the capacity: cannot throw
@@ -139,65 +139,41 @@ fixedint& fixedint::operator=(const fixedint& other) {
 
 fixedint& fixedint::operator=(long long value) {
   std::array<char, 24> text{};  // holds every long long
-  const std::string_view magnitude = decimaldigits(value, text).substr(value < 0 ? 1 : 0);
-  assignmagnitude(*this, magnitude, value < 0);
+  const std::string_view magnitude = decimal_digits(value, text).substr(value < 0 ? 1 : 0);
+  assign_magnitude(*this, magnitude, value < 0);
   return *this;
 }
 
 fixedint& fixedint::assignunsigned(unsigned long long value) {
   std::array<char, 24> text{};
-  assignmagnitude(*this, decimaldigits(value, text), false);
+  assign_magnitude(*this, decimal_digits(value, text), false);
   return *this;
 }
 
 fixedint& fixedint::operator=(const std::string& text) {
-  const bool signedtext = !text.empty() && (text.front() == '-' || text.front() == '+');
-  std::string_view magnitude(text);
-  magnitude.remove_prefix(signedtext ? 1 : 0);
-  if (magnitude.empty() ||
-      !std::all_of(magnitude.begin(), magnitude.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  const auto parts = detail::split_decimal(text, false);
+  if (!parts) {
     throw std::invalid_argument("Not a decimal number!");
   }
-  magnitude.remove_prefix(std::min(magnitude.find_first_not_of('0'), magnitude.size()));
-  assignmagnitude(*this, magnitude, text.front() == '-' && !magnitude.empty());
-  return *this;
-}
-
-fixedint& fixedint::operator=(fixedfloat& f) {
-  *this = f.getintpart();  // a move: nothing changes when getintpart() throws
+  assign_magnitude(*this, parts->integer, parts->minus && !parts->integer.empty());
   return *this;
 }
 
 // Digit operations.
 
 void fixedint::resize(unsigned long long n) {
-  detail::logline("Resize requested in fixedint.");
-  detail::logline("Resizing Digits to: ", n);
+  detail::log_line("Resize requested in fixedint.");
+  detail::log_line("Resizing Digits to: ", n);
   digits.resize(n, 0);  // may throw; `length` follows only once the digits are there
   length = n;
-  detail::logline("Done.");
+  detail::log_line("Done.");
 }
 
-void fixedint::wholeshiftl() {
-  if (digits.empty()) {
-    return;
-  }
-  std::copy_backward(digits.begin(), digits.end() - 1, digits.end());
-  digits.front() = 0;
-}
+void fixedint::wholeshiftl() { detail::shift_up(digits, 1); }
 
-void fixedint::wholeshiftr() {
-  if (digits.empty()) {
-    return;
-  }
-  std::copy(digits.begin() + 1, digits.end(), digits.begin());
-  digits.back() = 0;
-}
+void fixedint::wholeshiftr() { detail::shift_down(digits, 1); }
 
-std::vector<signed char> fixedint::getshorteneddigits() {
-  const auto top = std::find_if(digits.rbegin(), digits.rend(), [](signed char d) { return d != 0; });
-  return {digits.begin(), top.base()};
-}
+std::vector<signed char> fixedint::getshorteneddigits() { return detail::shortened_digits(digits); }
 
 // Comparison.
 
@@ -205,17 +181,17 @@ bool fixedint::operator==(fixedint other) { return std::equal_to<fixedint>{}(*th
 
 bool fixedint::operator!=(fixedint other) { return !(*this == other); }
 
-bool fixedint::operator>(fixedint other) { return compareordered(*this, other) > 0; }
+bool fixedint::operator>(fixedint other) { return compare_ordered(*this, other) > 0; }
 
 bool fixedint::operator<(fixedint other) {
   // The log reads as the copies of `other` that this operator has always
   // taken for > and != leave it: one, and two more when this is not greater.
-  detail::logline("Deleted fixedint object.");
-  if (compareordered(*this, other) <= 0) {
-    detail::logline("Deleted fixedint object.");
-    detail::logline("Deleted fixedint object.");
+  detail::log_line("Deleted fixedint object.");
+  if (compare_ordered(*this, other) <= 0) {
+    detail::log_line("Deleted fixedint object.");
+    detail::log_line("Deleted fixedint object.");
   }
-  return ordersbefore(*this, other);
+  return orders_before(*this, other);
 }
 
 // Arithmetic.
@@ -224,18 +200,18 @@ fixedint fixedint::operator+(fixedint other) {
   if (other.length != length) {
     throw std::length_error("Int sizes are not equal!");
   }
-  fixedint sum(length);
+  fixedint sum(length);  // logged: made even when the signed difference below returns early
   if (issigned && negative != other.negative) {
-    return signeddifference(*this, other);
+    return signed_difference(*this, other);
   }
   sum.negative = negative;
-  const int carry = detail::adddigits(digits, other.digits, sum.digits);
+  const int carry = detail::add_digits(digits, other.digits, sum.digits);
   if (carry > 0) {
     if (throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
     }
     // This number takes the carry: its new digits are made before anything changes.
-    digitvector carried(length, 0);
+    digit_vector carried(length, 0);
     digits.swap(carried);
     if (issigned) {
       negative = false;
@@ -253,7 +229,7 @@ fixedint fixedint::operator-(fixedint other) {
   if (other.length != length) {
     throw std::length_error("Int sizes are not equal!");
   }
-  fixedint negated = other.getcopy();
+  fixedint negated = other.getcopy();  // logged: three lines, and one when it goes
   negated.flipsign();
   // The addition always respects the signs; our own flag comes back however it ends.
   struct restoresigned {
@@ -269,13 +245,13 @@ fixedint fixedint::operator*(fixedint other) {
   if (other.length != length) {
     throw std::length_error("Int sizes are not equal!");
   }
-  fixedint product(2 * length);
-  if (significantcount(digits) + significantcount(other.digits) > product.digits.size()) {
+  fixedint product(2 * length);  // logged: three lines at twice the length, then the resize's three
+  if (significant_count(digits) + significant_count(other.digits) > product.digits.size()) {
     // Only when a digit vector is longer than `length`.
     throw std::out_of_range("Report this to dev: Out of range while running multiplication! Index: " +
                             std::to_string(product.digits.size()));
   }
-  detail::multiplydigits(digits, other.digits, product.digits, length);
+  detail::multiply_digits(digits, other.digits, product.digits, length);
   if (issigned) {
     product.negative = negative != other.negative;
   }
@@ -306,9 +282,9 @@ fixedint& fixedint::flipsign() {
 }
 
 std::string fixedint::asstring() {
-  if (detail::alldigits(digits)) {
+  if (detail::digits_in_range(digits)) {
     // The significant digits, or one zero; the same text as below, made in one go.
-    const std::size_t count = digits.empty() ? 0 : std::max<std::size_t>(significantcount(digits), 1);
+    const std::size_t count = digits.empty() ? 0 : std::max<std::size_t>(significant_count(digits), 1);
     std::string text(negative ? 1 : 0, '-');
     text.resize(text.size() + count);
     const auto first = static_cast<std::ptrdiff_t>(count);
@@ -342,8 +318,7 @@ std::ostream& VELDAR::operator<<(std::ostream& out, const fixedint& number) {
 }
 
 std::size_t std::hash<VELDAR::fixedint>::operator()(const VELDAR::fixedint& number) const noexcept {
-  const std::string_view bytes(reinterpret_cast<const char*>(number.digits.data()), number.digits.size());
-  return std::hash<std::string_view>{}(bytes) ^ (number.negative ? 0x9e3779b97f4a7c15U : 0U);
+  return VELDAR::detail::hash_digits(number.digits, number.negative);
 }
 
 bool std::equal_to<VELDAR::fixedint>::operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept {
@@ -351,5 +326,5 @@ bool std::equal_to<VELDAR::fixedint>::operator()(const VELDAR::fixedint& a, cons
 }
 
 bool std::less<VELDAR::fixedint>::operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept {
-  return VELDAR::ordersbefore(a, b);
+  return VELDAR::orders_before(a, b);
 }

@@ -19,45 +19,45 @@
 #include <string>
 #include <string_view>
 
-#include "logline.h"
+#include "log_line.h"
 
 namespace VELDAR::detail {
 
 // A lock for the few nanoseconds a line takes: spins, then yields.
-class spinlock {
+class spin_lock {
  public:
   void lock() noexcept;
-  bool trylock() noexcept { return !held.exchange(true, std::memory_order_acquire); }
+  bool try_lock() noexcept { return !held.exchange(true, std::memory_order_acquire); }
   void unlock() noexcept { held.store(false, std::memory_order_release); }
 
  private:
   std::atomic<bool> held{false};
 };
 
-class logbuffer final : public std::streambuf {
+class log_buffer final : public std::streambuf {
  public:
-  logbuffer() = default;
-  logbuffer(const logbuffer&) = delete;
-  logbuffer& operator=(const logbuffer&) = delete;
-  ~logbuffer() override;
+  log_buffer() = default;
+  log_buffer(const log_buffer&) = delete;
+  log_buffer& operator=(const log_buffer&) = delete;
+  ~log_buffer() override;
 
   // One line of the log's form for `second`: the prefix, `message` with its
   // line breaks escaped, `suffix` as it is, and a line break. False when it
   // could not be stored.
-  bool appendline(std::string_view message, std::string_view suffix, std::time_t second);
+  bool append_line(std::string_view message, std::string_view suffix, std::time_t second);
 
   std::string text() const;             // the header line, if any, and every line kept
   void replace(std::string_view text);  // the whole log becomes `text`; throws std::bad_alloc
-  void setlimit(std::size_t bytes);
+  void set_limit(std::size_t bytes);
 
   // For the terminate handler, which must not wait forever nor allocate:
   // takes the lock within `patience` (false if it could not), then appends and
   // writes with the lock held.
-  bool lockwithin(std::chrono::milliseconds patience) noexcept;
+  bool lock_within(std::chrono::milliseconds patience) noexcept;
   void unlock() noexcept { guard.unlock(); }
-  bool appendlinelocked(std::string_view message, std::string_view suffix, std::time_t second) noexcept;
+  bool append_line_locked(std::string_view message, std::string_view suffix, std::time_t second) noexcept;
   // Writes the log's text to the file descriptor; false when a write fails.
-  bool writelocked(int descriptor) const noexcept;
+  bool write_locked(int descriptor) const noexcept;
 
  protected:
   int_type overflow(int_type c) override;
@@ -71,38 +71,37 @@ class logbuffer final : public std::streambuf {
   class chain;
   class writer;
 
-  bool appendraw(const char* text, std::size_t count) noexcept;
-  void refreshprefix(std::time_t second) noexcept;
+  bool append_raw(const char* text, std::size_t count) noexcept;
+  void refresh_prefix(std::time_t second) noexcept;
   void trim() noexcept;
-  void dropfront(std::size_t count) noexcept;
-  void dropheadblock() noexcept;
-  void writeheader() noexcept;
-  std::size_t size() const noexcept { return headersize + kept; }
-  std::size_t copyout(std::size_t from, char* out, std::size_t count) const noexcept;
-  void freeall() noexcept;
+  void drop_head_block() noexcept;
+  void write_header() noexcept;
+  std::size_t size() const noexcept { return header_size + kept; }
+  std::size_t copy_out(std::size_t from, char* out, std::size_t count) const noexcept;
+  void free_all() noexcept;
 
-  mutable spinlock guard;
+  mutable spin_lock guard;
   block* head = nullptr;
   block* tail = nullptr;
   std::size_t kept = 0;  // bytes in the blocks
 
-  // The prefix of lines written in `prefixsecond`, made again when the second changes.
-  std::array<char, lineprefixsize> prefix{};
-  std::time_t prefixsecond = -1;
-  bool prefixmade = false;
+  // The prefix of lines written in `prefix_second`, made again when the second changes.
+  std::array<char, line_prefix_size> prefix{};
+  std::time_t prefix_second = -1;
+  bool prefix_made = false;
 
   // Trimming: the limit (0 for none), and the line saying how many lines went.
   std::size_t limit = 0;
-  std::size_t droppedlines = 0;
+  std::size_t dropped_lines = 0;
   std::array<char, 160> header{};
-  std::size_t headersize = 0;
+  std::size_t header_size = 0;
 
-  // Reading: the position of the next byte to copy into readarea.
-  std::size_t readposition = 0;
-  std::array<char, 4096> readarea{};
+  // Reading: the position of the next byte to copy into read_area.
+  std::size_t read_position = 0;
+  std::array<char, 4096> read_area{};
 };
 
 // The one buffer of the process, made on first use.
-logbuffer& thelog();
+log_buffer& the_log();
 
 }  // namespace VELDAR::detail

@@ -18,7 +18,7 @@
 #include <string>
 #include <type_traits>
 
-#include "fixedint.h"
+#include <veldar/fixedint.h>
 
 namespace VELDAR {
 

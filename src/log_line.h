@@ -9,24 +9,24 @@
 
 namespace VELDAR::detail {
 
-// The pieces of every line: lineopening, the time text, lineclosing, the
+// The pieces of every line: line_opening, the time text, line_closing, the
 // message, a line break.
-inline constexpr std::string_view lineopening = "VELDAR [";
-inline constexpr std::string_view lineclosing = "]: ";
+inline constexpr std::string_view line_opening = "VELDAR [";
+inline constexpr std::string_view line_closing = "]: ";
 // ctime()'s fixed form without its newline: "Mon Dec  7 07:08:24 2026".
-inline constexpr std::size_t timetextsize = 24;
-inline constexpr std::size_t lineprefixsize = lineopening.size() + timetextsize + lineclosing.size();
+inline constexpr std::size_t time_text_size = 24;
+inline constexpr std::size_t line_prefix_size = line_opening.size() + time_text_size + line_closing.size();
 
-// Writes the local time `second` in ctime()'s form into out[0, timetextsize),
+// Writes the local time `second` in ctime()'s form into out[0, time_text_size),
 // whatever the process's locale; "??? ??? ?? ??:??:?? ????" when the time
 // cannot be converted.
-void timetext(std::time_t second, char* out);
+void time_text(std::time_t second, char* out);
 
 // Calls put(piece) for the pieces of `message` with every line break written
 // as the two characters "\n" and every carriage return as "\r", so that a
 // message never forges a line: "a\nb" -> "a", "\\n", "b".
 template <typename sink>
-void escapedpieces(std::string_view message, sink&& put) {
+void escaped_pieces(std::string_view message, sink&& put) {
   for (;;) {
     const std::size_t next = message.find_first_of("\n\r");
     put(message.substr(0, next));
@@ -39,9 +39,9 @@ void escapedpieces(std::string_view message, sink&& put) {
 }
 
 // Appends one time-stamped line carrying `message`, exactly as log() does.
-void logline(std::string_view message);
+void log_line(std::string_view message);
 // As above, with the decimal text of `number` after `message`:
-// logline("Resizing Digits to: ", 8) writes "Resizing Digits to: 8".
-void logline(std::string_view message, unsigned long long number);
+// log_line("Resizing Digits to: ", 8) writes "Resizing Digits to: 8".
+void log_line(std::string_view message, unsigned long long number);
 
 }  // namespace VELDAR::detail

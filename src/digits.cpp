@@ -1,0 +1,98 @@
+#include "digits.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string_view>
+
+namespace VELDAR::detail {
+
+std::size_t significant_count(const digit_vector& digits) {
+  const auto top = std::find_if(digits.rbegin(), digits.rend(), [](signed char d) { return d != 0; });
+  return static_cast<std::size_t>(digits.rend() - top);
+}
+
+digit_vector shortened_digits(const digit_vector& digits) {
+  return {digits.begin(), digits.begin() + static_cast<std::ptrdiff_t>(significant_count(digits))};
+}
+
+bool digits_in_range(const signed char* digits, std::size_t count) {
+  // Eight elements at a time where they read as one little-endian word:
+  // adding 0x76 lifts bytes from 10 to 0x7f into the top bit, and bytes from
+  // 0x80 up have it already.
+  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  std::size_t i = 0;
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    for (; i + 8 <= count; i += 8) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, digits + i, 8);
+      if (((w | (w + ones * 0x76)) & (ones * 0x80)) != 0) {
+        return false;
+      }
+    }
+  }
+  return std::all_of(digits + i, digits + count, [](signed char d) { return d >= 0 && d <= 9; });
+}
+
+bool digits_in_range(const digit_vector& digits) { return digits_in_range(digits.data(), digits.size()); }
+
+int compare_magnitudes(const digit_vector& a, const digit_vector& b) {
+  const std::size_t count_a = significant_count(a);
+  const std::size_t count_b = significant_count(b);
+  if (count_a != count_b) {
+    return count_a < count_b ? -1 : 1;
+  }
+  const auto differ = std::mismatch(a.rend() - static_cast<std::ptrdiff_t>(count_a), a.rend(),
+                                    b.rend() - static_cast<std::ptrdiff_t>(count_b));
+  if (differ.first == a.rend()) {
+    return 0;
+  }
+  return *differ.first < *differ.second ? -1 : 1;
+}
+
+void shift_up(digit_vector& digits, std::size_t places) {
+  const auto shift = static_cast<std::ptrdiff_t>(std::min(places, digits.size()));
+  std::copy_backward(digits.begin(), digits.end() - shift, digits.end());
+  std::fill(digits.begin(), digits.begin() + shift, 0);
+}
+
+void shift_down(digit_vector& digits, std::size_t places) {
+  const auto shift = static_cast<std::ptrdiff_t>(std::min(places, digits.size()));
+  std::fill(std::copy(digits.begin() + shift, digits.end(), digits.begin()), digits.end(), 0);
+}
+
+bool is_digit_text(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void place_digits(digit_vector& digits, std::string_view text, std::size_t lowest) {
+  std::transform(text.rbegin(), text.rend(), digits.begin() + static_cast<std::ptrdiff_t>(lowest),
+                 [](char c) { return static_cast<signed char>(c - '0'); });
+}
+
+std::optional<decimal_text> split_decimal(std::string_view text, bool point) {
+  decimal_text parts;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    parts.minus = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  const std::size_t dot = point ? text.find('.') : std::string_view::npos;
+  parts.integer = text.substr(0, dot);
+  parts.fraction = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+  if (parts.integer.size() + parts.fraction.size() == 0 || !is_digit_text(parts.integer) ||
+      !is_digit_text(parts.fraction)) {
+    return std::nullopt;
+  }
+  parts.integer.remove_prefix(std::min(parts.integer.find_first_not_of('0'), parts.integer.size()));
+  const std::size_t last_digit = parts.fraction.find_last_not_of('0');
+  parts.fraction = parts.fraction.substr(0, last_digit == std::string_view::npos ? 0 : last_digit + 1);
+  return parts;
+}
+
+std::size_t hash_digits(const digit_vector& digits, bool negative) {
+  const std::string_view bytes(reinterpret_cast<const char*>(digits.data()), digits.size());
+  return std::hash<std::string_view>{}(bytes) ^ (negative ? 0x9e3779b97f4a7c15U : 0U);
+}
+
+}  // namespace VELDAR::detail

@@ -1,0 +1,67 @@
+// The digit layer under fixedint and fixedfloat, internal to the library: the
+// one home of every helper both classes need on digit vectors and decimal
+// text. The arithmetic kernels are in sums.h and products.h.
+//
+// A digit vector holds one decimal digit per element, least significant
+// first: 120 is {0, 2, 1}. Elements outside 0 to 9 only come from writing the
+// public fields directly; every helper here takes them as they are.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace VELDAR::detail {
+
+using digit_vector = std::vector<signed char>;
+
+// Counting and checking.
+
+// The number of elements up to the most significant non-zero one: 00120 -> 3.
+std::size_t significant_count(const digit_vector& digits);
+// The digits up to the most significant non-zero one: 00120 -> {0, 2, 1};
+// empty for zero.
+digit_vector shortened_digits(const digit_vector& digits);
+// Whether every element is a digit 0 to 9.
+bool digits_in_range(const digit_vector& digits);
+bool digits_in_range(const signed char* digits, std::size_t count);
+// -1, 0 or 1 as the magnitude held in `a` is below, equal to or above `b`'s,
+// whatever the two lengths: 0042 and 42 are equal.
+int compare_magnitudes(const digit_vector& a, const digit_vector& b);
+
+// Moving whole digits; the length stays.
+
+// Times 10^places, the top digits lost: 0123 up by 2 -> 2300.
+void shift_up(digit_vector& digits, std::size_t places);
+// Divided by 10^places, truncated: 1234 down by 2 -> 0012.
+void shift_down(digit_vector& digits, std::size_t places);
+
+// Decimal text.
+
+// Whether `text` holds only the characters '0' to '9' ("" does).
+bool is_digit_text(std::string_view text);
+// Writes the decimal digits of `text` into `digits`, its last digit at element
+// `lowest`: "12" at 1 into 0000 -> 0120.
+void place_digits(digit_vector& digits, std::string_view text, std::size_t lowest);
+
+// A decimal number as text: its sign, its integer digits without leading
+// zeros and its fraction digits without trailing zeros ("" for none).
+struct decimal_text {
+  bool minus = false;
+  std::string_view integer;
+  std::string_view fraction;
+};
+
+// Splits an optional sign, integer digits and, when `point` allows it, a "."
+// and fraction digits, with at least one digit in all: "-0.05", "1200.05",
+// ".5" and "5." are numbers; "", ".", "1e3" and " 1" are not (std::nullopt),
+// nor is "1.5" without `point`.
+std::optional<decimal_text> split_decimal(std::string_view text, bool point);
+
+// Hashing.
+
+// A hash of the digit elements and the sign.
+std::size_t hash_digits(const digit_vector& digits, bool negative);
+
+}  // namespace VELDAR::detail

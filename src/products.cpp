@@ -1,0 +1,328 @@
+// Products of digit vectors on limbs of nine digits.
+//
+// Method: the significant digits of each factor become 32-bit limbs of base
+// 10^9, least significant first, so that a limb product stays below 10^18 and
+// a column of them fits two 64-bit words. Then, by size:
+// - below karatsuba_limbs (64) limbs a side, schoolbook, column by column,
+//   each column's sum taken apart into its limb and the next column's carry;
+// - from there, Karatsuba: three products of half the size instead of four;
+// - a factor much longer than the other is cut into slices of the shorter
+//   one's length, each multiplied as above.
+// fixedint keeps only the low `length` digits of a product, so where the low
+// half costs less than the whole the truncated product is taken instead:
+// column by column it skips the upper columns, and from split_low_limbs (192)
+// limbs it splits in halves, one full product of half the size and two
+// truncated ones (multiply_low()). The thresholds are in products.h.
+#include "products.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <vector>
+
+namespace VELDAR::detail {
+
+namespace {
+
+// Multiplication on limbs: nine digits to a 32-bit limb, base 10^9, least
+// significant limb first. Limb products stay below 10^18 < 2^60.
+
+using limb = std::uint32_t;
+using limb_vector = std::vector<limb>;
+constexpr limb limb_base = 1000000000;
+
+std::size_t limbs_for(std::size_t digit_count) { return (digit_count + limb_digits - 1) / limb_digits; }
+
+// The limbs of `count` digits, all 0 to 9; the top limb takes what is left.
+void to_limbs(const signed char* digits, std::size_t count, limb* out) {
+  for (std::size_t first = 0; first < count; first += limb_digits, ++out) {
+    const std::size_t last = std::min(first + limb_digits, count);
+    limb value = 0;
+    for (std::size_t i = last; i-- > first;) {
+      value = value * 10 + static_cast<limb>(digits[i]);
+    }
+    *out = value;
+  }
+}
+
+// The low `count` digits of the limbs.
+void to_digits(const limb* limbs, std::size_t count, signed char* digits) {
+  for (std::size_t first = 0; first < count; first += limb_digits, ++limbs) {
+    const std::size_t last = std::min(first + limb_digits, count);
+    limb value = *limbs;
+    for (std::size_t i = first; i < last; ++i) {
+      digits[i] = static_cast<signed char>(value % 10);
+      value /= 10;
+    }
+  }
+}
+
+// A column sum of limb products, two 64-bit words wide, and the carry into
+// the next column once the column's limb is taken off.
+class column {
+ public:
+  void add(std::uint64_t product) {
+    low += product;
+    high += low < product ? 1 : 0;
+  }
+  // The sum modulo 10^9; the sum becomes the quotient, the next column's
+  // carry. Long division by 32-bit halves, which needs high < 10^9: true for
+  // any sum of fewer than 10^10 products.
+  limb take() {
+    const std::uint64_t upper = (high << 32) | (low >> 32);
+    const std::uint64_t lower = ((upper % limb_base) << 32) | (low & 0xffffffffU);
+    const auto remainder = static_cast<limb>(lower % limb_base);
+    low = ((upper / limb_base) << 32) + lower / limb_base;
+    high = 0;
+    return remainder;
+  }
+
+ private:
+  std::uint64_t low = 0;
+  std::uint64_t high = 0;
+};
+
+// out[0, na + nb) = a * b, limb by limb, one column at a time. `out` must not
+// overlap the factors.
+void multiply_schoolbook(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+  if (na == 0 || nb == 0) {
+    std::fill(out, out + na + nb, 0);
+    return;
+  }
+  column sum;
+  for (std::size_t k = 0; k + 1 < na + nb; ++k) {
+    const std::size_t first = k < nb ? 0 : k - nb + 1;
+    const std::size_t last = std::min(k + 1, na);
+    for (std::size_t i = first; i < last; ++i) {
+      sum.add(std::uint64_t{a[i]} * b[k - i]);
+    }
+    out[k] = sum.take();
+  }
+  out[na + nb - 1] = sum.take();
+}
+
+// out[0, n) = (a * b) mod 10^(9n) for factors of n limbs: the columns below n only.
+void multiply_schoolbook_low(const limb* a, const limb* b, std::size_t n, limb* out) {
+  column sum;
+  for (std::size_t k = 0; k < n; ++k) {
+    for (std::size_t i = 0; i <= k; ++i) {
+      sum.add(std::uint64_t{a[i]} * b[k - i]);
+    }
+    out[k] = sum.take();
+  }
+}
+
+// out[0, n) = x + y; returns the carry. `out` may be `x`.
+limb add_limbs(const limb* x, const limb* y, std::size_t n, limb* out) {
+  limb carry = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const limb s = x[i] + y[i] + carry;  // below 2 * 10^9 < 2^32
+    carry = s >= limb_base ? 1 : 0;
+    out[i] = s - carry * limb_base;
+  }
+  return carry;
+}
+
+// out[0, n) = x - y; returns the borrow. `out` may be `x`.
+limb subtract_limbs(const limb* x, const limb* y, std::size_t n, limb* out) {
+  limb borrow = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const limb subtrahend = y[i] + borrow;
+    const limb next = x[i] < subtrahend ? 1 : 0;
+    out[i] = x[i] + next * limb_base - subtrahend;
+    borrow = next;
+  }
+  return borrow;
+}
+
+// x[0, n) += carry, rippling up; returns what is left of it.
+limb carry_limbs(limb* x, std::size_t n, limb carry) {
+  for (std::size_t i = 0; i < n && carry != 0; ++i) {
+    const limb s = x[i] + carry;
+    carry = s >= limb_base ? 1 : 0;
+    x[i] = s - carry * limb_base;
+  }
+  return carry;
+}
+
+// x[0, n) -= borrow, rippling up; returns what is left of it.
+limb borrow_limbs(limb* x, std::size_t n, limb borrow) {
+  for (std::size_t i = 0; i < n && borrow != 0; ++i) {
+    borrow = x[i] == 0 ? 1 : 0;
+    x[i] = borrow != 0 ? limb_base - 1 : x[i] - 1;
+  }
+  return borrow;
+}
+
+// out[0, h) = |x - y| for x of h limbs and y of l <= h limbs; returns whether
+// y is the larger.
+bool abs_difference(const limb* x, std::size_t h, const limb* y, std::size_t l, limb* out) {
+  bool y_larger = false;
+  if (std::all_of(x + l, x + h, [](limb v) { return v == 0; })) {
+    const auto top = std::mismatch(std::make_reverse_iterator(x + l), std::make_reverse_iterator(x),
+                                   std::make_reverse_iterator(y + l));
+    y_larger = top.first != std::make_reverse_iterator(x) && *top.first < *top.second;
+  }
+  if (y_larger) {  // then x has no limbs above l and no borrow is left
+    subtract_limbs(y, x, l, out);
+    std::fill(out + l, out + h, 0);
+  } else {
+    std::copy(x + l, x + h, out + l);
+    borrow_limbs(out + l, h - l, subtract_limbs(x, y, l, out));
+  }
+  return y_larger;
+}
+
+// The scratch limbs karatsuba() needs for factors of n limbs.
+std::size_t karatsuba_scratch(std::size_t n) {
+  if (n < karatsuba_limbs) {
+    return 0;
+  }
+  const std::size_t h = n - n / 2;
+  return 6 * h + 1 + karatsuba_scratch(h);
+}
+
+// out[0, 2n) = a * b for factors of n limbs each. With a = a1 B^h + a0 and b
+// alike (B = 10^9), a * b = z2 B^2h + (z0 + z2 - (a0 - a1)(b0 - b1)) B^h + z0
+// with z0 = a0 b0 and z2 = a1 b1: three products of half the size.
+void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch) {
+  if (n < karatsuba_limbs) {
+    multiply_schoolbook(a, n, b, n, out);
+    return;
+  }
+  const std::size_t h = n - n / 2;
+  const std::size_t l = n / 2;
+  limb* const da = scratch;
+  limb* const db = da + h;
+  limb* const dd = db + h;
+  limb* const middle = dd + 2 * h;
+  limb* const deeper = middle + 2 * h + 1;
+  karatsuba(a, b, h, out, deeper);                  // z0 in out[0, 2h)
+  karatsuba(a + h, b + h, l, out + 2 * h, deeper);  // z2 in out[2h, 2n)
+  const bool negative_a = abs_difference(a, h, a + h, l, da);
+  const bool negative_b = abs_difference(b, h, b + h, l, db);
+  karatsuba(da, db, h, dd, deeper);
+  // middle = z0 + z2 -+ dd = a0 b1 + a1 b0: never negative, below 2 B^2h.
+  std::copy(out, out + 2 * h, middle);
+  middle[2 * h] = 0;
+  carry_limbs(middle + 2 * l, 2 * (h - l) + 1, add_limbs(middle, out + 2 * h, 2 * l, middle));
+  if (negative_a == negative_b) {
+    middle[2 * h] -= subtract_limbs(middle, dd, 2 * h, middle);
+  } else {
+    middle[2 * h] += add_limbs(middle, dd, 2 * h, middle);
+  }
+  carry_limbs(out + 3 * h + 1, 2 * n - 3 * h - 1, add_limbs(out + h, middle, 2 * h + 1, out + h));
+}
+
+// out[0, na + nb) = a * b for na >= nb: Karatsuba on nb-limb slices of a when
+// b is long enough for it.
+void multiply_full(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+  if (nb < karatsuba_limbs) {
+    multiply_schoolbook(a, na, b, nb, out);
+    return;
+  }
+  limb_vector scratch(karatsuba_scratch(nb) + 3 * nb);
+  limb* const slice = scratch.data();
+  limb* const product = slice + nb;
+  limb* const deeper = product + 2 * nb;
+  std::fill(out, out + na + nb, 0);
+  for (std::size_t first = 0; first < na; first += nb) {
+    const std::size_t count = std::min(nb, na - first);
+    std::fill(std::copy(a + first, a + first + count, slice), slice + nb, 0);
+    karatsuba(slice, b, nb, product, deeper);
+    // The slice's product reaches no higher than na + nb.
+    const std::size_t span = std::min(2 * nb, na + nb - first);
+    carry_limbs(out + first + span, na + nb - first - span, add_limbs(out + first, product, span, out + first));
+  }
+}
+
+// The scratch limbs multiply_low() needs for factors of n limbs.
+std::size_t multiply_low_scratch(std::size_t n) {
+  if (n < split_low_limbs) {
+    return 0;
+  }
+  const std::size_t h = n - n / 2;
+  return std::max(2 * h + karatsuba_scratch(h), n / 2 + multiply_low_scratch(n / 2));
+}
+
+// out[0, n) = (a * b) mod B^n for factors of n limbs. With the halves as in
+// karatsuba(), z2 lies wholly above B^n and the cross products a1 b0 and a0 b1
+// count only below B^(n-h): one full product of h limbs, two truncated ones.
+void multiply_low(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch) {
+  if (n < split_low_limbs) {
+    multiply_schoolbook_low(a, b, n, out);
+    return;
+  }
+  const std::size_t h = n - n / 2;
+  const std::size_t l = n / 2;
+  karatsuba(a, b, h, scratch, scratch + 2 * h);
+  std::copy(scratch, scratch + n, out);
+  limb* const cross = scratch;
+  multiply_low(a + h, b, l, cross, cross + l);
+  add_limbs(out + h, cross, l, out + h);
+  multiply_low(a, b + h, l, cross, cross + l);
+  add_limbs(out + h, cross, l, out + h);
+}
+
+// product[0, kept) = (a * b) mod 10^kept for digit factors of ca and cb
+// significant digits, all 0 to 9, on limbs.
+void multiply_limbs(const signed char* a, std::size_t ca, const signed char* b, std::size_t cb, signed char* product,
+                   std::size_t kept) {
+  const std::size_t n = limbs_for(kept);
+  // Limbs from n up do not reach the kept digits.
+  std::size_t na = std::min(limbs_for(ca), n);
+  std::size_t nb = std::min(limbs_for(cb), n);
+  if (na < nb) {
+    std::swap(a, b);
+    std::swap(ca, cb);
+    std::swap(na, nb);
+  }
+  limb_vector limbs(na + nb + std::max(na + nb, n));
+  limb* const la = limbs.data();
+  limb* const lb = la + na;
+  limb* const result = lb + nb;
+  to_limbs(a, std::min(ca, na * limb_digits), la);
+  to_limbs(b, std::min(cb, nb * limb_digits), lb);
+  // The truncated product costs about n^2 / 2 limb products, the full one na nb.
+  if (2 * na * nb <= n * n) {
+    multiply_full(la, na, lb, nb, result);
+  } else {
+    limb_vector padded(2 * n + multiply_low_scratch(n));
+    std::copy(la, la + na, padded.begin());
+    std::copy(lb, lb + nb, padded.begin() + static_cast<std::ptrdiff_t>(n));
+    multiply_low(padded.data(), padded.data() + n, n, result, padded.data() + 2 * n);
+  }
+  to_digits(result, kept, product);
+}
+
+}  // namespace
+
+void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& product) {
+  const std::size_t count_a = significant_count(a);
+  const std::size_t count_b = significant_count(b);
+  for (std::size_t i = 0; i < count_a; ++i) {
+    int carry = 0;
+    for (std::size_t j = 0; j < count_b; ++j) {
+      const int c = product[i + j] + a[i] * b[j] + carry;
+      carry = c / 10;
+      product[i + j] = static_cast<signed char>(c % 10);
+    }
+    if (carry != 0) {
+      product[i + count_b] = static_cast<signed char>(product[i + count_b] + carry);
+    }
+  }
+}
+
+void multiply_digits(const digit_vector& a, const digit_vector& b, digit_vector& product, std::size_t kept) {
+  const std::size_t count_a = significant_count(a);
+  const std::size_t count_b = significant_count(b);
+  kept = std::min(kept, product.size());
+  if (std::min(count_a, count_b) >= plain_product_digits && digits_in_range(a.data(), count_a) &&
+      digits_in_range(b.data(), count_b)) {
+    multiply_limbs(a.data(), count_a, b.data(), count_b, product.data(), kept);
+    return;
+  }
+  multiply_digits_plain(a, b, product);
+}
+
+}  // namespace VELDAR::detail

@@ -1,0 +1,27 @@
+// The sums and differences behind fixedint's + and -, internal to the library.
+//
+// Both give the results of the plain digit-by-digit method. Where every
+// element is a digit 0 to 9 they work sixteen digits at a time (sums.cpp
+// explains how); elements outside that range, which only come from writing
+// the public fields directly, go through the plain loops below.
+#pragma once
+
+#include "digits.h"
+
+namespace VELDAR::detail {
+
+// sum = a + b over sum.size() digits; returns the carry out of the top digit.
+// Elements past the end of a shorter `a` or `b` count as zeros. Elements
+// outside 0 to 9 carry as often as needed.
+int add_digits(const digit_vector& a, const digit_vector& b, digit_vector& sum);
+
+// difference = a - b over difference.size() digits; returns the borrow out of
+// the top digit, non-zero exactly when b's magnitude exceeds a's. Elements
+// past the end of a shorter `a` or `b` count as zeros.
+int subtract_digits(const digit_vector& a, const digit_vector& b, digit_vector& difference);
+
+// The plain loops, one digit at a time: the reference the fast paths must match.
+int add_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& sum);
+int subtract_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& difference);
+
+}  // namespace VELDAR::detail

@@ -1,0 +1,245 @@
+// fixedfloat multiplication, addition, subtraction, comparison and hashing:
+// randomized comparisons with a machine-integer reference, and the log lines
+// each operation writes.
+#include <cmath>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <veldar/fixedfloat.h>
+#include "support.h"
+
+namespace {
+
+using VELDAR::fixedfloat;
+using VELDAR::fixedint;
+using veldartest::expectthrow;
+using veldartest::fixedtext;
+using veldartest::int128;
+using veldartest::logcapture;
+using veldartest::power10;
+using veldartest::withvalue;
+using strings = std::vector<std::string>;
+
+fixedfloat fromfloat(unsigned long long length, float x) {
+  fixedfloat number(length);
+  number = x;
+  return number;
+}
+
+// Multiplication.
+
+struct scaled {
+  bool negative;
+  long long magnitude;  // the number times 10^(length/2)
+};
+
+// The exact product at twice the length, the point moved, the integer part
+// kept to length/2 digits, printed the way the library prints.
+std::string referenceproduct(int length, scaled a, scaled b, bool issigned) {
+  int128 half = 1;
+  for (int i = 0; i < length / 2; ++i) {
+    half *= 10;
+  }
+  const int128 product = static_cast<int128>(a.magnitude) * b.magnitude / half % (half * half);
+  const auto integer = static_cast<long long>(product / half);
+  std::string fraction = std::to_string(static_cast<long long>(product % half));
+  fraction.insert(0, static_cast<std::size_t>(length / 2) - fraction.size(), '0');
+  fraction.erase(fraction.find_last_not_of('0') + 1);
+  const bool negative = issigned && a.negative != b.negative;
+  return (negative ? "-" : "") + std::to_string(integer) + "." + (fraction.empty() ? "0" : fraction);
+}
+
+// Tests that make many numbers keep the log bounded.
+class FixedfloatMultiply : public veldartest::boundedlog {};
+class FixedfloatSum : public veldartest::boundedlog {};
+class FixedfloatHashing : public veldartest::boundedlog {};
+
+TEST_F(FixedfloatMultiply, TrueProductTruncatedToTheLength) {
+  auto times = [](unsigned long long length, float a, float b) {
+    fixedfloat left = fromfloat(length, a);
+    return (left * fromfloat(length, b)).asstring();
+  };
+  EXPECT_EQ(times(8, 78.9F, 0.123F), "9.7047");
+  EXPECT_EQ(times(8, 2.0F, 3.0F), "6.0");
+  EXPECT_EQ(times(8, 1.0001F, 0.0002F), "0.0002");
+  EXPECT_EQ(times(8, 0.5F, 0.5F), "0.25");
+  EXPECT_EQ(times(8, -2.0F, 0.0002F), "-0.0004");
+  EXPECT_EQ(times(8, -2.0F, -0.5F), "1.0");
+  EXPECT_EQ(times(4, 99.0F, 99.0F), "1.0");
+  EXPECT_EQ(times(0, 0.0F, 0.0F), "0.0");
+}
+
+TEST_F(FixedfloatMultiply, MatchesReference) {
+  std::mt19937_64 random(1205);
+  for (int round = 0; round < 3000; ++round) {
+    const int length = 2 * static_cast<int>(random() % 8 + 1);
+    long long modulus = 1;
+    for (int i = 0; i < length; ++i) {
+      modulus *= 10;
+    }
+    const int digitsa = static_cast<int>(random() % static_cast<unsigned>(length + 1));
+    const int digitsb = static_cast<int>(random() % static_cast<unsigned>(length + 1));
+    const scaled a{random() % 2 == 0, static_cast<long long>(random() % static_cast<unsigned long long>(std::pow(10, digitsa)))};
+    const scaled b{random() % 2 == 0, static_cast<long long>(random() % static_cast<unsigned long long>(std::pow(10, digitsb)))};
+    const bool issigned = random() % 4 != 0;
+    fixedfloat left = withvalue(length, a.magnitude % modulus, a.negative);
+    left.issigned = issigned;
+    fixedfloat right = withvalue(length, b.magnitude % modulus, b.negative);
+    right.issigned = random() % 2 == 0;
+    SCOPED_TRACE("length " + std::to_string(length) + ": " + left.asstring() + " * " + right.asstring() +
+                 (issigned ? "" : ", left unsigned"));
+    fixedfloat product = left * right;
+    EXPECT_EQ(product.asstring(), referenceproduct(length, a, b, issigned));
+    EXPECT_FALSE(product.value.negative);
+    EXPECT_EQ(product.value.digits.size(), static_cast<std::size_t>(length));
+    EXPECT_EQ(left.value.asstring(), std::to_string(a.magnitude));
+  }
+}
+
+TEST_F(FixedfloatMultiply, DifferentLengthsAndLogLines) {
+  fixedfloat eight(8);
+  fixedfloat six(6);
+  logcapture capture;
+  expectthrow<std::length_error>([&] { static_cast<void>(eight * six); }, "Size is not equal!");
+  EXPECT_EQ(capture.messages().front(), "Multiplication operation in fixedfloat. (oh boy)");
+  EXPECT_EQ(capture.messages().size(), 3U);  // and the argument copy's two deletion lines
+
+  logcapture product;
+  { fixedfloat result = eight * fixedfloat(eight); }
+  const strings lines = product.messages();
+  EXPECT_EQ(lines.front(), "Multiplication operation in fixedfloat. (oh boy)");
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 5, lines.end()),
+            (strings{"Done.", "Deleting fixedfloat object!", "Deleted fixedint object.",
+                     "Deleting fixedfloat object!", "Deleted fixedint object."}));
+}
+
+// Addition, subtraction and comparison.
+
+TEST_F(FixedfloatSum, MatchesReference) {
+  std::mt19937_64 random(1209);
+  for (int round = 0; round < 3000; ++round) {
+    const int length = 2 * static_cast<int>(random() % 8 + 1);
+    const int128 modulus = power10(length);
+    const auto digitsof = [&random, length] {
+      return power10(static_cast<int>(random() % static_cast<unsigned>(length + 1)));
+    };
+    const auto a = static_cast<long long>(random() % static_cast<unsigned long long>(digitsof()));
+    const auto b = static_cast<long long>(random() % static_cast<unsigned long long>(digitsof()));
+    const bool na = random() % 2 == 0;
+    const bool nb = random() % 2 == 0;
+    fixedfloat left = withvalue(length, a, na);
+    left.issigned = random() % 2 == 0;
+    left.value.throwonoverflow = random() % 2 == 0;
+    fixedfloat right = withvalue(length, b, nb);
+    const std::string lefttext = left.asstring();
+    const std::string righttext = right.asstring();
+    SCOPED_TRACE("length " + std::to_string(length) + ": " + lefttext + " and " + righttext);
+
+    const int128 va = na ? -a : a;
+    const int128 vb = nb ? -b : b;
+    // The exact result, its magnitude kept to `length` digits, a zero unsigned.
+    const auto truncated = [modulus](int128 exact) { return exact < 0 ? -(-exact % modulus) : exact % modulus; };
+    for (const bool subtract : {false, true}) {
+      fixedfloat result = subtract ? left - right : left + right;
+      EXPECT_EQ(result.asstring(), fixedtext(truncated(subtract ? va - vb : va + vb), length / 2))
+          << (subtract ? "-" : "+");
+      EXPECT_FALSE(result.value.negative);
+    }
+    EXPECT_EQ(left == right, va == vb);
+    EXPECT_EQ(left != right, va != vb);
+    EXPECT_EQ(left < right, va < vb);
+    EXPECT_EQ(left > right, va > vb);
+    EXPECT_EQ(left <= right, va <= vb);
+    EXPECT_EQ(left >= right, va >= vb);
+    EXPECT_EQ(left.asstring(), lefttext);
+    EXPECT_EQ(right.asstring(), righttext);
+  }
+}
+
+TEST_F(FixedfloatSum, CarryOutOfTheTopIsDroppedNotHandedBack) {
+  fixedfloat left(8);
+  left = "9999.5";
+  fixedfloat right(8);
+  right = "0.5";
+  EXPECT_EQ((left + right).asstring(), "0.0");
+  EXPECT_EQ((left - right).asstring(), "9999.0");
+  left = "-5000";
+  right = "5000";
+  EXPECT_EQ((left - right).asstring(), "0.0");
+  EXPECT_EQ(left.asstring(), "-5000.0");
+  EXPECT_EQ(right.asstring(), "5000.0");
+}
+
+TEST_F(FixedfloatSum, DifferentLengthsAndLogLines) {
+  fixedfloat eight(8);
+  fixedfloat six(6);
+  expectthrow<std::length_error>([&] { static_cast<void>(eight + six); }, "Size is not equal!");
+  expectthrow<std::length_error>([&] { static_cast<void>(eight - six); }, "Size is not equal!");
+  {
+    logcapture refused;
+    expectthrow<std::length_error>([&] { static_cast<void>(eight < six); }, "Size is not equal!");
+    // The operation's own line comes first, then the argument copy goes.
+    EXPECT_EQ(refused.messages(), (strings{"Comparison operation in fixedfloat (<).", "Deleting fixedfloat object!",
+                                           "Deleted fixedint object."}));
+  }
+  expectthrow<std::length_error>([&] { static_cast<void>(eight == six); }, "Size is not equal!");
+  EXPECT_FALSE(std::equal_to<fixedfloat>{}(eight, six));
+
+  const auto firstandlast = [](const strings& lines) { return strings{lines.front(), lines.back()}; };
+  fixedfloat other(8);
+  logcapture sum;
+  { fixedfloat result = eight + other; }
+  const strings sumlines = sum.messages();
+  EXPECT_EQ(sumlines.front(), "Addition operation in fixedfloat.");
+  // "Done." ends the operation; then the argument copy and the result go.
+  ASSERT_GE(sumlines.size(), 5U);
+  EXPECT_EQ(sumlines[sumlines.size() - 5], "Done.");
+  logcapture difference;
+  { fixedfloat result = eight - other; }
+  EXPECT_EQ(difference.messages().front(), "Subtraction operation in fixedfloat.");
+  logcapture comparison;
+  static_cast<void>(eight <= other);
+  EXPECT_EQ(firstandlast(comparison.messages()), (strings{"Comparison operation in fixedfloat (<=).", "Deleted fixedint object."}));
+  EXPECT_EQ(comparison.messages()[1], "Done.");  // then the argument copy's two lines
+}
+
+// Hashing.
+
+TEST_F(FixedfloatHashing, UnorderedMapWorksAsItIs) {
+  fixedfloat zero(8);
+  fixedfloat negativezero(8);
+  negativezero.negative = true;
+  fixedfloat half(8);
+  half = "0.5";
+  logcapture capture;
+  std::unordered_map<fixedfloat, int> counts;
+  ++counts[zero];
+  ++counts[negativezero];
+  ++counts[half];
+  EXPECT_EQ(counts.size(), 2U);
+  EXPECT_EQ(counts.at(zero), 2);
+  EXPECT_EQ(std::hash<fixedfloat>{}(zero), std::hash<fixedfloat>{}(negativezero));
+  EXPECT_TRUE(capture.messages().empty()) << "hashing must neither copy nor log";
+}
+
+TEST_F(FixedfloatHashing, AgreesWithEquality) {
+  std::mt19937_64 random(1208);
+  for (int round = 0; round < 500; ++round) {
+    const auto a = static_cast<long long>(random() % 20);
+    const auto b = static_cast<long long>(random() % 20);
+    fixedfloat p = withvalue(4, a, random() % 2 == 0);
+    fixedfloat q = withvalue(4, b, random() % 2 == 0);
+    const bool same = p == q;
+    EXPECT_EQ(std::equal_to<fixedfloat>{}(p, q), same);
+    if (same) {
+      EXPECT_EQ(std::hash<fixedfloat>{}(p), std::hash<fixedfloat>{}(q));
+    }
+  }
+}
+
+}  // namespace
