@@ -27,6 +27,8 @@
 
 #include "digits.h"
 #include "log_line.h"
+#include "products.h"
+#include "quotients.h"
 
 namespace VELDAR {
 
@@ -172,6 +174,43 @@ fixedfloat signed_sum(fixedfloat& a, fixedfloat& b, bool subtract, std::string_v
     result.updsign();
   }
   result.negative = result.negative && !is_zero(result);  // the top digits may wrap to -0
+  detail::log_line("Done.");
+  return result;
+}
+
+// A new number of `length` (logged: its thirteen lines) whose value takes the
+// low `length` digits of the magnitude `digits`, negative when `minus` says
+// so, as * sets the sign.
+fixedfloat fixed_result(unsigned long long length, digit_vector& digits, bool minus) {
+  fixedfloat result(length);
+  digits.resize(length);
+  result.value.digits.swap(digits);
+  result.negative = minus;
+  return result;
+}
+
+// a / b rounded by `mode`, for / and divide(), which take `b` by value: a
+// call of one from the other would copy it once more, and log that copy.
+fixedfloat rounded_quotient(const fixedfloat& a, const fixedfloat& b, rounding mode) {
+  detail::log_line("Division operation in fixedfloat.");
+  if (b.length != a.length) {
+    throw std::length_error("Size is not equal!");
+  }
+  const unsigned long long half = a.length / 2;
+  const digit_vector divisor = detail::normalised_copy(b.value.digits, a.length);
+  if (detail::significant_count(divisor) == 0) {
+    throw std::domain_error("Division by zero!");
+  }
+  // Both values hold their numbers times 10^half: the dividend takes another
+  // 10^half, so that the quotient comes out times 10^half as well.
+  digit_vector dividend = detail::normalised_copy(a.value.digits, a.length + half);
+  detail::shift_up(dividend, half);
+  digit_vector quotient;
+  digit_vector remainder;
+  detail::divide_digits(dividend, divisor, quotient, remainder);
+  const bool minus = a.issigned && a.negative != b.negative;
+  detail::round_quotient(quotient, remainder, divisor, mode, minus);
+  fixedfloat result = fixed_result(a.length, quotient, minus);
   detail::log_line("Done.");
   return result;
 }
@@ -333,6 +372,70 @@ fixedfloat fixedfloat::operator+(fixedfloat other) {
 
 fixedfloat fixedfloat::operator-(fixedfloat other) {
   return signed_sum(*this, other, true, "Subtraction operation in fixedfloat.");
+}
+
+fixedfloat fixedfloat::operator/(fixedfloat other) { return rounded_quotient(*this, other, rounding::down); }
+
+fixedfloat fixedfloat::divide(fixedfloat other, rounding mode) { return rounded_quotient(*this, other, mode); }
+
+fixedfloat fixedfloat::multiply(fixedfloat other, rounding mode) {
+  detail::log_line("Rounded multiplication operation in fixedfloat.");
+  if (other.length != length) {
+    throw std::length_error("Size is not equal!");
+  }
+  // The exact product, times 10^length, back to 10^(length/2) by rounding.
+  digit_vector product(2 * length, 0);
+  detail::multiply_digits(detail::normalised_copy(value.digits, length),
+                          detail::normalised_copy(other.value.digits, length), product, 2 * length);
+  const bool minus = issigned && negative != other.negative;
+  detail::round_down_places(product, length / 2, mode, minus);
+  fixedfloat result = fixed_result(length, product, minus);
+  detail::log_line("Done.");
+  return result;
+}
+
+fixedfloat& fixedfloat::round(unsigned long long fractiondigits, rounding mode) {
+  detail::log_line("Rounding operation in fixedfloat.");
+  const unsigned long long half = length / 2;
+  if (fractiondigits > half) {
+    throw std::out_of_range("Fraction digits out of range!");
+  }
+  const std::size_t places = half - fractiondigits;
+  digit_vector digits = detail::normalised_copy(value.digits, length);
+  detail::round_down_places(digits, places, mode, negative);
+  detail::shift_up(digits, places);  // a carry out of the integer part is dropped, as + drops it
+  value.digits.swap(digits);
+  negative = negative && detail::significant_count(value.digits) != 0;
+  detail::log_line("Done.");
+  return *this;
+}
+
+fixedfloat& fixedfloat::assign(const std::string& text, rounding mode) {
+  detail::log_line("Rounded assignment operation in fixedfloat.");
+  std::optional<decimal_text> parts = detail::split_decimal(text, true);
+  if (!parts) {
+    throw std::invalid_argument("Not a decimal number!");
+  }
+  const std::size_t half = length / 2;
+  std::string rounded;  // holds the rounded digits that `parts` then points into
+  if (parts->fraction.size() > half) {
+    // The number times 10^(its fraction digits), with room for a carry, cut
+    // to `half` fraction digits by `mode`.
+    const std::size_t places = parts->fraction.size();
+    digit_vector digits(parts->integer.size() + places + 1, 0);
+    detail::place_digits(digits, parts->integer, places);
+    detail::place_digits(digits, parts->fraction, 0);
+    detail::round_down_places(digits, places - half, mode, parts->minus);
+    rounded.resize(digits.size() - (places - half));
+    std::transform(digits.rbegin() + static_cast<std::ptrdiff_t>(places - half), digits.rend(), rounded.begin(),
+                   [](signed char d) { return static_cast<char>('0' + d); });
+    rounded.insert(rounded.end() - static_cast<std::ptrdiff_t>(half), '.');
+    rounded.insert(0, parts->minus ? "-" : "");
+    parts = detail::split_decimal(rounded, true);
+  }
+  assign_decimal(*this, *parts);
+  detail::log_line("Done.");
+  return *this;
 }
 
 // Comparison.

@@ -27,6 +27,7 @@
 #include "digits.h"
 #include "log_line.h"
 #include "products.h"
+#include "quotients.h"
 #include "sums.h"
 
 namespace VELDAR {
@@ -94,6 +95,51 @@ fixedint signed_difference(fixedint& self, const fixedint& other) {
     result.negative = !a.negative;
   }
   return result;
+}
+
+// The quotient and remainder of the magnitudes of `dividend` and `divisor`,
+// both at the dividend's length. Throws std::domain_error "Division by zero!"
+// for a zero divisor.
+struct magnitudes {
+  digit_vector quotient;
+  digit_vector remainder;
+};
+
+magnitudes divide_magnitudes(const fixedint& dividend, const fixedint& divisor) {
+  const digit_vector a = detail::normalised_copy(dividend.digits, dividend.length);
+  const digit_vector b = detail::normalised_copy(divisor.digits, dividend.length);
+  if (significant_count(b) == 0) {
+    throw std::domain_error("Division by zero!");
+  }
+  magnitudes result;
+  detail::divide_digits(a, b, result.quotient, result.remainder);
+  return result;
+}
+
+// A result of `length` digits (logged: three lines) holding `digits`, negative
+// when `minus` says so and it is not zero.
+fixedint signed_result(unsigned long long length, digit_vector& digits, bool minus) {
+  fixedint result(length);
+  result.digits.swap(digits);
+  result.negative = minus && significant_count(result.digits) != 0;
+  return result;
+}
+
+void check_lengths(const fixedint& a, const fixedint& b) {
+  if (a.length != b.length) {
+    throw std::length_error("Int sizes are not equal!");
+  }
+}
+
+// a / b rounded by `mode`, for / and divide(), which take `b` by value: a
+// call of one from the other would copy it once more, and log that copy.
+fixedint rounded_quotient(const fixedint& a, const fixedint& b, rounding mode) {
+  check_lengths(a, b);
+  magnitudes division = divide_magnitudes(a, b);
+  const bool minus = a.issigned && a.negative != b.negative;
+  detail::round_quotient(division.quotient, division.remainder, detail::normalised_copy(b.digits, a.length), mode,
+                         minus);
+  return signed_result(a.length, division.quotient, minus);
 }
 
 }  // namespace
@@ -258,6 +304,16 @@ fixedint fixedint::operator*(fixedint other) {
   product.resize(length);
   return product;
 }
+
+fixedint fixedint::operator/(fixedint other) { return rounded_quotient(*this, other, rounding::down); }
+
+fixedint fixedint::operator%(fixedint other) {
+  check_lengths(*this, other);
+  magnitudes division = divide_magnitudes(*this, other);
+  return signed_result(length, division.remainder, issigned && negative);
+}
+
+fixedint fixedint::divide(fixedint other, rounding mode) { return rounded_quotient(*this, other, mode); }
 
 // Copies and sign.
 

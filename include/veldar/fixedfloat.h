@@ -19,6 +19,7 @@
 #include <type_traits>
 
 #include <veldar/fixedint.h>
+#include <veldar/rounding.h>
 
 namespace VELDAR {
 
@@ -91,6 +92,41 @@ class fixedfloat {
   // when the signs differ and `issigned` is set. Another length throws
   // std::length_error "Size is not equal!".
   fixedfloat operator*(fixedfloat other);
+  // Division, rounding, and products rounded as asked. Another length
+  // throws std::length_error "Size is not equal!", a zero divisor
+  // std::domain_error "Division by zero!". Results keep length/2 fraction
+  // digits and the integer part modulo 10^(length/2), as * keeps them, and
+  // their sign as * sets it: negative when the signs differ and `issigned` is
+  // set. Each logs an entry line naming it, then the thirteen lines of the
+  // result, and "Done.":
+  //   /, divide()  "Division operation in fixedfloat."
+  //   multiply()   "Rounded multiplication operation in fixedfloat."
+  //   round()      "Rounding operation in fixedfloat." (no result: "Done." follows)
+  //   assign()     "Rounded assignment operation in fixedfloat.", then the
+  //                lines of operator= with the rounded text
+  // rounding::exact throws std::domain_error "Rounding necessary!" when a
+  // digit other than 0 would be dropped. A failed operation changes nothing.
+
+  // The exact quotient cut toward zero: 1 / 3 at length 8 -> 0.3333,
+  // 2 / 0.5 -> 4.0, -1 / 8 -> -0.125.
+  fixedfloat operator/(fixedfloat other);
+  // The exact quotient rounded by `mode`: 2 / 3 at length 8 with halfeven -> 0.6667.
+  fixedfloat divide(fixedfloat other, rounding mode);
+  // The exact product rounded by `mode`: 0.0005 * 0.5 at length 8 with halfup
+  // -> 0.0003. With rounding::down it is *'s result: 0.0002.
+  fixedfloat multiply(fixedfloat other, rounding mode);
+  // Rounds this number in place to at most `fractiondigits` fraction digits:
+  // 2.345 with 2 and halfeven -> 2.34. The integer part wraps as in +
+  // (9999.9999 at length 8 with 0 and halfup -> 0.0), and a zero result is
+  // 0.0, never -0.0. More than length/2 throws std::out_of_range "Fraction
+  // digits out of range!".
+  fixedfloat& round(unsigned long long fractiondigits, rounding mode);
+  // Decimal text as operator= takes it, its extra fraction digits rounded by
+  // `mode` instead of refused: "0.125" at length 4 with halfeven -> 0.12.
+  // Throws as operator= does, and std::out_of_range "Input int bigger than
+  // size!" when the rounding carries the integer part past length/2 digits.
+  fixedfloat& assign(const std::string& text, rounding mode);
+
   // The exact sum and difference, the integer part kept to length/2 digits:
   // 9999.5 + 0.5 at length 8 -> 0.0, -1.25 - 0.5 -> -1.75. A zero result is
   // 0.0, never -0.0. Neither operand changes. Another length throws

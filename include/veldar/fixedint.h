@@ -21,6 +21,8 @@
 #include <type_traits>
 #include <vector>
 
+#include <veldar/rounding.h>
+
 namespace VELDAR {
 
 class fixedfloat;
@@ -123,6 +125,23 @@ class fixedint {
   // The product modulo 10^length: 12 * 34 at length 2 -> 8. The sign is set
   // when the flags differ (and `issigned` is set), even on a zero: 0 * -5 -> -0.
   fixedint operator*(fixedint other);
+
+  // Division at equal lengths, as for *. A zero divisor throws
+  // std::domain_error "Division by zero!". The quotient is negative when the
+  // sign flags differ and `issigned` is set (clear: the magnitudes are
+  // divided), but a zero result never carries the sign flag. Each logs the
+  // three lines of its result. Elements outside 0 to 9 (only from writing
+  // the fields) count with their values, modulo 10^length.
+
+  // The quotient truncated toward zero, as C++ integers do: -7 / 2 -> -3.
+  fixedint operator/(fixedint other);
+  // The remainder, with the dividend's sign: -7 % 2 -> -1, so that
+  // (a / b) * b + a % b == a.
+  fixedint operator%(fixedint other);
+  // The quotient rounded by `mode`: 7 / 2 with halfeven -> 4, 5 / 2 with
+  // halfeven -> 2, -7 / 2 with floor -> -4. rounding::exact throws
+  // std::domain_error "Rounding necessary!" when there is a remainder.
+  fixedint divide(fixedint other, rounding mode);
 
   // Decimal text without leading zeros: "123", "0", "-0" for a negative zero,
   // "" at length 0.
