@@ -17,6 +17,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -29,6 +30,7 @@
 #include "log_line.h"
 #include "products.h"
 #include "quotients.h"
+#include "text.h"
 
 namespace VELDAR {
 
@@ -36,14 +38,6 @@ namespace {
 
 using detail::decimal_text;
 using detail::digit_vector;
-
-// The digits std::to_chars gives for a finite `x` in fixed notation: the
-// shortest text that reads back as the same float. `buffer` holds the text.
-decimal_text split_float(float x, std::array<char, 128>& buffer) {
-  // 128 characters hold every finite float: at most 39 integer or 47 fraction digits.
-  const auto converted = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::fixed);
-  return *detail::split_decimal({buffer.data(), static_cast<std::size_t>(converted.ptr - buffer.data())}, true);
-}
 
 // The log lines of the fixedint steps that the assignments take without
 // making the numbers: their digits are placed directly, while the log reads
@@ -123,6 +117,25 @@ void assign_decimal(fixedfloat& number, const decimal_text& parts) {
   value.throwonoverflow = false;
   // -0.0 has no sign; -0.5 keeps its sign although its integer part is 0.
   number.negative = parts.minus && !(parts.integer.empty() && parts.fraction.empty());
+}
+
+// Sets `number` to the decimal number a float or double stands for: the
+// digits std::to_chars gives in fixed notation, the shortest text that reads
+// back as the same value.
+template <typename floating>
+void assign_binary(fixedfloat& number, floating x) {
+  if (std::isnan(x)) {
+    throw std::invalid_argument("Float is not a number!");
+  }
+  if (std::isinf(x)) {
+    throw std::out_of_range("Input int bigger than size!");
+  }
+  // Every finite double in fixed notation: at most 309 integer digits, or a
+  // point and 327 fraction digits.
+  std::array<char, 400> buffer{};
+  const auto converted = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::fixed);
+  assign_decimal(number, *detail::split_decimal(
+                             {buffer.data(), static_cast<std::size_t>(converted.ptr - buffer.data())}, true));
 }
 
 bool is_zero(const fixedfloat& number) { return detail::significant_count(number.value.digits) == 0; }
@@ -274,14 +287,12 @@ fixedfloat& fixedfloat::operator=(fixedint v) {
 }
 
 fixedfloat& fixedfloat::operator=(float x) {
-  if (std::isnan(x)) {
-    throw std::invalid_argument("Float is not a number!");
-  }
-  if (std::isinf(x)) {
-    throw std::out_of_range("Input int bigger than size!");
-  }
-  std::array<char, 128> buffer{};
-  assign_decimal(*this, split_float(x, buffer));
+  assign_binary(*this, x);
+  return *this;
+}
+
+fixedfloat& fixedfloat::operator=(double x) {
+  assign_binary(*this, x);
   return *this;
 }
 
@@ -438,6 +449,29 @@ fixedfloat& fixedfloat::assign(const std::string& text, rounding mode) {
   return *this;
 }
 
+// Conversions.
+
+std::string fixedfloat::tofixed(unsigned long long fractiondigits, rounding mode) {
+  const unsigned long long half = length / 2;
+  if (fractiondigits > half) {
+    throw std::out_of_range("Fraction digits out of range!");
+  }
+  std::string text(length + 4, '\0');  // a sign, a carried digit, a point and the digits
+  const char* end = detail::write_fixed_places(detail::normalised_copy(value.digits, length), half, negative,
+                                               fractiondigits, mode, text.data(), text.data() + text.size());
+  text.resize(static_cast<std::size_t>(end - text.data()));
+  return text;
+}
+
+double fixedfloat::todouble() {
+  return detail::to_double(detail::normalised_copy(value.digits, length), length / 2, negative);
+}
+
+bool fixedfloat::wordmagnitude(rounding mode, unsigned long long& magnitude) {
+  return detail::to_rounded_word(detail::normalised_copy(value.digits, length), length / 2, negative, mode,
+                                 magnitude);
+}
+
 // Comparison.
 
 bool fixedfloat::operator==(fixedfloat other) {
@@ -462,6 +496,45 @@ bool fixedfloat::operator<=(fixedfloat other) {
 
 bool fixedfloat::operator>=(fixedfloat other) {
   return compare(*this, other, ">=", [](int order) { return order >= 0; });
+}
+
+std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value) {
+  const std::string_view text(first, static_cast<std::size_t>(last - first));
+  const std::size_t size = detail::decimal_prefix(text, true);
+  if (size == 0) {
+    return {first, std::errc::invalid_argument};
+  }
+  const auto parts = detail::split_decimal(text.substr(0, size), true);
+  if (std::max(parts->integer.size(), parts->fraction.size()) > value.length / 2) {
+    return {first + size, std::errc::result_out_of_range};
+  }
+  assign_decimal(value, *parts);
+  return {first + size, std::errc{}};
+}
+
+std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value) {
+  char* end = nullptr;
+  if (detail::digits_in_range(value.value.digits) && value.value.digits.size() == value.length) {
+    end = detail::write_fixed_text(value.value.digits, value.length / 2, value.negative, value.value.negative, first,
+                                   last);
+  } else {
+    // Elements outside 0 to 9 (only from writing the fields) print as asstring() prints them.
+    const std::string text = const_cast<fixedfloat&>(value).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    end = static_cast<std::size_t>(last - first) < text.size() ? nullptr : std::copy(text.begin(), text.end(), first);
+  }
+  return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large} : std::to_chars_result{end, std::errc{}};
+}
+
+std::istream& operator>>(std::istream& in, fixedfloat& number) {
+  const std::istream::sentry ready(in);
+  if (ready) {
+    const std::string token = detail::read_decimal_token(in, true);
+    const auto [end, error] = from_chars(token.data(), token.data() + token.size(), number);
+    if (error != std::errc{} || end != token.data() + token.size()) {
+      in.setstate(std::ios::failbit);
+    }
+  }
+  return in;
 }
 
 std::ostream& operator<<(std::ostream& out, const fixedfloat& number) {

@@ -17,6 +17,7 @@
 #include <array>
 #include <charconv>
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <stdexcept>
 #include <string_view>
@@ -29,6 +30,7 @@
 #include "products.h"
 #include "quotients.h"
 #include "sums.h"
+#include "text.h"
 
 namespace VELDAR {
 
@@ -364,6 +366,56 @@ std::string fixedint::asstring() {
     text.insert(text.begin(), '-');
   }
   return text;
+}
+
+// Conversions.
+
+double fixedint::todouble() { return detail::to_double(detail::normalised_copy(digits, length), 0, negative); }
+
+bool fixedint::wordmagnitude(unsigned long long& magnitude) {
+  return detail::to_word(detail::normalised_copy(digits, length), magnitude);
+}
+
+void detail::throw_value_does_not_fit() { throw std::out_of_range("Value does not fit!"); }
+
+// Text in and out.
+
+std::from_chars_result from_chars(const char* first, const char* last, fixedint& value) {
+  const std::string_view text(first, static_cast<std::size_t>(last - first));
+  const std::size_t size = detail::decimal_prefix(text, false);
+  if (size == 0) {
+    return {first, std::errc::invalid_argument};
+  }
+  const auto parts = detail::split_decimal(text.substr(0, size), false);
+  if (parts->integer.size() > value.length) {
+    return {first + size, std::errc::result_out_of_range};
+  }
+  assign_magnitude(value, parts->integer, parts->minus && !parts->integer.empty());
+  return {first + size, std::errc{}};
+}
+
+std::to_chars_result to_chars(char* first, char* last, const fixedint& value) {
+  char* end = nullptr;
+  if (detail::digits_in_range(value.digits)) {
+    end = detail::write_integer_text(value.digits, value.negative, first, last);
+  } else {
+    // Elements outside 0 to 9 (only from writing the fields) print as asstring() prints them.
+    const std::string text = const_cast<fixedint&>(value).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    end = static_cast<std::size_t>(last - first) < text.size() ? nullptr : std::copy(text.begin(), text.end(), first);
+  }
+  return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large} : std::to_chars_result{end, std::errc{}};
+}
+
+std::istream& operator>>(std::istream& in, fixedint& number) {
+  const std::istream::sentry ready(in);
+  if (ready) {
+    const std::string token = detail::read_decimal_token(in, false);
+    const auto [end, error] = from_chars(token.data(), token.data() + token.size(), number);
+    if (error != std::errc{} || end != token.data() + token.size()) {
+      in.setstate(std::ios::failbit);
+    }
+  }
+  return in;
 }
 
 }  // namespace VELDAR

@@ -66,6 +66,12 @@ class fixedfloat {
   // zeros of the fraction do not count); other text throws
   // std::invalid_argument "Not a decimal number!". Nothing changes on a throw.
   fixedfloat& operator=(const std::string& text);
+  // The decimal number the double stands for, its shortest round-trip text:
+  // 1234.5678 -> 1234.5678 (through a float it would be 1234.5677). The
+  // errors and the log lines of the float assignment.
+  fixedfloat& operator=(double x);
+  // Does not compile: a long double has digits neither text form keeps.
+  fixedfloat& operator=(long double x) = delete;
   // An integer of any type, exactly, with a zero fraction: x = 0, x = 5LL.
   template <typename integer, std::enable_if_t<std::is_integral_v<integer>, int> = 0>
   fixedfloat& operator=(integer v) {
@@ -84,6 +90,28 @@ class fixedfloat {
   // trailing zeros, at least one digit on each side: "0.123", "-2.5", "0.0",
   // "-0.0" for a negative zero.
   std::string asstring();
+  // The text with exactly `fractiondigits` fraction digits, rounded by
+  // `mode`, trailing zeros kept: 2.5 with 2 -> "2.50", 2.345 with 2 ->
+  // "2.34", 0 with 0 -> "0", -0.001 with 2 -> "-0.00". More than length/2
+  // throws std::out_of_range "Fraction digits out of range!". Logs nothing.
+  std::string tofixed(unsigned long long fractiondigits, rounding mode = rounding::halfeven);
+
+  // Conversions to machine numbers; neither logs anything.
+
+  // The double nearest to the value, correctly rounded: 0.1 -> 0.1; an
+  // infinity of the number's sign past the double range.
+  double todouble();
+  // The integer part once the fraction is rounded by `mode`: 2.5 with
+  // halfeven -> 2, -2.5 with floor -> -3. A value that does not fit throws
+  // std::out_of_range "Value does not fit!"; rounding::exact with a fraction
+  // throws std::domain_error "Rounding necessary!".
+  template <typename integer>
+  integer tointeger(rounding mode) {
+    static_assert(std::is_integral_v<integer>, "tointeger() gives integral types");
+    unsigned long long magnitude = 0;
+    const bool fits = wordmagnitude(mode, magnitude);
+    return detail::to_integer<integer>(magnitude, negative, fits);
+  }
 
   // Arithmetic.
 
@@ -142,10 +170,28 @@ class fixedfloat {
   bool operator>(fixedfloat other);
   bool operator<=(fixedfloat other);
   bool operator>=(fixedfloat other);
+
+ private:
+  bool wordmagnitude(rounding mode, unsigned long long& magnitude);
 };
 
 // Writes number.asstring() (and so logs as asstring() does): "-2.5".
 std::ostream& operator<<(std::ostream& out, const fixedfloat& number);
+// Reads one decimal token (an optional sign, digits and one optional point)
+// after whitespace: "-0.05%" reads -0.05 and leaves "%". A token that is no
+// number, or has too many integer or fraction digits, sets failbit and
+// leaves the number as it was.
+std::istream& operator>>(std::istream& in, fixedfloat& number);
+
+// Reads the longest prefix of [first, last) that is a fixed-point text, as
+// std::from_chars does: "1.5x" -> 1.5, ptr at "x". std::errc::invalid_argument
+// when there is none, std::errc::result_out_of_range when it has more than
+// length/2 integer or fraction digits; value is unchanged then. On success
+// the value and the log lines are those of value = text.
+std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value);
+// Writes value.asstring() to [first, last), or gives std::errc::value_too_large
+// with nothing promised in the buffer; no allocation, no log line.
+std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value);
 
 }  // namespace VELDAR
 

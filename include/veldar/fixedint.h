@@ -14,9 +14,11 @@
 // number shared between threads needs the caller's lock.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <functional>
 #include <iosfwd>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -26,6 +28,34 @@
 namespace VELDAR {
 
 class fixedfloat;
+
+namespace detail {
+[[noreturn]] void throw_value_does_not_fit();
+
+// `magnitude` with the sign `negative` as an `integer`, when `fits` (the
+// magnitude is below 2^64) and the type holds it.
+template <typename integer>
+integer to_integer(unsigned long long magnitude, bool negative, bool fits) {
+  using limits = std::numeric_limits<integer>;
+  if (!fits) {
+    throw_value_does_not_fit();
+  }
+  if (negative && magnitude != 0) {
+    if constexpr (std::is_signed_v<integer>) {
+      // The magnitude of the most negative value, without overflow.
+      const auto most = static_cast<unsigned long long>(-(limits::min() + 1)) + 1;
+      if (magnitude <= most) {
+        return magnitude == most ? limits::min() : static_cast<integer>(-static_cast<integer>(magnitude));
+      }
+    }
+    throw_value_does_not_fit();
+  }
+  if (magnitude > static_cast<unsigned long long>(limits::max())) {
+    throw_value_does_not_fit();
+  }
+  return static_cast<integer>(magnitude);
+}
+}  // namespace detail
 
 class fixedint {
  public:
@@ -147,13 +177,47 @@ class fixedint {
   // "" at length 0.
   std::string asstring();
 
+  // Conversions to machine numbers; neither logs anything. Elements outside
+  // 0 to 9 (only from writing the fields) count as for division.
+
+  // The double nearest to the value, correctly rounded:
+  // 12345678901234567891 -> 12345678901234567168.0; an infinity of the
+  // number's sign past the double range.
+  double todouble();
+  // The exact value as any integral type: fixedint(4, -42).tointeger<short>()
+  // -> -42. A value that does not fit throws std::out_of_range "Value does
+  // not fit!": fixedint(4, -1).tointeger<unsigned>() throws.
+  template <typename integer>
+  integer tointeger() {
+    static_assert(std::is_integral_v<integer>, "tointeger() gives integral types");
+    unsigned long long magnitude = 0;
+    const bool fits = wordmagnitude(magnitude);
+    return detail::to_integer<integer>(magnitude, negative, fits);
+  }
+
  private:
   void construct(unsigned long long n);
   fixedint& assignunsigned(unsigned long long value);
+  bool wordmagnitude(unsigned long long& magnitude);
 };
 
 // Writes number.asstring(): "-42".
 std::ostream& operator<<(std::ostream& out, const fixedint& number);
+// Reads one decimal token (an optional sign and digits) after whitespace:
+// "  -42 apples" reads -42 and leaves " apples". A token that is no number,
+// or has more digits than number.length, sets failbit and leaves the number
+// as it was.
+std::istream& operator>>(std::istream& in, fixedint& number);
+
+// Reads the longest prefix of [first, last) that is a fixedint's text, as
+// std::from_chars does: "12ab" -> 12, ptr at "ab". std::errc::invalid_argument
+// when there is none, std::errc::result_out_of_range when it has more digits
+// than value.length (leading zeros not counted); value is unchanged then. On
+// success the value is that of value = text.
+std::from_chars_result from_chars(const char* first, const char* last, fixedint& value);
+// Writes value.asstring() to [first, last), or gives std::errc::value_too_large
+// with nothing promised in the buffer; no allocation, no log line.
+std::to_chars_result to_chars(char* first, char* last, const fixedint& value);
 
 }  // namespace VELDAR
 
