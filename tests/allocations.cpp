@@ -49,6 +49,11 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   }
 }
 
+// The array forms through the plain ones (AddressSanitizer brings its own otherwise).
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete[](void* memory) noexcept { operator delete(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { operator delete(memory); }
+
 void operator delete(void* memory) noexcept { std::free(memory); }
 // Through the plain form, so that a tool that replaces the plain forms sees pairs.
 void operator delete(void* memory, std::size_t) noexcept { ::operator delete(memory); }
