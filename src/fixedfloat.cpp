@@ -1,8 +1,9 @@
 // fixedfloat. Where the log is the interface: the fixed-point operations make
 // fixedint temporaries whose lines are observable, pinned by the transcripts
 // in tests/fixedfloat_core_test.cpp and tests/fixedfloat_arithmetic_test.cpp:
-// - * widens copies of both values to twice the length (getcopy() and
-//   resize()), multiplies them and cuts the product back;
+// - * writes the lines of widened copies of both values (getcopy() and
+//   resize()), their product and its cut back, and multiplies the values
+//   themselves;
 // - + and - take signed copies of both values (getcopy()) and add them;
 // - asstring() takes the integer and the fraction parts (getcopy()) and
 //   compares the fraction with a fresh zero;
@@ -44,15 +45,11 @@ using detail::digit_vector;
 // exactly as if every step had been taken with a real temporary.
 void log_construction(unsigned long long length) {
   setup();
-  detail::log_line("New fixedint object!");
-  detail::log_line("Resizing Digits to: ", length);
-  detail::log_line("Done.");
+  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
 }
 
 void log_resize(unsigned long long length) {
-  detail::log_line("Resize requested in fixedint.");
-  detail::log_line("Resizing Digits to: ", length);
-  detail::log_line("Done.");
+  detail::log_lines({"Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done."});
 }
 
 void log_deletion() { detail::log_line("Deleted fixedint object."); }
@@ -62,19 +59,11 @@ void log_deletion() { detail::log_line("Deleted fixedint object."); }
 // length, and the two deletions.
 void log_scaling(unsigned long long length) {
   for (unsigned long long i = 0; i < length / 2; ++i) {
-    log_construction(length);
-    log_construction(2 * length);
-    log_resize(length);
-    log_deletion();
-    log_deletion();
+    detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done.",  // the ten
+                       "New fixedint object!", {"Resizing Digits to: ", 2 * length}, "Done.",  // the product
+                       "Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done.",
+                       "Deleted fixedint object.", "Deleted fixedint object."});
   }
-}
-
-// A copy of `number` (logged) widened to `length` digits (logged).
-fixedint widened(fixedint& number, unsigned long long length) {
-  fixedint copy = number.getcopy();
-  copy.resize(length);
-  return copy;
 }
 
 // Sets `number` to the decimal number `parts`. Both digit counts are checked
@@ -153,8 +142,8 @@ int compare_values(const fixedfloat& a, const fixedfloat& b) {
 
 // A comparison as the operators make it: logged on entry and at the end.
 template <typename test>
-bool compare(const fixedfloat& a, const fixedfloat& b, std::string_view symbol, test holds) {
-  detail::log_line("Comparison operation in fixedfloat (" + std::string(symbol) + ").");
+bool compare(const fixedfloat& a, const fixedfloat& b, std::string_view message, test holds) {
+  detail::log_line(message);
   if (a.length != b.length) {
     throw std::length_error("Size is not equal!");
   }
@@ -233,25 +222,44 @@ fixedfloat rounded_quotient(const fixedfloat& a, const fixedfloat& b, rounding m
 // Construction.
 
 fixedfloat::fixedfloat(unsigned long long length) : value(0) {
-  detail::log_line("Creating new fixedfloat object!");
-  init(length);
+  detail::log_lines({"Creating new fixedfloat object!", {"Init called on fixedfloat with length: ", length}});
+  reset(length);
 }
+
+fixedfloat::fixedfloat(detail::unlogged unlogged, unsigned long long length)
+    : value(unlogged, digit_vector(length)), length(length) {}
 
 fixedfloat::~fixedfloat() { detail::log_line("Deleting fixedfloat object!"); }
 
 void fixedfloat::init(unsigned long long length) {
   detail::log_line("Init called on fixedfloat with length: ", length);
+  reset(length);
+}
+
+void fixedfloat::reset(unsigned long long length) {
   if (length % 2 != 0) {
     throw std::runtime_error("length should be able to be divided by 2!");
   }
-  detail::log_line("Register size.");
-  detail::log_line("Init boolean properties.");
-  detail::log_line("Init digits.");
-  value = fixedint(length);  // first, so that nothing changes when the digits cannot be had
+  // The new digits first, so that nothing changes when they cannot be had;
+  // they stand for a fixedint of `length` digits made and copied into value.
+  digit_vector digits;
+  try {
+    digits.resize(length);
+  } catch (...) {
+    detail::log_lines({"Register size.", "Init boolean properties.", "Init digits.", "New fixedint object!",
+                       {"Resizing Digits to: ", length}});
+    throw;
+  }
+  detail::log_lines({"Register size.", "Init boolean properties.", "Init digits.", "New fixedint object!",
+                     {"Resizing Digits to: ", length}, "Done.", "Deleted fixedint object.", "Done."});
+  value.digits.swap(digits);
+  value.length = length;
+  value.negative = false;
+  value.issigned = true;
+  value.throwonoverflow = false;
   this->length = length;
   issigned = true;
   negative = false;
-  detail::log_line("Done.");
 }
 
 // Assignment.
@@ -357,23 +365,40 @@ std::string fixedfloat::asstring() {
 // Arithmetic.
 
 fixedfloat fixedfloat::operator*(fixedfloat other) {
-  detail::log_line("Multiplication operation in fixedfloat. (oh boy)");
   if (other.length != length) {
+    detail::log_line("Multiplication operation in fixedfloat. (oh boy)");
     throw std::length_error("Size is not equal!");
   }
-  fixedfloat result(length);
-  {
-    // At twice the length no digit of the product is lost; then the point
-    // moves left by half the length and the top digits go.
-    // logged: both widened copies (getcopy() and resize()) and the product
-    fixedint product = widened(value, 2 * length) * widened(other.value, 2 * length);
-    detail::shift_down(product.digits, length / 2);
-    product.resize(length);
-    result.value = product;
-    result.value.negative = false;
-  }
+  // The product at twice the length, where no digit is lost; then the point
+  // moves left by half the length and the top digits go.
+  const std::size_t room = std::max<std::size_t>(
+      2 * length, detail::significant_count(value.digits) + detail::significant_count(other.value.digits));
+  digit_vector product(room, 0);
+  detail::multiply_digits(value.digits, other.value.digits, product, 2 * length);
+  detail::shift_down(product, length / 2);
+  product.resize(length);
+  fixedfloat result(detail::unlogged{}, length);
+  result.value.digits.swap(product);
   result.negative = issigned && negative != other.negative;
-  detail::log_line("Done.");
+  // The log reads as the steps have always been taken: the result made, both
+  // values copied (getcopy()) and widened to twice the length, multiplied
+  // into a number of four times the length cut back to twice, both copies
+  // gone, the product cut to the length, and gone too.
+  detail::log_lines({"Multiplication operation in fixedfloat. (oh boy)",
+                     "New fixedint object!", {"Resizing Digits to: ", 0}, "Done.",  // the result
+                     "Creating new fixedfloat object!", {"Init called on fixedfloat with length: ", length},
+                     "Register size.", "Init boolean properties.", "Init digits.",
+                     "New fixedint object!", {"Resizing Digits to: ", length}, "Done.", "Deleted fixedint object.",
+                     "Done.",
+                     "New fixedint object!", {"Resizing Digits to: ", length}, "Done.",  // the left copy
+                     "Resize requested in fixedint.", {"Resizing Digits to: ", 2 * length}, "Done.",
+                     "New fixedint object!", {"Resizing Digits to: ", length}, "Done.",  // the right copy
+                     "Resize requested in fixedint.", {"Resizing Digits to: ", 2 * length}, "Done.",
+                     "New fixedint object!", {"Resizing Digits to: ", 4 * length}, "Done.",  // the product
+                     "Resize requested in fixedint.", {"Resizing Digits to: ", 2 * length}, "Done.",
+                     "Deleted fixedint object.", "Deleted fixedint object.",
+                     "Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done.",
+                     "Deleted fixedint object.", "Done."});
   return result;
 }
 
@@ -475,27 +500,27 @@ bool fixedfloat::wordmagnitude(rounding mode, unsigned long long& magnitude) {
 // Comparison.
 
 bool fixedfloat::operator==(fixedfloat other) {
-  return compare(*this, other, "==", [](int order) { return order == 0; });
+  return compare(*this, other, "Comparison operation in fixedfloat (==).", [](int order) { return order == 0; });
 }
 
 bool fixedfloat::operator!=(fixedfloat other) {
-  return compare(*this, other, "!=", [](int order) { return order != 0; });
+  return compare(*this, other, "Comparison operation in fixedfloat (!=).", [](int order) { return order != 0; });
 }
 
 bool fixedfloat::operator<(fixedfloat other) {
-  return compare(*this, other, "<", [](int order) { return order < 0; });
+  return compare(*this, other, "Comparison operation in fixedfloat (<).", [](int order) { return order < 0; });
 }
 
 bool fixedfloat::operator>(fixedfloat other) {
-  return compare(*this, other, ">", [](int order) { return order > 0; });
+  return compare(*this, other, "Comparison operation in fixedfloat (>).", [](int order) { return order > 0; });
 }
 
 bool fixedfloat::operator<=(fixedfloat other) {
-  return compare(*this, other, "<=", [](int order) { return order <= 0; });
+  return compare(*this, other, "Comparison operation in fixedfloat (<=).", [](int order) { return order <= 0; });
 }
 
 bool fixedfloat::operator>=(fixedfloat other) {
-  return compare(*this, other, ">=", [](int order) { return order >= 0; });
+  return compare(*this, other, "Comparison operation in fixedfloat (>=).", [](int order) { return order >= 0; });
 }
 
 std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value) {

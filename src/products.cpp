@@ -18,6 +18,7 @@
 #include "products.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <utility>
@@ -202,14 +203,25 @@ void multiply_on_limbs(const signed char* a, std::size_t ca, const signed char* 
   // Limbs from n up do not reach the kept digits.
   const std::size_t na = std::min(limbs_for(ca), n);
   const std::size_t nb = std::min(limbs_for(cb), n);
-  limb_vector limbs(na + nb + std::max(na + nb, n));
-  limb* const la = limbs.data();
+  // Short products take their limbs on the stack.
+  std::array<limb, 3 * 32> small;
+  limb_vector large(na + nb + std::max(na + nb, n) > small.size() ? na + nb + std::max(na + nb, n) : 0);
+  limb* const la = large.empty() ? small.data() : large.data();
   limb* const lb = la + na;
   limb* const result = lb + nb;
   to_limbs(a, std::min(ca, na * limb_digits), la);
   to_limbs(b, std::min(cb, nb * limb_digits), lb);
   multiply_limbs_low(la, na, lb, nb, n, result);
   to_digits(result, kept, product);
+}
+
+// The value of the `count` digits at `digits`, at most nine.
+limb word_of(const signed char* digits, std::size_t count) {
+  limb value = 0;
+  for (std::size_t i = count; i-- > 0;) {
+    value = value * 10 + static_cast<limb>(digits[i]);
+  }
+  return value;
 }
 
 }  // namespace
@@ -277,8 +289,16 @@ void multiply_digits(const digit_vector& a, const digit_vector& b, digit_vector&
   const std::size_t count_a = significant_count(a);
   const std::size_t count_b = significant_count(b);
   kept = std::min(kept, product.size());
-  if (std::min(count_a, count_b) >= plain_product_digits && digits_in_range(a.data(), count_a) &&
-      digits_in_range(b.data(), count_b)) {
+  const bool in_range = digits_in_range(a.data(), count_a) && digits_in_range(b.data(), count_b);
+  if (in_range && count_a <= limb_digits && count_b <= limb_digits) {
+    // One limb each: the product is one machine word.
+    std::uint64_t value = std::uint64_t{word_of(a.data(), count_a)} * word_of(b.data(), count_b);
+    for (std::size_t i = 0; i < kept && value != 0; ++i, value /= 10) {
+      product[i] = static_cast<signed char>(value % 10);
+    }
+    return;
+  }
+  if (std::min(count_a, count_b) >= plain_product_digits && in_range) {
     multiply_on_limbs(a.data(), count_a, b.data(), count_b, product.data(), kept);
     return;
   }

@@ -35,6 +35,8 @@ class fixedfloat {
   // The number 0.0 with `length` digits. An odd length throws
   // std::runtime_error "length should be able to be divided by 2!".
   explicit fixedfloat(unsigned long long length);
+  // The number 0.0 with `length` digits: the library's own results.
+  fixedfloat(detail::unlogged, unsigned long long length);
   fixedfloat(const fixedfloat&) = default;      // silent, like fixedint's
   fixedfloat(fixedfloat&&) noexcept = default;  // silent as well
   fixedfloat& operator=(const fixedfloat&) = default;  // nothing changes when memory runs out
@@ -172,6 +174,7 @@ class fixedfloat {
   bool operator>=(fixedfloat other);
 
  private:
+  void reset(unsigned long long length);
   bool wordmagnitude(rounding mode, unsigned long long& magnitude);
 };
 

@@ -30,6 +30,12 @@ namespace VELDAR {
 class fixedfloat;
 
 namespace detail {
+// Marks the constructors the library makes its own results with: they write
+// no log line, and the operation writes the lines of the steps it stands for.
+struct unlogged {
+  explicit unlogged() = default;
+};
+
 [[noreturn]] void throw_value_does_not_fit();
 
 // `magnitude` with the sign `negative` as an `integer`, when `fits` (the
@@ -77,6 +83,8 @@ class fixedint {
   // A float has no place here: fixedint(8, 3.99) would silently drop .99.
   template <typename floating, std::enable_if_t<std::is_floating_point_v<floating>, int> = 0>
   fixedint(unsigned long long length, floating value) = delete;
+  // The number holding `digits`, of as many digits: the library's own results.
+  fixedint(detail::unlogged, std::vector<signed char> digits);
   fixedint(const fixedint&) = default;      // silent: no set-up, no log line
   fixedint(fixedint&&) noexcept = default;  // silent as well
   ~fixedint();                              // logs "Deleted fixedint object."
