@@ -170,30 +170,40 @@ fixedint signed_sum(fixedint& self, const fixedint& other, bool other_negative, 
   return fixedint(std::move(sum));
 }
 
+// The digits of `number` at its length, each 0 to 9: its own when they are,
+// else a normalised copy kept in `holder`.
+const digit_vector& magnitude_of(const fixedint& number, unsigned long long length, digit_vector& holder) {
+  if (number.digits.size() == length && detail::digits_in_range(number.digits)) {
+    return number.digits;
+  }
+  holder = detail::normalised_copy(number.digits, length);
+  return holder;
+}
+
 // The quotient and remainder of the magnitudes of `dividend` and `divisor`,
-// both at the dividend's length. Throws std::domain_error "Division by zero!"
-// for a zero divisor.
+// both at the dividend's length, and the divisor's magnitude. Throws
+// std::domain_error "Division by zero!" for a zero divisor.
 struct magnitudes {
   digit_vector quotient;
   digit_vector remainder;
 };
 
-magnitudes divide_magnitudes(const fixedint& dividend, const fixedint& divisor) {
-  const digit_vector a = detail::normalised_copy(dividend.digits, dividend.length);
-  const digit_vector b = detail::normalised_copy(divisor.digits, dividend.length);
-  if (significant_count(b) == 0) {
+magnitudes divide_magnitudes(const fixedint& dividend, const digit_vector& divisor) {
+  digit_vector holder;
+  const digit_vector& a = magnitude_of(dividend, dividend.length, holder);
+  if (significant_count(divisor) == 0) {
     throw std::domain_error("Division by zero!");
   }
   magnitudes result;
-  detail::divide_digits(a, b, result.quotient, result.remainder);
+  detail::divide_digits(a, divisor, result.quotient, result.remainder);
   return result;
 }
 
 // A result of `length` digits (logged: three lines) holding `digits`, negative
 // when `minus` says so and it is not zero.
 fixedint signed_result(unsigned long long length, digit_vector& digits, bool minus) {
-  fixedint result(length);
-  result.digits.swap(digits);
+  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
+  fixedint result(detail::unlogged{}, std::move(digits));
   result.negative = minus && significant_count(result.digits) != 0;
   return result;
 }
@@ -208,10 +218,11 @@ void check_lengths(const fixedint& a, const fixedint& b) {
 // call of one from the other would copy it once more, and log that copy.
 fixedint rounded_quotient(const fixedint& a, const fixedint& b, rounding mode) {
   check_lengths(a, b);
-  magnitudes division = divide_magnitudes(a, b);
+  digit_vector holder;
+  const digit_vector& divisor = magnitude_of(b, a.length, holder);
+  magnitudes division = divide_magnitudes(a, divisor);
   const bool minus = a.issigned && a.negative != b.negative;
-  detail::round_quotient(division.quotient, division.remainder, detail::normalised_copy(b.digits, a.length), mode,
-                         minus);
+  detail::round_quotient(division.quotient, division.remainder, divisor, mode, minus);
   return signed_result(a.length, division.quotient, minus);
 }
 
@@ -375,7 +386,8 @@ fixedint fixedint::operator/(fixedint other) { return rounded_quotient(*this, ot
 
 fixedint fixedint::operator%(fixedint other) {
   check_lengths(*this, other);
-  magnitudes division = divide_magnitudes(*this, other);
+  digit_vector holder;
+  magnitudes division = divide_magnitudes(*this, magnitude_of(other, length, holder));
   return signed_result(length, division.remainder, issigned && negative);
 }
 
