@@ -73,6 +73,13 @@ fixedint signeddifference(fixedint& self, const fixedint& other) {
   }
   result.negative = a.negative;
   if (detail::subtractdigits(a.digits, b.digits, result.digits) > 0) {
+    if (!detail::alldigits(a.digits) || !detail::alldigits(b.digits)) {
+      // Elements outside 0 to 9 may borrow both ways round, and the second
+      // round below would then call this again for ever: it is taken here.
+      detail::subtractdigits(b.digits, a.digits, result.digits);
+      result.negative = !a.negative;
+      return result;
+    }
     fixedint y = b.abs();
     result = y - a.abs();
     result.negative = !a.negative;
