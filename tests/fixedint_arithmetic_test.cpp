@@ -327,6 +327,19 @@ TEST(FixedintOverflow, CarryAboveNineFromMisusedDigitsThrows) {
   EXPECT_EQ(left.asstring(), "0");
 }
 
+TEST(FixedintOverflow, MisusedDigitsThatBorrowBothWaysStillGiveADifference) {
+  // 100 in the ones place outweighs the ten of the other number, yet the top
+  // digits say otherwise: the digit-by-digit difference borrows whichever
+  // way round it is taken.
+  fixedint left(2);
+  left.digits = {100, 0};  // not digits: only by writing the field directly
+  const fixedint sum = left + fixedint(2, -10);
+  EXPECT_EQ(sum.digits.size(), 2U);
+  const fixedint difference = left - fixedint(2, 10);
+  EXPECT_EQ(difference.digits.size(), 2U);
+  EXPECT_EQ(left.digits, (std::vector<signed char>{100, 0}));
+}
+
 TEST(FixedintOverflow, SubtractionRestoresIssignedWhenTheAdditionThrows) {
   fixedint left(2, 99);
   left.issigned = false;

@@ -160,7 +160,9 @@ class fixedfloat {
   // The exact sum and difference, the integer part kept to length/2 digits:
   // 9999.5 + 0.5 at length 8 -> 0.0, -1.25 - 0.5 -> -1.75. A zero result is
   // 0.0, never -0.0. Neither operand changes. Another length throws
-  // std::length_error "Size is not equal!".
+  // std::length_error "Size is not equal!"; digit elements outside 0 to 9,
+  // written into the fields directly, may throw std::out_of_range "Carry
+  // over 9!" as fixedint's + does.
   fixedfloat operator+(fixedfloat other);
   fixedfloat operator-(fixedfloat other);
 
