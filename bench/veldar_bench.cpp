@@ -23,10 +23,8 @@
 #include <veldar/diagnostics.h>
 #include <veldar/fixedfloat.h>
 #include <veldar/fixedint.h>
-#if __has_include("log_line.h")  // not in versions built as VELDAR_BENCH_BASELINE
-#include "log_line.h"
-#define VELDAR_BENCH_LOGLINE 1
-#endif
+
+#include "log_line.h"  // the log's internal path
 
 namespace {
 
@@ -127,7 +125,6 @@ void BM_LogLine(benchmark::State& state) {
 }
 BENCHMARK(BM_LogLine);
 
-#ifdef VELDAR_BENCH_LOGLINE
 // The same line as the library's own operations write it, from a string_view.
 void BM_LogLineInternal(benchmark::State& state) {
   clearlog(VELDAR::logstream);
@@ -141,7 +138,6 @@ void BM_LogLineInternal(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LogLineInternal);
-#endif
 
 // The same finished line appended to a stream of its own: the floor for a log line.
 void BM_BareAppend(benchmark::State& state) {
