@@ -537,29 +537,14 @@ std::from_chars_result from_chars(const char* first, const char* last, fixedfloa
 }
 
 std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value) {
-  char* end = nullptr;
-  if (detail::digits_in_range(value.value.digits) && value.value.digits.size() == value.length) {
-    end = detail::write_fixed_text(value.value.digits, value.length / 2, value.negative, value.value.negative, first,
-                                   last);
-  } else {
-    // Elements outside 0 to 9 (only from writing the fields) print as asstring() prints them.
-    const std::string text = const_cast<fixedfloat&>(value).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-    end = static_cast<std::size_t>(last - first) < text.size() ? nullptr : std::copy(text.begin(), text.end(), first);
-  }
-  return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large} : std::to_chars_result{end, std::errc{}};
+  const bool in_range = detail::digits_in_range(value.value.digits) && value.value.digits.size() == value.length;
+  return detail::number_to_chars(first, last, value, in_range, [&](char* from, char* to) {
+    return detail::write_fixed_text(value.value.digits, value.length / 2, value.negative, value.value.negative, from,
+                                    to);
+  });
 }
 
-std::istream& operator>>(std::istream& in, fixedfloat& number) {
-  const std::istream::sentry ready(in);
-  if (ready) {
-    const std::string token = detail::read_decimal_token(in, true);
-    const auto [end, error] = from_chars(token.data(), token.data() + token.size(), number);
-    if (error != std::errc{} || end != token.data() + token.size()) {
-      in.setstate(std::ios::failbit);
-    }
-  }
-  return in;
-}
+std::istream& operator>>(std::istream& in, fixedfloat& number) { return detail::read_number(in, number, true); }
 
 std::ostream& operator<<(std::ostream& out, const fixedfloat& number) {
   // asstring() changes nothing; it is not const only because no member is.

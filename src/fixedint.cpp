@@ -99,12 +99,12 @@ class logged_only {
 };
 
 // this + other for operands whose sign flags differ (the right one's flag is
-// `other_negative`): the difference of the magnitudes, with the sign of the
+// the opposite of this one's): the difference of the magnitudes, with the sign of the
 // operand of larger magnitude (+0 for equal ones). The log reads as it has
 // always read: the working sum of + made first, silent copies A and B of the
 // operands, the result, the lines of A < B, and when the difference borrows,
 // abs() copies of both and a nested subtraction; only the result is made.
-fixedint signed_difference(const fixedint& self, const fixedint& other, bool other_negative) {
+fixedint signed_difference(const fixedint& self, const fixedint& other) {
   const logged_only sum(self.length);
   const logged_only a(0, false);
   const logged_only b(0, false);
@@ -117,7 +117,6 @@ fixedint signed_difference(const fixedint& self, const fixedint& other, bool oth
   // The operand with the clear sign flag first.
   const digit_vector& positive = self.negative ? other.digits : self.digits;
   const digit_vector& negative = self.negative ? self.digits : other.digits;
-  static_cast<void>(other_negative);
   result.negative = false;
   if (detail::subtract_digits(positive, negative, result.digits) > 0) {
     detail::subtract_digits(negative, positive, result.digits);
@@ -146,7 +145,7 @@ fixedint signed_difference(const fixedint& self, const fixedint& other, bool oth
 // always for -.
 fixedint signed_sum(fixedint& self, const fixedint& other, bool other_negative, bool signs) {
   if (signs && self.negative != other_negative) {
-    return signed_difference(self, other, other_negative);
+    return signed_difference(self, other);
   }
   fixedint sum(self.length);  // logged
   sum.negative = self.negative;
@@ -471,28 +470,12 @@ std::from_chars_result from_chars(const char* first, const char* last, fixedint&
 }
 
 std::to_chars_result to_chars(char* first, char* last, const fixedint& value) {
-  char* end = nullptr;
-  if (detail::digits_in_range(value.digits)) {
-    end = detail::write_integer_text(value.digits, value.negative, first, last);
-  } else {
-    // Elements outside 0 to 9 (only from writing the fields) print as asstring() prints them.
-    const std::string text = const_cast<fixedint&>(value).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-    end = static_cast<std::size_t>(last - first) < text.size() ? nullptr : std::copy(text.begin(), text.end(), first);
-  }
-  return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large} : std::to_chars_result{end, std::errc{}};
+  return detail::number_to_chars(first, last, value, detail::digits_in_range(value.digits), [&](char* from, char* to) {
+    return detail::write_integer_text(value.digits, value.negative, from, to);
+  });
 }
 
-std::istream& operator>>(std::istream& in, fixedint& number) {
-  const std::istream::sentry ready(in);
-  if (ready) {
-    const std::string token = detail::read_decimal_token(in, false);
-    const auto [end, error] = from_chars(token.data(), token.data() + token.size(), number);
-    if (error != std::errc{} || end != token.data() + token.size()) {
-      in.setstate(std::ios::failbit);
-    }
-  }
-  return in;
-}
+std::istream& operator>>(std::istream& in, fixedint& number) { return detail::read_number(in, number, false); }
 
 }  // namespace VELDAR
 

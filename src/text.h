@@ -4,9 +4,12 @@
 // conversions to machine numbers that go through the text.
 #pragma once
 
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <istream>
 #include <string>
+#include <system_error>
 #include <string_view>
 
 #include <veldar/rounding.h>
@@ -43,6 +46,38 @@ std::size_t decimal_prefix(std::string_view text, bool point);
 // prefix (a sign first, digits, and one "." when `point` allows it), read up
 // to the first that does not.
 std::string read_decimal_token(std::istream& in, bool point);
+
+// Reads one token into `number` as operator>> does: after whitespace, the
+// token read_decimal_token() gives; failbit, and `number` as it was, when it
+// is no number of the class or does not fit.
+template <typename number>
+std::istream& read_number(std::istream& in, number& value, bool point) {
+  const std::istream::sentry ready(in);
+  if (ready) {
+    const std::string token = read_decimal_token(in, point);
+    const auto [end, error] = from_chars(token.data(), token.data() + token.size(), value);
+    if (error != std::errc{} || end != token.data() + token.size()) {
+      in.setstate(std::ios::failbit);
+    }
+  }
+  return in;
+}
+
+// to_chars() of a number: the text write(first, last) gives where its
+// digits are `in_range`, else asstring()'s, which prints elements outside 0
+// to 9 (only from writing the fields) its own way.
+template <typename number, typename writer>
+std::to_chars_result number_to_chars(char* first, char* last, const number& value, bool in_range, writer write) {
+  char* end = nullptr;
+  if (in_range) {
+    end = write(first, last);
+  } else {
+    // asstring() changes nothing; it is not const only because no member is.
+    const std::string text = const_cast<number&>(value).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    end = static_cast<std::size_t>(last - first) < text.size() ? nullptr : std::copy(text.begin(), text.end(), first);
+  }
+  return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large} : std::to_chars_result{end, std::errc{}};
+}
 
 // Conversions.
 

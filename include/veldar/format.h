@@ -126,52 +126,39 @@ std::string format_text(const number& x, const format_spec& spec) {
 
 }  // namespace VELDAR::detail
 
-#ifdef VELDAR_FORMAT_FMT
 namespace VELDAR::detail {
-template <typename number>
-struct fmt_formatter {
-  VELDAR::detail::format_spec spec;
+// A formatter for {fmt} or std::format, which differ in their parse context
+// and their error type only.
+template <typename number, typename parse_context, typename format_error>
+struct formatter {
+  format_spec spec;
 
-  constexpr auto parse(fmt::format_parse_context& context) {
-    return VELDAR::detail::parse_format_spec(context.begin(), context.end(),
-                                             std::is_same_v<number, VELDAR::fixedfloat>, spec,
-                                             [](const char* message) { throw fmt::format_error(message); });
+  constexpr auto parse(parse_context& context) {
+    return parse_format_spec(context.begin(), context.end(), std::is_same_v<number, fixedfloat>, spec,
+                             [](const char* message) { throw format_error(message); });
   }
   template <typename context>
   auto format(const number& x, context& out) const {
-    const std::string text = VELDAR::detail::apply_format_spec(VELDAR::detail::format_text(x, spec), spec);
+    const std::string text = apply_format_spec(format_text(x, spec), spec);
     return std::copy(text.begin(), text.end(), out.out());
   }
 };
 }  // namespace VELDAR::detail
 
+#ifdef VELDAR_FORMAT_FMT
 template <>
-struct fmt::formatter<VELDAR::fixedint> : VELDAR::detail::fmt_formatter<VELDAR::fixedint> {};
+struct fmt::formatter<VELDAR::fixedint>
+    : VELDAR::detail::formatter<VELDAR::fixedint, fmt::format_parse_context, fmt::format_error> {};
 template <>
-struct fmt::formatter<VELDAR::fixedfloat> : VELDAR::detail::fmt_formatter<VELDAR::fixedfloat> {};
+struct fmt::formatter<VELDAR::fixedfloat>
+    : VELDAR::detail::formatter<VELDAR::fixedfloat, fmt::format_parse_context, fmt::format_error> {};
 #endif
 
 #ifdef VELDAR_FORMAT_STD
-namespace VELDAR::detail {
-template <typename number>
-struct std_formatter {
-  VELDAR::detail::format_spec spec;
-
-  constexpr auto parse(std::format_parse_context& context) {
-    return VELDAR::detail::parse_format_spec(context.begin(), context.end(),
-                                             std::is_same_v<number, VELDAR::fixedfloat>, spec,
-                                             [](const char* message) { throw std::format_error(message); });
-  }
-  template <typename context>
-  auto format(const number& x, context& out) const {
-    const std::string text = VELDAR::detail::apply_format_spec(VELDAR::detail::format_text(x, spec), spec);
-    return std::copy(text.begin(), text.end(), out.out());
-  }
-};
-}  // namespace VELDAR::detail
-
 template <>
-struct std::formatter<VELDAR::fixedint> : VELDAR::detail::std_formatter<VELDAR::fixedint> {};
+struct std::formatter<VELDAR::fixedint>
+    : VELDAR::detail::formatter<VELDAR::fixedint, std::format_parse_context, std::format_error> {};
 template <>
-struct std::formatter<VELDAR::fixedfloat> : VELDAR::detail::std_formatter<VELDAR::fixedfloat> {};
+struct std::formatter<VELDAR::fixedfloat>
+    : VELDAR::detail::formatter<VELDAR::fixedfloat, std::format_parse_context, std::format_error> {};
 #endif
