@@ -18,11 +18,12 @@
 #include <string>
 #include <type_traits>
 
+#include <veldar/export.h>  // VELDAR_EXPORT: the interface a shared libveldar exports
 #include <veldar/fixedint.h>
 
 namespace VELDAR {
 
-class fixedfloat {
+class VELDAR_EXPORT fixedfloat {
  public:
   fixedint value;                  // the magnitude times 10^(length/2); sign flag clear
   unsigned long long length = 0;   // total digits, always even
@@ -109,7 +110,7 @@ class fixedfloat {
 };
 
 // Writes number.asstring() (and so logs as asstring() does): "-2.5".
-std::ostream& operator<<(std::ostream& out, const fixedfloat& number);
+VELDAR_EXPORT std::ostream& operator<<(std::ostream& out, const fixedfloat& number);
 
 }  // namespace VELDAR
 
@@ -120,10 +121,10 @@ std::ostream& operator<<(std::ostream& out, const fixedfloat& number);
 namespace std {
 template <>
 struct hash<VELDAR::fixedfloat> {
-  size_t operator()(const VELDAR::fixedfloat& number) const noexcept;
+  VELDAR_EXPORT size_t operator()(const VELDAR::fixedfloat& number) const noexcept;
 };
 template <>
 struct equal_to<VELDAR::fixedfloat> {
-  bool operator()(const VELDAR::fixedfloat& a, const VELDAR::fixedfloat& b) const noexcept;
+  VELDAR_EXPORT bool operator()(const VELDAR::fixedfloat& a, const VELDAR::fixedfloat& b) const noexcept;
 };
 }  // namespace std

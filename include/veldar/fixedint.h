@@ -21,11 +21,13 @@
 #include <type_traits>
 #include <vector>
 
+#include <veldar/export.h>  // VELDAR_EXPORT: the interface a shared libveldar exports
+
 namespace VELDAR {
 
 class fixedfloat;
 
-class fixedint {
+class VELDAR_EXPORT fixedint {
  public:
   bool negative = false;                 // the sign; may be set on a zero
   unsigned long long length = 0;         // number of decimal digits held
@@ -134,7 +136,7 @@ class fixedint {
 };
 
 // Writes number.asstring(): "-42".
-std::ostream& operator<<(std::ostream& out, const fixedint& number);
+VELDAR_EXPORT std::ostream& operator<<(std::ostream& out, const fixedint& number);
 
 }  // namespace VELDAR
 
@@ -145,14 +147,14 @@ std::ostream& operator<<(std::ostream& out, const fixedint& number);
 namespace std {
 template <>
 struct hash<VELDAR::fixedint> {
-  size_t operator()(const VELDAR::fixedint& number) const noexcept;
+  VELDAR_EXPORT size_t operator()(const VELDAR::fixedint& number) const noexcept;
 };
 template <>
 struct equal_to<VELDAR::fixedint> {
-  bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
+  VELDAR_EXPORT bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
 };
 template <>
 struct less<VELDAR::fixedint> {
-  bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
+  VELDAR_EXPORT bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
 };
 }  // namespace std
