@@ -1,9 +1,9 @@
 # Builds examples/consumer against veldar twice and runs it each time: once
 # against the package installed from BUILD_DIR into a scratch prefix, once
 # with add_subdirectory on SOURCE_DIR (which must then build no tests or demo).
-#   -DSOURCE_DIR=... -DBUILD_DIR=... -DWORK=... -DCOMPILER=... [-DFLAGS=...]
+#   -DSOURCE_DIR=... -DBUILD_DIR=... -DWORK=... -DCOMPILER=... -DVERSION=... [-DFLAGS=...]
 file(REMOVE_RECURSE "${WORK}")
-set(expected "78.9 * 0.123 = 9.7047\n-408\n")
+set(expected "veldar ${VERSION}\n78.9 * 0.123 = 9.7047\n-408\n")
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)

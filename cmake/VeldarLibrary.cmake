@@ -33,8 +33,12 @@ endfunction()
 # <veldar/export.h>: VELDAR_EXPORT marks the public classes, functions and
 # objects. Generated for `target`, veldar itself: in a static build the
 # attribute is empty, in a shared build it makes the symbol visible.
+# <veldar/version.h>: the project's version as VELDAR_VERSION_MAJOR, _MINOR,
+# _PATCH and VELDAR_VERSION_STRING.
 function(veldar_generate_headers target)
   generate_export_header(${target}
     BASE_NAME VELDAR
     EXPORT_FILE_NAME "${VELDAR_GENERATED_INCLUDE_DIR}/veldar/export.h")
+  configure_file("${veldar_SOURCE_DIR}/cmake/version.h.in"
+    "${VELDAR_GENERATED_INCLUDE_DIR}/veldar/version.h" @ONLY)
 endfunction()
