@@ -25,3 +25,4 @@ write_basic_package_version_file("${CMAKE_CURRENT_BINARY_DIR}/veldarConfigVersio
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/veldarConfig.cmake"
   "${CMAKE_CURRENT_BINARY_DIR}/veldarConfigVersion.cmake"
   DESTINATION "${VELDAR_CMAKE_DIR}")
+include("${CMAKE_CURRENT_LIST_DIR}/VeldarPkgConfig.cmake")
