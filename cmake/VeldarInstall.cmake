@@ -14,6 +14,9 @@ install(TARGETS veldar EXPORT veldarTargets
 install(FILES ${VELDAR_HEADERS} "${VELDAR_GENERATED_INCLUDE_DIR}/veldar/export.h"
   "${VELDAR_GENERATED_INCLUDE_DIR}/veldar/version.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/veldar")
+# The license, where Debian keeps it: share/doc/veldar/copyright.
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/veldar"
+  RENAME copyright)
 install(EXPORT veldarTargets NAMESPACE veldar:: DESTINATION "${VELDAR_CMAKE_DIR}")
 
 configure_package_config_file("${CMAKE_CURRENT_LIST_DIR}/veldarConfig.cmake.in"
