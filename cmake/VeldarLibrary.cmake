@@ -7,7 +7,8 @@
 # symbols are hidden by default, inline functions included, so the digit
 # kernels and the log's storage (namespace VELDAR::detail in src/) stay
 # internal. A static library is built the same way, so that a program which
-# links it into a shared object of its own does not re-export it.
+# links it (built with CMAKE_POSITION_INDEPENDENT_CODE) into a shared object
+# of its own does not re-export it.
 include(GenerateExportHeader)
 
 set(VELDAR_GENERATED_INCLUDE_DIR "${veldar_BINARY_DIR}/include")
