@@ -54,7 +54,8 @@ function(check_run name program)
   message(STATUS "${name} consumer: ok")
 endfunction()
 
-# Whether `program` loads the shared library at run time.
+# With `want` ON, `program` must load the shared library (soname) at run
+# time; with it OFF, no libveldar at all.
 function(check_needed program want)
   execute_process(COMMAND "${READELF}" -d "${program}" OUTPUT_VARIABLE dynamic RESULT_VARIABLE result)
   string(REPLACE "." "\\." pattern "${soname}")
