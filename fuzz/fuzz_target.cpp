@@ -1,456 +1,390 @@
-// libFuzzer target: reads its input as a program of operations on a few
-// fixedint and fixedfloat numbers of lengths 0 to 40, and checks every
-// outcome. Only the documented exceptions, with their documented messages,
-// may come out of an operation; where the lengths allow, every result is
-// compared with an __int128 reference; after every step the numbers must keep
-// their invariants. Anything else aborts, which libFuzzer reports as a finding.
+// libFuzzer target: reads its input as a program of operations (program.h)
+// on four fixedint and four fixedfloat numbers, and checks every outcome
+// (integerchecks.h, fixedchecks.h). Only the documented exceptions, with
+// their documented messages, may come out of an operation, and only where the
+// documentation says; an operation that throws must leave its operands as
+// they were. Where every element is a digit 0 to 9, results are compared with
+// the plain arithmetic of reference.h, or, for products too long for it, with
+// the residues of the factors; identities that need no reference
+// (a * b == b * a, (a + b) - b == a, ...) and the laws of the order are
+// checked as well. Elements outside 0 to 9, written into the fields directly,
+// may change the values but nothing else. Anything else aborts, which
+// libFuzzer reports. Numbers run up to 2,048 digits, but only a few
+// operations on long numbers run per input, so that inputs stay quick.
 #include <algorithm>
 #include <array>
-#include <climits>
-#include <cmath>
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include <veldar/diagnostics.h>
+#include "fixedchecks.h"
 #include <veldar/fixedfloat.h>
 #include <veldar/fixedint.h>
+#include "integerchecks.h"
+#include "outcome.h"
+#include "program.h"
 
+namespace veldarfuzz {
 namespace {
 
-using VELDAR::fixedfloat;
-using VELDAR::fixedint;
-__extension__ typedef __int128 int128;  // NOLINT(modernize-use-using): __extension__ needs typedef
+// Numbers longer than this are long: each input may run a few passes over
+// long numbers and one heavy operation on them (a product, or a fixed-point
+// assignment, which logs some lines a digit).
+constexpr unsigned long long longlength = 64;
+constexpr int longpasses = 4;
+constexpr int longheavy = 1;
+constexpr int stepsperinput = 24;
 
-void require(bool holds, const std::string& what) {
-  if (!holds) {
-    std::fprintf(stderr, "veldar-fuzz finding: %s\n", what.c_str());
-    std::abort();
-  }
-}
+enum class work { pass, heavy };
 
-// The input, read front to back; zeros once it is used up.
-class programtext {
+// The program's numbers and the operation groups. Each group reads its
+// operands from the input and runs one check; operations on numbers that do
+// not exist, or beyond the input's budget for long numbers, are skipped.
+class machine {
  public:
-  programtext(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
-  bool done() const { return position >= size; }
-  std::uint8_t byte() { return position < size ? data[position++] : 0; }
-  std::uint64_t word(int bytes) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) {
-      value = value << 8U | byte();
-    }
-    return value;
-  }
-  unsigned long long length() { return byte() % 41; }
-  float anyfloat() {
-    const auto bits = static_cast<std::uint32_t>(word(4));
-    float x = 0;
-    std::memcpy(&x, &bits, sizeof x);
-    return x;
-  }
-  // Short text from an alphabet that makes numbers and near-numbers.
-  std::string text() {
-    static constexpr char alphabet[] = "0123456789012345678900000-+.. e";
-    std::string out(byte() % 24, ' ');
-    std::generate(out.begin(), out.end(), [this] { return alphabet[byte() % (sizeof alphabet - 1)]; });
-    return out;
+  void step(programtext& in) {
+    using group = void (machine::*)(programtext&);
+    static constexpr std::array<group, 8> groups{
+        &machine::integerconstruction, &machine::integerarithmetic, &machine::integercomparison,
+        &machine::integeridentity,     &machine::digitoperation,    &machine::fixedconstruction,
+        &machine::fixedarithmetic,     &machine::fixedparts,
+    };
+    (this->*groups[in.byte() % groups.size()])(in);
+    checkinvariants();
   }
 
  private:
-  const std::uint8_t* data;
-  std::size_t size;
-  std::size_t position = 0;
-};
+  std::array<intslot, 4> ints;
+  std::array<floatslot, 4> floats;
+  int passesleft = longpasses;
+  int heavyleft = longheavy;
 
-// Runs `operation`; a documented exception is fine and reported as true.
-bool threwdocumented(const std::function<void()>& operation) {
-  try {
-    operation();
-    return false;
-  } catch (const std::overflow_error& error) {
-    require(std::string(error.what()) == "Overflow occured.", error.what());
-  } catch (const std::runtime_error& error) {
-    require(std::string(error.what()) == "length should be able to be divided by 2!", error.what());
-  } catch (const std::length_error& error) {
-    const std::string what = error.what();
-    require(what == "Int sizes are not equal!" || what == "Size is not equal!" ||
-                what == "Fraction of float too big to fit in fixedfloat!",
-            what);
-  } catch (const std::out_of_range& error) {
-    const std::string what = error.what();
-    require(what == "Input int bigger than size!" || what == "Val too small for fixedfloat!", what);
-  } catch (const std::invalid_argument& error) {
-    const std::string what = error.what();
-    require(what == "Not a decimal number!" || what == "Float is not a number!", what);
-  }
-  return true;
-}
+  intslot* intat(std::uint8_t i) { return ints[i % 4].number ? &ints[i % 4] : nullptr; }
+  floatslot* floatat(std::uint8_t i) { return floats[i % 4].number ? &floats[i % 4] : nullptr; }
 
-int128 power10(unsigned long long exponent) {
-  int128 p = 1;
-  for (unsigned long long i = 0; i < exponent; ++i) {
-    p *= 10;
-  }
-  return p;
-}
-
-// Reference view of a number: its sign flag and magnitude, read digit by digit.
-struct exact {
-  bool negative;
-  int128 magnitude;
-};
-
-constexpr unsigned long long referencelimit = 18;  // products stay below 10^36
-
-exact read(const fixedint& number) {
-  require(number.digits.size() <= 36, "harness: reference read of a number too long for __int128");
-  int128 magnitude = 0;
-  std::for_each(number.digits.rbegin(), number.digits.rend(), [&magnitude](signed char d) { magnitude = magnitude * 10 + d; });
-  return {number.negative, magnitude};
-}
-
-std::string decimal(int128 magnitude) {
-  std::string text;
-  do {
-    text.insert(text.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
-    magnitude /= 10;
-  } while (magnitude > 0);
-  return text;
-}
-
-std::string textof(exact x, unsigned long long length) {
-  return (x.negative ? "-" : "") + (length == 0 ? "" : decimal(x.magnitude));
-}
-
-// The fixed-point text of a scaled magnitude.
-std::string fixedtext(bool negative, int128 scaled, unsigned long long half) {
-  std::string fraction = decimal(scaled % power10(half)).substr(half == 0 ? 1 : 0);
-  fraction.insert(0, half - std::min<std::size_t>(fraction.size(), half), '0');
-  fraction.erase(fraction.find_last_not_of('0') + 1);
-  return (negative ? "-" : "") + decimal(scaled / power10(half)) + "." + (fraction.empty() ? "0" : fraction);
-}
-
-void checkinvariants(const fixedint& number) {
-  require(number.digits.size() == number.length, "digit vector size differs from length");
-  require(std::all_of(number.digits.begin(), number.digits.end(), [](signed char d) { return d >= 0 && d <= 9; }),
-          "digit outside 0 to 9");
-}
-
-void checkinvariants(const fixedfloat& number) {
-  checkinvariants(number.value);
-  require(number.length % 2 == 0, "odd fixedfloat length");
-  require(number.value.length == number.length, "value length differs");
-  require(!number.value.negative, "value carries a sign");
-}
-
-struct machine {
-  std::array<std::optional<fixedint>, 4> ints;
-  std::array<std::optional<fixedfloat>, 4> floats;
-
-  fixedint* intat(std::uint8_t slot) { return ints[slot % 4] ? &*ints[slot % 4] : nullptr; }
-  fixedfloat* floatat(std::uint8_t slot) { return floats[slot % 4] ? &*floats[slot % 4] : nullptr; }
-
-  void integerarithmetic(fixedint& a, fixedint& b, int op) {
-    const bool checked = a.length == b.length && a.length <= referencelimit;
-    const exact x = checked ? read(a) : exact{};
-    const exact y = checked ? read(b) : exact{};
-    const std::vector<signed char> before = a.digits;
-    const bool issigned = a.issigned;
-    const bool throws = a.throwonoverflow;
-    const unsigned long long length = a.length;
-    std::optional<fixedint> result;
-    const bool threw = threwdocumented([&] { result.emplace(op == 0 ? a + b : op == 1 ? a - b : a * b); });
-    if (length != b.length) {
-      require(threw, "different lengths must throw");
-      return;
+  // Whether an operation on numbers of up to `length` digits may run.
+  bool afford(unsigned long long length, work kind = work::pass) {
+    if (length <= longlength) {
+      return true;
     }
-    require(a.issigned == issigned, "issigned not restored");
-    if (!checked) {
-      return;
-    }
-    const int128 modulus = power10(length);
-    if (op == 2) {
-      require(!threw, "multiplication threw");
-      const exact expected{issigned && x.negative != y.negative, x.magnitude * y.magnitude % modulus};
-      require(result->asstring() == textof(expected, length), "product " + textof(x, length) + " * " + textof(y, length));
-      return;
-    }
-    const bool signs = op == 0 ? issigned : true;
-    const exact right{op == 0 ? y.negative : !y.negative, y.magnitude};
-    exact expected{};
-    bool carry = false;
-    if (signs && x.negative != right.negative) {
-      const int128 difference = x.magnitude - right.magnitude;
-      expected = {x.negative ? difference > 0 : difference < 0, difference < 0 ? -difference : difference};
-    } else {
-      const int128 sum = x.magnitude + right.magnitude;
-      carry = sum >= modulus;
-      expected = {x.negative, sum % modulus};
-    }
-    require(threw == (carry && throws), "overflow rule");
-    if (threw) {
-      require(a.digits == before, "left operand changed by a throwing addition");
-      return;
-    }
-    require(result->asstring() == textof(expected, length), "sum " + textof(x, length) + (op == 0 ? " + " : " - ") + textof(y, length));
-    require(read(a).magnitude == (carry ? 1 : x.magnitude), "carry hand-back");
+    int& left = kind == work::pass ? passesleft : heavyleft;
+    return left-- > 0;
   }
 
-  void comparison(fixedint& a, fixedint& b) {
-    bool equal = a.negative == b.negative && a.digits == b.digits;
-    bool greater = a > b;
-    if (std::max(a.length, b.length) <= 36) {
-      const exact x = read(a);
-      const exact y = read(b);
-      const auto key = [](exact v) { return std::make_pair(v.negative ? 0 : 1, v.negative ? -v.magnitude : v.magnitude); };
-      equal = a.length == b.length && x.negative == y.negative && x.magnitude == y.magnitude;
-      greater = key(x) > key(y);
-    }
-    require((a == b) == equal, "==");
-    require((a != b) == !equal, "!=");
-    require((a > b) == greater, ">");
-    require((a < b) == (!greater && !equal), "<");
-    require(!equal || std::hash<fixedint>{}(a) == std::hash<fixedint>{}(b), "hash differs for equal numbers");
-  }
+  // fixedint construction, assignment and field writes.
 
-  void floatarithmetic(fixedfloat& a, fixedfloat& b, int op) {
-    const bool checked = a.length == b.length && a.length <= 16;
-    const exact x{a.negative, checked ? read(a.value).magnitude : 0};
-    const exact y{b.negative, checked ? read(b.value).magnitude : 0};
-    const bool issigned = a.issigned;
-    const std::string before = a.length <= 36 ? a.asstring() : "";
-    std::optional<fixedfloat> result;
-    std::optional<bool> order;
-    const bool threw = threwdocumented([&] {
-      switch (op) {
-        case 0: result.emplace(a * b); break;
-        case 1: result.emplace(a + b); break;
-        case 2: result.emplace(a - b); break;
-        case 3: order = a < b; break;
-        default: order = a == b; break;
-      }
-    });
-    require(threw == (a.length != b.length), "fixed-point length rule");
-    if (!checked) {
-      return;
-    }
-    const unsigned long long half = a.length / 2;
-    const int128 modulus = power10(a.length);
-    const int128 vx = x.negative ? -x.magnitude : x.magnitude;
-    const int128 vy = y.negative ? -y.magnitude : y.magnitude;
-    if (op == 0) {
-      const int128 product = x.magnitude * y.magnitude / power10(half) % modulus;
-      require(result->asstring() == fixedtext(issigned && x.negative != y.negative, product, half), "fixed-point product");
-    } else if (op <= 2) {
-      const int128 sum = op == 1 ? vx + vy : vx - vy;
-      const int128 magnitude = (sum < 0 ? -sum : sum) % modulus;
-      require(result->asstring() == fixedtext(sum < 0 && magnitude != 0, magnitude, half), "fixed-point sum");
-    } else {
-      require(*order == (op == 3 ? vx < vy : vx == vy), "fixed-point comparison");
-      require(op == 3 || !*order || std::hash<fixedfloat>{}(a) == std::hash<fixedfloat>{}(b), "fixed-point hash");
-    }
-    require(a.asstring() == before, "left fixed-point operand changed");
-    if (result) {
-      checkinvariants(*result);
-    }
-  }
-
-  void step(programtext& in) {
-    const std::uint8_t op = in.byte() % 24;
-    const std::uint8_t i = in.byte();
-    const std::uint8_t j = in.byte();
-    fixedint* a = intat(i);
-    fixedint* b = intat(j);
-    fixedfloat* p = floatat(i);
-    fixedfloat* q = floatat(j);
+  void integerconstruction(programtext& in) {
+    const std::uint8_t op = in.byte() % 8;
+    intslot& s = ints[in.byte() % 4];
     switch (op) {
-      case 0: {
-        const unsigned long long length = in.length();
-        threwdocumented([&] { ints[i % 4].emplace(length); });
-        break;
-      }
-      case 1:
-        if (a != nullptr) {
-          const std::uint8_t shape = in.byte();
-          const auto magnitude = static_cast<long long>(in.word(8) >> (shape % 64));
-          const long long value = shape >= 128 ? -(magnitude & LLONG_MAX) : magnitude;
-          const std::vector<signed char> before = a->digits;
-          const bool negative = a->negative;
-          const bool threw = threwdocumented([&] { *a = value; });
-          const std::string text = std::to_string(value);
-          require(threw == (text.size() - (value < 0 ? 1 : 0) > a->length), "integer assignment size rule");
-          if (threw) {
-            require(a->digits == before && a->negative == negative, "failed assignment changed the number");
-          } else if (a->issigned) {
-            require(a->asstring() == text, "integer assignment " + text);
-          }
-        }
-        break;
-      case 2:
-        if (a != nullptr) {
-          const std::string text = in.text();
-          threwdocumented([&] { *a = text; });
-        }
-        break;
-      case 3:
-      case 4:
-      case 5:
-        if (a != nullptr && b != nullptr) {
-          if (a == b) {
-            fixedint copy(*b);
-            integerarithmetic(*a, copy, op - 3);
-          } else {
-            integerarithmetic(*a, *b, op - 3);
-          }
-        }
-        break;
-      case 6:
-        if (a != nullptr && b != nullptr) {
-          comparison(*a, *b);
-        }
-        break;
-      case 7:
-        if (a != nullptr && a->length <= referencelimit) {
-          const exact before = read(*a);
-          const int128 modulus = power10(a->length);
-          if (in.byte() % 2 == 0) {
-            a->wholeshiftl();
-            require(a->length == 0 || read(*a).magnitude == before.magnitude * 10 % modulus, "wholeshiftl");
-          } else {
-            a->wholeshiftr();
-            require(read(*a).magnitude == before.magnitude / 10, "wholeshiftr");
-          }
-        }
-        break;
-      case 8:
-        if (a != nullptr) {
-          const unsigned long long length = in.length();
-          const bool checked = a->length <= 36 && length <= 36;
-          const exact before = checked ? read(*a) : exact{};
-          a->resize(length);
-          require(!checked || read(*a).magnitude == before.magnitude % power10(length), "resize");
-        }
-        break;
-      case 9:
-        if (a != nullptr) {
-          const std::string text = a->asstring();
-          require(a->getcopy().asstring() == text, "getcopy");
-          fixedint magnitude = a->abs();
-          require(!magnitude.negative && magnitude.digits == a->digits, "abs");
-          a->flipsign();
-          require(a->asstring() == (text.rfind('-', 0) == 0 ? text.substr(1) : "-" + text), "flipsign");
-        }
-        break;
-      case 10:
-        if (a != nullptr && a->length <= 36) {
-          require(a->asstring() == textof(read(*a), a->length), "fixedint asstring");
-        }
-        break;
-      case 11: {
-        const unsigned long long length = in.length();
-        threwdocumented([&] { floats[i % 4].emplace(length); });
-        break;
-      }
-      case 12:
-        if (p != nullptr) {
-          const unsigned long long length = in.length();
-          threwdocumented([&] { p->init(length); });
-        }
-        break;
-      case 13:
-        if (p != nullptr) {
-          const float x = in.anyfloat();
-          const std::string before = p->length <= 36 ? p->asstring() : "";
-          if (threwdocumented([&] { *p = x; })) {
-            require(p->length > 36 || p->asstring() == before, "failed float assignment changed the number");
-          } else {
-            require(std::strtof(p->asstring().c_str(), nullptr) == x || std::isnan(x), "float round trip");
-          }
-        }
-        break;
-      case 14:
-        if (p != nullptr && b != nullptr) {
-          const bool tooshort = b->length < p->length / 2;
-          const bool checked = b->length <= 36 && p->length <= 36;
-          const exact v = checked ? read(*b) : exact{};
-          const unsigned long long half = p->length / 2;
-          require(threwdocumented([&] { *p = *b; }) == tooshort, "fixed-point from fixedint length rule");
-          require(tooshort || !checked ||
-                      p->asstring() == fixedtext(v.negative, v.magnitude % power10(half) * power10(half), half),
-                  "fixed-point from fixedint");
-        }
-        break;
-      case 15:
-        if (p != nullptr) {
-          const std::string text = in.text();
-          threwdocumented([&] { *p = text; });
-        }
-        break;
-      case 16:
-      case 17:
-      case 18:
-      case 19:
-      case 20:
-        if (p != nullptr && q != nullptr) {
-          if (p == q) {
-            fixedfloat copy(*q);
-            floatarithmetic(*p, copy, op - 16);
-          } else {
-            floatarithmetic(*p, *q, op - 16);
-          }
-        }
-        break;
-      case 21:
-        if (p != nullptr && p->length <= 36) {
-          const exact v{p->negative, read(p->value).magnitude};
-          require(p->asstring() == fixedtext(v.negative, v.magnitude, p->length / 2), "fixedfloat asstring");
-          require(read(p->getintpart()).magnitude == v.magnitude / power10(p->length / 2), "getintpart");
-          require(read(p->getfractionpart()).magnitude == v.magnitude % power10(p->length / 2), "getfractionpart");
-        }
-        break;
-      case 22:
-        if (a != nullptr && p != nullptr) {
-          *a = *p;
-          require(a->length == p->length && !a->negative, "fixedint from fixed-point");
-        }
-        break;
-      default:
-        if (a != nullptr) {
-          ints[i % 4].reset();
-        }
-        if (p != nullptr) {
-          floats[j % 4].reset();
-        }
-        break;
+      case 0: return construct(s, in, false);
+      case 1: return construct(s, in, true);
+      case 2: return assignsigned(s, in);
+      case 3: return assignunsigned(s, in);
+      case 4: return assigntext(s, in);
+      case 5: return copy(s, in);
+      case 6: return fieldwrite(s, in);
+      default: return s.number.reset();
     }
-    for (const auto& number : ints) {
-      if (number) {
-        checkinvariants(*number);
-      }
+  }
+
+  void construct(intslot& s, programtext& in, bool withvalue) {
+    const unsigned long long length = in.length();
+    const std::optional<long long> value = withvalue ? std::optional<long long>(in.anyinteger()) : std::nullopt;
+    if (afford(length)) {
+      checkconstruction(s, length, value);
     }
-    for (const auto& number : floats) {
-      if (number) {
-        checkinvariants(*number);
+  }
+
+  void assignsigned(intslot& s, programtext& in) {
+    const long long value = in.anyinteger();
+    if (s.number) {
+      checkintegerassignment(s, value);
+    }
+  }
+
+  void assignunsigned(intslot& s, programtext& in) {
+    const std::uint64_t value = in.word(8);
+    const std::uint8_t type = in.byte();
+    if (!s.number) {
+      return;
+    }
+    switch (type % 4) {
+      case 0: return checkintegerassignment(s, static_cast<unsigned char>(value));
+      case 1: return checkintegerassignment(s, static_cast<unsigned>(value));
+      case 2: return checkintegerassignment(s, static_cast<unsigned long>(value));
+      default: return checkintegerassignment(s, static_cast<unsigned long long>(value));
+    }
+  }
+
+  void assigntext(intslot& s, programtext& in) {
+    const std::string text = in.byte() % 4 == 0 ? in.longtext(false) : in.text();
+    if (s.number && afford(std::max<unsigned long long>(text.size(), s.number->length))) {
+      checktextassignment(s, text);
+    }
+  }
+
+  void copy(intslot& s, programtext& in) {
+    intslot* from = intat(in.byte());
+    const bool move = in.byte() % 2 == 0;
+    if (from != nullptr && afford(from->number->length)) {
+      checkcopy(s, *from, move);
+    }
+  }
+
+  // Writes the fields directly: the flags, digits from a seed (some patterns
+  // hold elements outside 0 to 9), or one element of any value.
+  void fieldwrite(intslot& s, programtext& in) {
+    if (!s.number) {
+      return;
+    }
+    fixedint& n = *s.number;
+    const std::uint8_t what = in.byte();
+    if (what % 3 == 0) {
+      setflags(n, in.byte());
+    } else if (what % 3 == 1) {
+      n.digits = reference::resized(in.digits(in.word(2) % (n.length + 1), true), n.length);
+      settle(s, true);
+    } else if (n.length > 0) {
+      const std::uint64_t index = in.word(2) % n.length;
+      n.digits[index] = static_cast<signed char>(in.byte());
+      settle(s, true);
+    }
+  }
+
+  // fixedint arithmetic, comparison, identities and digit operations.
+
+  void integerarithmetic(programtext& in) {
+    const std::uint8_t op = in.byte() % 3;
+    intslot* a = intat(in.byte());
+    intslot* b = intat(in.byte());
+    const std::uint8_t destination = in.byte();
+    if (a == nullptr || b == nullptr) {
+      return;
+    }
+    const bool wild = a->wild || b->wild;
+    const unsigned long long length = std::max(a->number->length, b->number->length);
+    const bool product = op == 2;
+    // The plain product that elements outside 0 to 9 take is quadratic in the digits.
+    if ((product && wild && length > longlength) || !afford(length, product ? work::heavy : work::pass)) {
+      return;
+    }
+    std::optional<fixedint> result = product ? checkproduct(*a, *b) : checksum(*a, *b, op == 1);
+    if (result && destination % 2 == 0) {
+      store(ints[destination / 2 % 4], std::move(*result), wild);
+    }
+  }
+
+  void integercomparison(programtext& in) {
+    intslot* a = intat(in.byte());
+    intslot* b = intat(in.byte());
+    intslot* c = intat(in.byte());
+    if (a != nullptr && b != nullptr && c != nullptr &&
+        afford(std::max({a->number->length, b->number->length, c->number->length}))) {
+      checkcomparisons(*a, *b, *c);
+    }
+  }
+
+  void integeridentity(programtext& in) {
+    const std::uint8_t which = in.byte();
+    intslot* a = intat(in.byte());
+    intslot* b = intat(in.byte());
+    intslot* c = intat(in.byte());
+    if (a == nullptr || b == nullptr || c == nullptr || a->wild || b->wild || c->wild) {
+      return;
+    }
+    if (afford(a->number->length, identitywithproducts(which) ? work::heavy : work::pass)) {
+      checkidentity(*a->number, *b->number, *c->number, which);
+    }
+  }
+
+  void digitoperation(programtext& in) {
+    const std::uint8_t op = in.byte() % 6;
+    intslot* s = intat(in.byte());
+    const unsigned long long length = op == 0 ? in.length() : 0;
+    if (s == nullptr || !afford(std::max(length, s->number->length))) {
+      return;
+    }
+    switch (op) {
+      case 0: return checkresize(*s, length);
+      case 1: return checkshift(*s, true);
+      case 2: return checkshift(*s, false);
+      case 3: return checkcopies(*s);
+      default: return checktext(*s);
+    }
+  }
+
+  // fixedfloat construction and assignment.
+
+  void fixedconstruction(programtext& in) {
+    const std::uint8_t op = in.byte() % 10;
+    floatslot& s = floats[in.byte() % 4];
+    switch (op) {
+      case 0: return construct(s, in);
+      case 1: return initialise(s, in);
+      case 2: return assignfloat(s, in);
+      case 3: return assigntext(s, in);
+      case 4: return assigninteger(s, in);
+      case 5: return assignfixedint(s, in);
+      case 6: return assigntofixedint(s, in);
+      case 7: return copy(s, in);
+      case 8: return fieldwrite(s, in);
+      default: return s.number.reset();
+    }
+  }
+
+  void construct(floatslot& s, programtext& in) {
+    const unsigned long long length = in.fixedlength();
+    if (afford(length)) {
+      checkfixedconstruction(s, length);
+    }
+  }
+
+  void initialise(floatslot& s, programtext& in) {
+    const unsigned long long length = in.fixedlength();
+    if (s.number && afford(std::max(length, s.number->length))) {
+      checkinit(s, length);
+    }
+  }
+
+  // The assignments below log some lines a digit: at long lengths they are heavy.
+  bool assignable(const floatslot& s) { return s.number && afford(s.number->length, work::heavy); }
+
+  void assignfloat(floatslot& s, programtext& in) {
+    const float x = in.anyfloat();
+    if (assignable(s)) {
+      checkfloatassignment(s, x);
+    }
+  }
+
+  void assigntext(floatslot& s, programtext& in) {
+    const std::string text = in.byte() % 4 == 0 ? in.longtext(true) : in.text();
+    if (assignable(s)) {
+      checkfixedtextassignment(s, text);
+    }
+  }
+
+  void assigninteger(floatslot& s, programtext& in) {
+    const long long value = in.anyinteger();
+    const std::uint8_t type = in.byte();
+    if (!assignable(s)) {
+      return;
+    }
+    switch (type % 3) {
+      case 0: return checkfixedintegerassignment(s, value);
+      case 1: return checkfixedintegerassignment(s, static_cast<unsigned long long>(value));
+      default: return checkfixedintegerassignment(s, static_cast<int>(value));
+    }
+  }
+
+  void assignfixedint(floatslot& s, programtext& in) {
+    const intslot* from = intat(in.byte());
+    // Elements outside 0 to 9 take length / 2 products by ten.
+    if (from != nullptr && s.number && !(from->wild && s.number->length > longlength) &&
+        afford(std::max(s.number->length, from->number->length), work::heavy)) {
+      checkfromfixedint(s, *from);
+    }
+  }
+
+  void assigntofixedint(floatslot& s, programtext& in) {
+    intslot* to = intat(in.byte());
+    if (to != nullptr && s.number && afford(std::max(s.number->length, to->number->length))) {
+      checkintfromfixed(*to, s);
+    }
+  }
+
+  void copy(floatslot& s, programtext& in) {
+    floatslot* from = floatat(in.byte());
+    const bool move = in.byte() % 2 == 0;
+    if (from != nullptr && afford(from->number->length)) {
+      checkcopy(s, *from, move);
+    }
+  }
+
+  // Writes the fields directly, as for fixedint, the value's flags included.
+  void fieldwrite(floatslot& s, programtext& in) {
+    if (!s.number) {
+      return;
+    }
+    fixedfloat& p = *s.number;
+    const std::uint8_t what = in.byte();
+    if (what % 3 == 0) {
+      setfixedflags(p, in.byte());
+    } else if (what % 3 == 1) {
+      p.value.digits = reference::resized(in.digits(in.word(2) % (p.length + 1), true), p.length);
+      settle(s, true);
+    } else if (p.length > 0) {
+      const std::uint64_t index = in.word(2) % p.length;
+      p.value.digits[index] = static_cast<signed char>(in.byte());
+      settle(s, true);
+    }
+  }
+
+  // fixedfloat arithmetic, comparison, parts and text.
+
+  void fixedarithmetic(programtext& in) {
+    const std::uint8_t op = in.byte() % 4;
+    floatslot* a = floatat(in.byte());
+    floatslot* b = floatat(in.byte());
+    const std::uint8_t destination = in.byte();
+    if (a == nullptr || b == nullptr) {
+      return;
+    }
+    const bool wild = a->wild || b->wild;
+    const unsigned long long length = std::max(a->number->length, b->number->length);
+    const bool product = op == 0;
+    if ((product && wild && length > longlength) || !afford(length, product ? work::heavy : work::pass)) {
+      return;
+    }
+    if (op == 3) {
+      return checkfixedcomparisons(*a, *b);
+    }
+    std::optional<fixedfloat> result = product ? checkfixedproduct(*a, *b) : checkfixedsum(*a, *b, op == 2);
+    if (result && destination % 2 == 0) {
+      store(floats[destination / 2 % 4], std::move(*result), wild);
+    }
+  }
+
+  void fixedparts(programtext& in) {
+    floatslot* s = floatat(in.byte());
+    const bool movesign = in.byte() % 4 == 0;
+    if (s != nullptr && afford(s->number->length)) {
+      movesign ? checkupdsign(*s) : checkparts(*s);
+    }
+  }
+
+  // After every step: each number's digit vector is as long as its length.
+  void checkinvariants() const {
+    for (const intslot& s : ints) {
+      require(!s.number || s.number->digits.size() == s.number->length, "digit vector size differs from length");
+    }
+    for (const floatslot& s : floats) {
+      if (s.number) {
+        const fixedfloat& p = *s.number;
+        require(p.length % 2 == 0 && p.value.length == p.length && p.value.digits.size() == p.length,
+                "fixed-point length");
+        require(!p.value.negative, "a fixed-point value carries a sign");
       }
     }
   }
 };
 
 }  // namespace
+}  // namespace veldarfuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  VELDAR::logstream.str("");  // one input's log at a time keeps memory flat
-  programtext in(data, size);
-  machine numbers;
-  for (int steps = 0; steps < 64 && !in.done(); ++steps) {
-    numbers.step(in);
+  {
+    veldarfuzz::programtext in(data, size);
+    veldarfuzz::machine numbers;
+    for (int steps = 0; steps < veldarfuzz::stepsperinput && !in.done(); ++steps) {
+      numbers.step(in);
+    }
   }
+  // Each input frees what its log took, which keeps memory flat and
+  // libFuzzer's count of allocations and frees even.
+  VELDAR::logstream.str("");
   return 0;
 }

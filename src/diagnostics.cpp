@@ -12,6 +12,7 @@
 #include <string_view>
 #include <cstdlib>
 #include <mutex>
+#include <initializer_list>
 #include <new>
 #include <thread>
 #include <typeinfo>
@@ -93,17 +94,22 @@ void time_text(std::time_t second, char* out) {
   std::to_chars(out, out + 4, local.tm_year + 1900);
 }
 
-void log_line(std::string_view message) { the_log().append_line(message, {}, std::time(nullptr)); }
+void log_line(std::string_view message) { the_log().append_line(message, {}, std::time(nullptr), true); }
 
 void log_line(std::string_view message, unsigned long long number) {
   std::array<char, 20> digits{};  // every unsigned long long
   const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
-  the_log().append_line(message, {digits.data(), static_cast<std::size_t>(end - digits.data())}, std::time(nullptr));
+  the_log().append_line(message, {digits.data(), static_cast<std::size_t>(end - digits.data())}, std::time(nullptr),
+                        true);
+}
+
+void log_lines(std::initializer_list<line_text> lines) {
+  the_log().append_lines(lines.begin(), lines.size(), std::time(nullptr));
 }
 
 }  // namespace detail
 
-void log(const std::string& message) { detail::log_line(message); }
+void log(const std::string& message) { detail::the_log().append_line(message, {}, std::time(nullptr), false); }
 
 void setloglimit(std::size_t bytes) { detail::the_log().set_limit(bytes); }
 

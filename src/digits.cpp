@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string_view>
 
 namespace VELDAR::detail {
@@ -88,6 +89,74 @@ std::optional<decimal_text> split_decimal(std::string_view text, bool point) {
   const std::size_t last_digit = parts.fraction.find_last_not_of('0');
   parts.fraction = parts.fraction.substr(0, last_digit == std::string_view::npos ? 0 : last_digit + 1);
   return parts;
+}
+
+void normalise_digits(digit_vector& digits) {
+  int carry = 0;
+  for (signed char& d : digits) {
+    const int value = d + carry;
+    carry = (value >= 0 ? value : value - 9) / 10;  // rounded toward minus infinity
+    d = static_cast<signed char>(value - 10 * carry);
+  }
+}
+
+digit_vector normalised_copy(const digit_vector& digits, std::size_t length) {
+  digit_vector copy(digits.begin(), digits.begin() + static_cast<std::ptrdiff_t>(std::min(length, digits.size())));
+  copy.resize(length);
+  if (!digits_in_range(copy)) {
+    normalise_digits(copy);
+  }
+  return copy;
+}
+
+void increment_digits(digit_vector& digits) {
+  const auto first = std::find_if(digits.begin(), digits.end(), [](signed char d) { return d != 9; });
+  std::fill(digits.begin(), first, 0);
+  if (first != digits.end()) {
+    ++*first;
+  }
+}
+
+bool rounds_up(rounding mode, bool negative, int dropped, bool inexact, bool odd) {
+  switch (mode) {
+    case rounding::down:
+      return false;
+    case rounding::up:
+      return inexact;
+    case rounding::ceiling:
+      return inexact && !negative;
+    case rounding::floor:
+      return inexact && negative;
+    case rounding::halfup:
+      return dropped >= 0;
+    case rounding::halfdown:
+      return dropped > 0;
+    case rounding::halfeven:
+      return dropped > 0 || (dropped == 0 && odd);
+    case rounding::exact:
+      if (inexact) {
+        throw std::domain_error("Rounding necessary!");
+      }
+      return false;
+  }
+  return false;
+}
+
+void round_down_places(digit_vector& digits, std::size_t places, rounding mode, bool negative) {
+  places = std::min(places, digits.size());
+  if (places == 0) {
+    return;
+  }
+  const auto cut = digits.begin() + static_cast<std::ptrdiff_t>(places);
+  const bool rest = std::any_of(digits.begin(), cut - 1, [](signed char d) { return d != 0; });
+  const int first = *(cut - 1);  // the first digit dropped
+  const int dropped = first != 5 ? (first < 5 ? -1 : 1) : (rest ? 1 : 0);
+  const bool odd = cut != digits.end() && *cut % 2 != 0;
+  const bool up = rounds_up(mode, negative, dropped, first != 0 || rest, odd);
+  shift_down(digits, places);
+  if (up) {
+    increment_digits(digits);
+  }
 }
 
 std::size_t hash_digits(const digit_vector& digits, bool negative) {

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include <veldar/rounding.h>
+
 namespace VELDAR::detail {
 
 using digit_vector = std::vector<signed char>;
@@ -58,6 +60,29 @@ struct decimal_text {
 // ".5" and "5." are numbers; "", ".", "1e3" and " 1" are not (std::nullopt),
 // nor is "1.5" without `point`.
 std::optional<decimal_text> split_decimal(std::string_view text, bool point);
+
+// Rounding.
+
+// The value of `digits` modulo 10^size with every element a digit 0 to 9:
+// elements outside that range (only from writing the fields directly) carry
+// into the next one, the carry out of the top is dropped: {15, 0} -> {5, 1}.
+void normalise_digits(digit_vector& digits);
+// A copy of `digits` with `length` elements, each 0 to 9 (normalised as
+// above): the magnitude an operation works on.
+digit_vector normalised_copy(const digit_vector& digits, std::size_t length);
+// Adds one to the magnitude, the carry out of the top dropped: 999 -> 000.
+void increment_digits(digit_vector& digits);
+// Whether a magnitude cut toward zero goes up by one in its last place kept
+// under `mode`, for a result of sign `negative`. `dropped` tells how the part
+// cut off compares with half a unit of that place (-1 below, and so when it
+// is zero, 0 a tie, 1 above), `inexact` whether it is not zero, `odd` whether
+// the last digit kept is odd. rounding::exact throws std::domain_error
+// "Rounding necessary!" when `inexact`.
+bool rounds_up(rounding mode, bool negative, int dropped, bool inexact, bool odd);
+// Divides the magnitude by 10^places, rounded by `mode` for a number of sign
+// `negative`: 1235 by 1 with halfeven -> 0124. Throws as rounds_up() does,
+// before anything changes.
+void round_down_places(digit_vector& digits, std::size_t places, rounding mode, bool negative);
 
 // Hashing.
 

@@ -7,9 +7,12 @@
 // - +: the working sum S, made before the early return to the signed
 //   difference and destroyed after the result is moved out of it;
 // - the signed difference: the silent copies A and B, the result R, and on a
-//   final borrow the two abs() copies and a nested subtraction;
-// - -: the negated copy of the right operand, made with getcopy();
-// - *: the product at twice the length, cut back with resize();
+//   final borrow the two abs() copies and a nested subtraction, all written
+//   as log lines only (logged_only), without copying a digit;
+// - -: the negated copy of the right operand and its copy passed to +, as
+//   log lines only;
+// - *: the product at twice the length, cut back with resize(), written as
+//   their lines;
 // - <: the lines of the copies it has always taken for > and !=.
 #include <veldar/fixedint.h>
 
@@ -17,6 +20,7 @@
 #include <array>
 #include <charconv>
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <stdexcept>
 #include <string_view>
@@ -27,7 +31,9 @@
 #include "digits.h"
 #include "log_line.h"
 #include "products.h"
+#include "quotients.h"
 #include "sums.h"
+#include "text.h"
 
 namespace VELDAR {
 
@@ -77,23 +83,147 @@ std::string_view decimal_digits(integer value, std::array<char, 24>& text) {
   return {text.data(), static_cast<std::size_t>(end - text.data())};
 }
 
-// The addition of operands whose sign flags differ: the difference of the
-// magnitudes, with the sign of the operand of larger magnitude.
-fixedint signed_difference(fixedint& self, const fixedint& other) {
-  fixedint a(self);               // logged: destroyed last but one
-  fixedint b(other);              // logged: destroyed after the result is made
-  fixedint result(self.length);   // logged: three lines
-  if (a < b) {  // logged: the lines of <; puts the operand with the clear sign flag first
-    a = b;
-    b = self;
+// The log lines of a temporary that + and - have always made and that they
+// no longer need to make: three when it would be made, one when it would go,
+// unwinding included. `length` 0 stands for a silent copy, which only goes.
+class logged_only {
+ public:
+  explicit logged_only(unsigned long long length, bool made = true) {
+    if (made) {
+      detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
+    }
   }
-  result.negative = a.negative;
-  if (detail::subtract_digits(a.digits, b.digits, result.digits) > 0) {
-    fixedint y = b.abs();         // logged, as are a.abs() and the nested subtraction
-    result = y - a.abs();
-    result.negative = !a.negative;
+  logged_only(const logged_only&) = delete;
+  logged_only& operator=(const logged_only&) = delete;
+  ~logged_only() { detail::log_line("Deleted fixedint object."); }
+};
+
+// this + other for operands whose sign flags differ (the right one's flag is
+// `other_negative`): the difference of the magnitudes, with the sign of the
+// operand of larger magnitude (+0 for equal ones). The log reads as it has
+// always read: the working sum of + made first, silent copies A and B of the
+// operands, the result, the lines of A < B, and when the difference borrows,
+// abs() copies of both and a nested subtraction; only the result is made.
+fixedint signed_difference(const fixedint& self, const fixedint& other, bool other_negative) {
+  const logged_only sum(self.length);
+  const logged_only a(0, false);
+  const logged_only b(0, false);
+  fixedint result(self.length);
+  // A < B decides by the sign flags alone: one line when A is the greater, three
+  // when not (and then A and B swap), and the argument copy of <.
+  detail::log_lines(self.negative ? std::initializer_list<detail::line_text>{"Deleted fixedint object.", "Deleted fixedint object.",
+                                                                             "Deleted fixedint object.", "Deleted fixedint object."}
+                                  : std::initializer_list<detail::line_text>{"Deleted fixedint object.", "Deleted fixedint object."});
+  // The operand with the clear sign flag first.
+  const digit_vector& positive = self.negative ? other.digits : self.digits;
+  const digit_vector& negative = self.negative ? self.digits : other.digits;
+  static_cast<void>(other_negative);
+  result.negative = false;
+  if (detail::subtract_digits(positive, negative, result.digits) > 0) {
+    detail::subtract_digits(negative, positive, result.digits);
+    result.negative = true;
+    if (detail::digits_in_range(positive) && detail::digits_in_range(negative)) {
+      // y = B.abs(), the argument A.abs(), and y - A.abs(): the negated copy,
+      // the sum and the result of the nested addition made, then all ten go.
+      // (Elements outside 0 to 9 may borrow both ways round: they take the
+      // second round here once, and have no nested lines.)
+      const auto made = [length = self.length] {
+        detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
+      };
+      for (int i = 0; i < 5; ++i) {
+        made();
+      }
+      for (int i = 0; i < 10; ++i) {
+        detail::log_line("Deleted fixedint object.");
+      }
+    }
   }
   return result;
+}
+
+// this + other, where the right operand's sign flag is `other_negative` and
+// `signs` says whether the flags take part: this number's issigned for +,
+// always for -.
+fixedint signed_sum(fixedint& self, const fixedint& other, bool other_negative, bool signs) {
+  if (signs && self.negative != other_negative) {
+    return signed_difference(self, other, other_negative);
+  }
+  fixedint sum(self.length);  // logged
+  sum.negative = self.negative;
+  const int carry = detail::add_digits(self.digits, other.digits, sum.digits);
+  if (carry > 0) {
+    if (self.throwonoverflow) {
+      throw std::overflow_error("Overflow occured.");
+    }
+    // This number takes the carry: its new digits are made before anything changes.
+    digit_vector carried(self.length, 0);
+    self.digits.swap(carried);
+    if (signs) {
+      self.negative = false;
+    }
+    if (carry > 9) {
+      throw std::out_of_range("Carry over 9!");  // only after the fields were written directly; this number is 0
+    }
+    self.digits[0] = static_cast<signed char>(carry);
+  }
+  // Moved into the result, so that the working sum is destroyed (and logged) as well.
+  return fixedint(std::move(sum));
+}
+
+// The digits of `number` at its length, each 0 to 9: its own when they are,
+// else a normalised copy kept in `holder`.
+const digit_vector& magnitude_of(const fixedint& number, unsigned long long length, digit_vector& holder) {
+  if (number.digits.size() == length && detail::digits_in_range(number.digits)) {
+    return number.digits;
+  }
+  holder = detail::normalised_copy(number.digits, length);
+  return holder;
+}
+
+// The quotient and remainder of the magnitudes of `dividend` and `divisor`,
+// both at the dividend's length, and the divisor's magnitude. Throws
+// std::domain_error "Division by zero!" for a zero divisor.
+struct magnitudes {
+  digit_vector quotient;
+  digit_vector remainder;
+};
+
+magnitudes divide_magnitudes(const fixedint& dividend, const digit_vector& divisor) {
+  digit_vector holder;
+  const digit_vector& a = magnitude_of(dividend, dividend.length, holder);
+  if (significant_count(divisor) == 0) {
+    throw std::domain_error("Division by zero!");
+  }
+  magnitudes result;
+  detail::divide_digits(a, divisor, result.quotient, result.remainder);
+  return result;
+}
+
+// A result of `length` digits (logged: three lines) holding `digits`, negative
+// when `minus` says so and it is not zero.
+fixedint signed_result(unsigned long long length, digit_vector& digits, bool minus) {
+  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
+  fixedint result(detail::unlogged{}, std::move(digits));
+  result.negative = minus && significant_count(result.digits) != 0;
+  return result;
+}
+
+void check_lengths(const fixedint& a, const fixedint& b) {
+  if (a.length != b.length) {
+    throw std::length_error("Int sizes are not equal!");
+  }
+}
+
+// a / b rounded by `mode`, for / and divide(), which take `b` by value: a
+// call of one from the other would copy it once more, and log that copy.
+fixedint rounded_quotient(const fixedint& a, const fixedint& b, rounding mode) {
+  check_lengths(a, b);
+  digit_vector holder;
+  const digit_vector& divisor = magnitude_of(b, a.length, holder);
+  magnitudes division = divide_magnitudes(a, divisor);
+  const bool minus = a.issigned && a.negative != b.negative;
+  detail::round_quotient(division.quotient, division.remainder, divisor, mode, minus);
+  return signed_result(a.length, division.quotient, minus);
 }
 
 }  // namespace
@@ -103,13 +233,20 @@ fixedint signed_difference(fixedint& self, const fixedint& other) {
 void fixedint::construct(unsigned long long n) {
   setup();
   length = n;
-  detail::log_line("New fixedint object!");
-  detail::log_line("Resizing Digits to: ", n);
-  digits.resize(n);
-  detail::log_line("Done.");
+  try {
+    digits.resize(n);
+  } catch (...) {
+    // The lines written before the digits were asked for; the exception goes on.
+    detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", n}});
+    throw;
+  }
+  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", n}, "Done."});
 }
 
 fixedint::fixedint(unsigned long long length) { construct(length); }
+
+fixedint::fixedint(detail::unlogged /*unused*/, std::vector<signed char> digits)
+    : length(digits.size()), digits(std::move(digits)) {}
 
 // Not delegating: when the assignment throws, the object never existed and its
 // destructor must not log.
@@ -162,11 +299,14 @@ fixedint& fixedint::operator=(const std::string& text) {
 // Digit operations.
 
 void fixedint::resize(unsigned long long n) {
-  detail::log_line("Resize requested in fixedint.");
-  detail::log_line("Resizing Digits to: ", n);
-  digits.resize(n, 0);  // may throw; `length` follows only once the digits are there
+  try {
+    digits.resize(n, 0);  // `length` follows only once the digits are there
+  } catch (...) {
+    detail::log_lines({"Resize requested in fixedint.", {"Resizing Digits to: ", n}});
+    throw;
+  }
   length = n;
-  detail::log_line("Done.");
+  detail::log_lines({"Resize requested in fixedint.", {"Resizing Digits to: ", n}, "Done."});
 }
 
 void fixedint::wholeshiftl() { detail::shift_up(digits, 1); }
@@ -200,64 +340,58 @@ fixedint fixedint::operator+(fixedint other) {
   if (other.length != length) {
     throw std::length_error("Int sizes are not equal!");
   }
-  fixedint sum(length);  // logged: made even when the signed difference below returns early
-  if (issigned && negative != other.negative) {
-    return signed_difference(*this, other);
-  }
-  sum.negative = negative;
-  const int carry = detail::add_digits(digits, other.digits, sum.digits);
-  if (carry > 0) {
-    if (throwonoverflow) {
-      throw std::overflow_error("Overflow occured.");
-    }
-    // This number takes the carry: its new digits are made before anything changes.
-    digit_vector carried(length, 0);
-    digits.swap(carried);
-    if (issigned) {
-      negative = false;
-    }
-    if (carry > 9) {
-      throw std::out_of_range("Carry over 9!");  // only after the fields were written directly; this number is 0
-    }
-    digits[0] = static_cast<signed char>(carry);
-  }
-  // Moved into the result, so that the working sum is destroyed (and logged) as well.
-  return fixedint(std::move(sum));
+  return signed_sum(*this, other, other.negative, issigned);
 }
 
 fixedint fixedint::operator-(fixedint other) {
   if (other.length != length) {
     throw std::length_error("Int sizes are not equal!");
   }
-  fixedint negated = other.getcopy();  // logged: three lines, and one when it goes
-  negated.flipsign();
-  // The addition always respects the signs; our own flag comes back however it ends.
-  struct restoresigned {
-    fixedint& number;
-    bool saved;
-    ~restoresigned() { number.issigned = saved; }
-  } guard{*this, issigned};
-  issigned = true;
-  return *this + negated;
+  // The right operand negated, as a copy made with getcopy() and passed on to
+  // + as its argument: their lines only. The addition always respects the signs.
+  const logged_only negated(length);
+  const logged_only argument(0, false);
+  return signed_sum(*this, other, !other.negative, true);
 }
 
 fixedint fixedint::operator*(fixedint other) {
   if (other.length != length) {
     throw std::length_error("Int sizes are not equal!");
   }
-  fixedint product(2 * length);  // logged: three lines at twice the length, then the resize's three
-  if (significant_count(digits) + significant_count(other.digits) > product.digits.size()) {
+  // The product at twice the length, cut back to the length: written as the
+  // lines of a number of 2 * length digits made and resized, in one go.
+  digit_vector product;
+  try {
+    product.resize(2 * length);
+  } catch (...) {
+    detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", 2 * length}});
+    throw;
+  }
+  if (significant_count(digits) + significant_count(other.digits) > product.size()) {
     // Only when a digit vector is longer than `length`.
+    detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", 2 * length}, "Done.", "Deleted fixedint object."});
     throw std::out_of_range("Report this to dev: Out of range while running multiplication! Index: " +
-                            std::to_string(product.digits.size()));
+                            std::to_string(product.size()));
   }
-  detail::multiply_digits(digits, other.digits, product.digits, length);
-  if (issigned) {
-    product.negative = negative != other.negative;
-  }
+  detail::multiply_digits(digits, other.digits, product, length);
   product.resize(length);
-  return product;
+  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", 2 * length}, "Done.",
+                     "Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done."});
+  fixedint result(detail::unlogged{}, std::move(product));
+  result.negative = issigned && negative != other.negative;
+  return result;
 }
+
+fixedint fixedint::operator/(fixedint other) { return rounded_quotient(*this, other, rounding::down); }
+
+fixedint fixedint::operator%(fixedint other) {
+  check_lengths(*this, other);
+  digit_vector holder;
+  magnitudes division = divide_magnitudes(*this, magnitude_of(other, length, holder));
+  return signed_result(length, division.remainder, issigned && negative);
+}
+
+fixedint fixedint::divide(fixedint other, rounding mode) { return rounded_quotient(*this, other, mode); }
 
 // Copies and sign.
 
@@ -308,6 +442,56 @@ std::string fixedint::asstring() {
     text.insert(text.begin(), '-');
   }
   return text;
+}
+
+// Conversions.
+
+double fixedint::todouble() { return detail::to_double(detail::normalised_copy(digits, length), 0, negative); }
+
+bool fixedint::wordmagnitude(unsigned long long& magnitude) {
+  return detail::to_word(detail::normalised_copy(digits, length), magnitude);
+}
+
+void detail::throw_value_does_not_fit() { throw std::out_of_range("Value does not fit!"); }
+
+// Text in and out.
+
+std::from_chars_result from_chars(const char* first, const char* last, fixedint& value) {
+  const std::string_view text(first, static_cast<std::size_t>(last - first));
+  const std::size_t size = detail::decimal_prefix(text, false);
+  if (size == 0) {
+    return {first, std::errc::invalid_argument};
+  }
+  const auto parts = detail::split_decimal(text.substr(0, size), false);
+  if (parts->integer.size() > value.length) {
+    return {first + size, std::errc::result_out_of_range};
+  }
+  assign_magnitude(value, parts->integer, parts->minus && !parts->integer.empty());
+  return {first + size, std::errc{}};
+}
+
+std::to_chars_result to_chars(char* first, char* last, const fixedint& value) {
+  char* end = nullptr;
+  if (detail::digits_in_range(value.digits)) {
+    end = detail::write_integer_text(value.digits, value.negative, first, last);
+  } else {
+    // Elements outside 0 to 9 (only from writing the fields) print as asstring() prints them.
+    const std::string text = const_cast<fixedint&>(value).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    end = static_cast<std::size_t>(last - first) < text.size() ? nullptr : std::copy(text.begin(), text.end(), first);
+  }
+  return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large} : std::to_chars_result{end, std::errc{}};
+}
+
+std::istream& operator>>(std::istream& in, fixedint& number) {
+  const std::istream::sentry ready(in);
+  if (ready) {
+    const std::string token = detail::read_decimal_token(in, false);
+    const auto [end, error] = from_chars(token.data(), token.data() + token.size(), number);
+    if (error != std::errc{} || end != token.data() + token.size()) {
+      in.setstate(std::ios::failbit);
+    }
+  }
+  return in;
 }
 
 }  // namespace VELDAR

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 
 namespace VELDAR::detail {
 
@@ -18,6 +19,9 @@ namespace {
 // A block's text: 64 KiB with its bookkeeping. Lines run on from one block
 // into the next.
 constexpr std::size_t block_bytes = (std::size_t{64} << 10U) - 4 * sizeof(std::size_t);
+// Blocks the log lets go of (emptied, or trimmed to its limit) are kept for
+// its next lines, up to this many (4 MiB): their memory is already touched.
+constexpr std::size_t recycled_blocks = 64;
 
 void pause() noexcept {
 #if defined(__x86_64__) || defined(__i386__)
@@ -76,22 +80,22 @@ struct log_buffer::block {
 };
 
 // New blocks for one append, got before anything is written, so that an
-// append either fits whole or changes nothing. What is not used goes again.
+// append either fits whole or changes nothing. What is not used goes back.
 class log_buffer::chain {
  public:
-  chain() = default;
+  explicit chain(log_buffer& owner) : owner(owner) {}
   chain(const chain&) = delete;
   chain& operator=(const chain&) = delete;
   ~chain() {
     while (first != nullptr) {
-      delete take();
+      owner.recycle(take());
     }
   }
 
   // Room for `count` bytes beyond `available`; false when memory ran out.
   bool reserve(std::size_t count, std::size_t available) noexcept {
     for (std::size_t room = available; room < count; room += block_bytes) {
-      auto* fresh = new (std::nothrow) block;
+      block* fresh = owner.fresh_block();
       if (fresh == nullptr) {
         return false;
       }
@@ -108,16 +112,45 @@ class log_buffer::chain {
   }
 
  private:
+  log_buffer& owner;
   block* first = nullptr;
 };
 
-log_buffer::~log_buffer() { free_all(); }
+log_buffer::block* log_buffer::fresh_block() noexcept {
+  if (recycled == nullptr) {
+    return new (std::nothrow) block;
+  }
+  block* reused = recycled;
+  recycled = reused->next;
+  --recycled_count;
+  // The bookkeeping only: the text is written before it is read.
+  reused->next = nullptr;
+  reused->start = 0;
+  reused->used = 0;
+  reused->lines = 0;
+  return reused;
+}
+
+void log_buffer::recycle(block* old) noexcept {
+  if (recycled_count >= recycled_blocks) {
+    delete old;
+    return;
+  }
+  old->next = recycled;
+  recycled = old;
+  ++recycled_count;
+}
+
+log_buffer::~log_buffer() {
+  free_all();
+  while (recycled != nullptr) {
+    delete std::exchange(recycled, recycled->next);
+  }
+}
 
 void log_buffer::free_all() noexcept {
   while (head != nullptr) {
-    block* next = head->next;
-    delete head;
-    head = next;
+    recycle(std::exchange(head, head->next));
   }
   tail = nullptr;
   kept = 0;
@@ -175,14 +208,15 @@ class log_buffer::writer {
   chain& spare;
 };
 
-bool log_buffer::append_line(std::string_view message, std::string_view suffix, std::time_t second) {
+bool log_buffer::append_line(std::string_view message, std::string_view suffix, std::time_t second, bool trusted) {
   std::lock_guard<spin_lock> lock(guard);
-  return append_line_locked(message, suffix, second);
+  return append_line_locked(message, suffix, second, trusted);
 }
 
-bool log_buffer::append_line_locked(std::string_view message, std::string_view suffix, std::time_t second) noexcept {
+bool log_buffer::append_line_locked(std::string_view message, std::string_view suffix, std::time_t second,
+                                    bool trusted) noexcept {
   refresh_prefix(second);
-  const bool breaks = has_break(message) || has_break(suffix);
+  const bool breaks = !trusted && (has_break(message) || has_break(suffix));
   const std::size_t count =
       prefix.size() + (breaks ? escaped_size(message) + escaped_size(suffix) : message.size() + suffix.size()) + 1;
   if (!breaks && tail != nullptr && tail->room() >= count) {
@@ -199,7 +233,7 @@ bool log_buffer::append_line_locked(std::string_view message, std::string_view s
     trim();
     return true;
   }
-  chain spare;
+  chain spare(*this);
   if (!spare.reserve(count, tail == nullptr ? 0 : tail->room())) {
     return false;
   }
@@ -219,9 +253,55 @@ bool log_buffer::append_line_locked(std::string_view message, std::string_view s
   return true;
 }
 
+bool log_buffer::append_lines(const line_text* lines, std::size_t count, std::time_t second) {
+  // The numbers' texts before the lock is taken.
+  constexpr std::size_t most = 48;  // the longest batch the library writes has 44 lines
+  std::array<std::array<char, 20>, most> numbers;  // each filled before it is read
+  std::array<std::size_t, most> sizes{};
+  std::size_t total = count * (line_prefix_size + 1);
+  for (std::size_t i = 0; i < std::min(count, most); ++i) {
+    if (lines[i].numbered) {
+      sizes[i] = static_cast<std::size_t>(
+          std::to_chars(numbers[i].data(), numbers[i].data() + numbers[i].size(), lines[i].number).ptr -
+          numbers[i].data());
+    }
+    total += lines[i].message.size() + sizes[i];
+  }
+  std::lock_guard<spin_lock> lock(guard);
+  refresh_prefix(second);
+  if (count > most || tail == nullptr || tail->room() < total) {
+    // Past the end of the last block (or a batch longer than any the library
+    // writes): line by line.
+    bool stored = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::array<char, 20> digits{};
+      const char* end = lines[i].numbered
+                            ? std::to_chars(digits.data(), digits.data() + digits.size(), lines[i].number).ptr
+                            : digits.data();
+      stored = append_line_locked(lines[i].message, {digits.data(), static_cast<std::size_t>(end - digits.data())},
+                                  second, true) &&
+               stored;
+    }
+    return stored;
+  }
+  char* out = tail->text.data() + tail->used;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(out, prefix.data(), line_prefix_size);
+    out += line_prefix_size;
+    out = std::copy(lines[i].message.begin(), lines[i].message.end(), out);
+    out = std::copy_n(numbers[i].data(), sizes[i], out);
+    *out++ = '\n';
+  }
+  tail->used += total;
+  tail->lines += count;
+  kept += total;
+  trim();
+  return true;
+}
+
 bool log_buffer::append_raw(const char* text, std::size_t count) noexcept {
   std::lock_guard<spin_lock> lock(guard);
-  chain spare;
+  chain spare(*this);
   if (!spare.reserve(count, tail == nullptr ? 0 : tail->room())) {
     return false;
   }
@@ -243,11 +323,11 @@ std::string log_buffer::text() const {
 }
 
 void log_buffer::replace(std::string_view text) {
-  chain spare;
-  if (!spare.reserve(text.size(), 0)) {
-    throw std::bad_alloc();
-  }
   std::lock_guard<spin_lock> lock(guard);
+  chain spare(*this);
+  if (!spare.reserve(text.size(), 0)) {
+    throw std::bad_alloc();  // the log is as it was
+  }
   free_all();
   header_size = 0;
   dropped_lines = 0;
@@ -267,9 +347,7 @@ void log_buffer::set_limit(std::size_t bytes) {
 void log_buffer::drop_head_block() noexcept {
   dropped_lines += head->lines;
   kept -= head->size();
-  block* next = head->next;
-  delete head;
-  head = next;
+  recycle(std::exchange(head, head->next));
   if (head == nullptr) {
     tail = nullptr;
   }

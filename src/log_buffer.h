@@ -41,10 +41,16 @@ class log_buffer final : public std::streambuf {
   log_buffer& operator=(const log_buffer&) = delete;
   ~log_buffer() override;
 
-  // One line of the log's form for `second`: the prefix, `message` with its
-  // line breaks escaped, `suffix` as it is, and a line break. False when it
-  // could not be stored.
-  bool append_line(std::string_view message, std::string_view suffix, std::time_t second);
+  // One line of the log's form for `second`: the prefix, `message` and
+  // `suffix` with their line breaks escaped, and a line break. False when it
+  // could not be stored. The library's own messages, which hold no line
+  // break, are `trusted` and not searched for one.
+  bool append_line(std::string_view message, std::string_view suffix, std::time_t second, bool trusted);
+
+  // The library's own lines, under one lock and one time stamp: what as
+  // many append_line() calls of trusted lines write. False when one could
+  // not be stored.
+  bool append_lines(const line_text* lines, std::size_t count, std::time_t second);
 
   std::string text() const;             // the header line, if any, and every line kept
   void replace(std::string_view text);  // the whole log becomes `text`; throws std::bad_alloc
@@ -54,8 +60,10 @@ class log_buffer final : public std::streambuf {
   // takes the lock within `patience` (false if it could not), then appends and
   // writes with the lock held.
   bool lock_within(std::chrono::milliseconds patience) noexcept;
+  void lock() noexcept { guard.lock(); }  // for a batch of append_line_locked()
   void unlock() noexcept { guard.unlock(); }
-  bool append_line_locked(std::string_view message, std::string_view suffix, std::time_t second) noexcept;
+  bool append_line_locked(std::string_view message, std::string_view suffix, std::time_t second,
+                          bool trusted = false) noexcept;
   // Writes the log's text to the file descriptor; false when a write fails.
   bool write_locked(int descriptor) const noexcept;
 
@@ -72,6 +80,8 @@ class log_buffer final : public std::streambuf {
   class writer;
 
   bool append_raw(const char* text, std::size_t count) noexcept;
+  block* fresh_block() noexcept;
+  void recycle(block* old) noexcept;
   void refresh_prefix(std::time_t second) noexcept;
   void trim() noexcept;
   void drop_head_block() noexcept;
@@ -84,6 +94,8 @@ class log_buffer final : public std::streambuf {
   block* head = nullptr;
   block* tail = nullptr;
   std::size_t kept = 0;  // bytes in the blocks
+  block* recycled = nullptr;  // blocks let go of, kept for the next lines
+  std::size_t recycled_count = 0;
 
   // The prefix of lines written in `prefix_second`, made again when the second changes.
   std::array<char, line_prefix_size> prefix{};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <initializer_list>
 #include <string_view>
 
 namespace VELDAR::detail {
@@ -38,7 +39,22 @@ void escaped_pieces(std::string_view message, sink&& put) {
   }
 }
 
-// Appends one time-stamped line carrying `message`, exactly as log() does.
+// One line of a batch: `message`, and after it the decimal text of `number`
+// when there is one: {"Resizing Digits to: ", 8}.
+struct line_text {
+  line_text(const char* text) : message(text) {}  // NOLINT(google-explicit-constructor): a batch lists plain messages
+  line_text(std::string_view text, unsigned long long value) : message(text), number(value), numbered(true) {}
+  std::string_view message;
+  unsigned long long number = 0;
+  bool numbered = false;
+};
+
+// Appends the lines in order, under one lock and one time stamp: what as many
+// log_line() calls write, for the price of one.
+void log_lines(std::initializer_list<line_text> lines);
+
+// Appends one time-stamped line carrying `message`, as log() does, for the
+// library's own messages: they hold no line break to escape.
 void log_line(std::string_view message);
 // As above, with the decimal text of `number` after `message`:
 // log_line("Resizing Digits to: ", 8) writes "Resizing Digits to: 8".

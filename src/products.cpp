@@ -1,61 +1,34 @@
-// Products of digit vectors on limbs of nine digits.
+// Products of digit vectors on limbs of nine digits (limbs.h).
 //
-// Method: the significant digits of each factor become 32-bit limbs of base
-// 10^9, least significant first, so that a limb product stays below 10^18 and
-// a column of them fits two 64-bit words. Then, by size:
-// - below karatsuba_limbs (64) limbs a side, schoolbook, column by column,
-//   each column's sum taken apart into its limb and the next column's carry;
-// - from there, Karatsuba: three products of half the size instead of four;
-// - a factor much longer than the other is cut into slices of the shorter
-//   one's length, each multiplied as above.
+// The method goes by the size of the factors (the thresholds are in
+// products.h):
+// - below karatsuba_limbs (64) limbs in the shorter factor, schoolbook,
+//   column by column, each column's sum taken apart into its limb and the
+//   next column's carry;
+// - from there, Karatsuba on slices of the longer factor: three products of
+//   half the size instead of four;
+// - from transform_limbs (224) limbs in the shorter factor, a number-theoretic
+//   transform (transform.cpp), whose time grows as n log n.
 // fixedint keeps only the low `length` digits of a product, so where the low
 // half costs less than the whole the truncated product is taken instead:
-// column by column it skips the upper columns, and from split_low_limbs (192)
+// column by column it skips the upper columns, from split_low_limbs (192)
 // limbs it splits in halves, one full product of half the size and two
-// truncated ones (multiply_low()). The thresholds are in products.h.
+// truncated ones (multiply_low()), and from transform_low_limbs (352) limbs
+// kept the transform computes the whole product and the low part is kept.
 #include "products.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <iterator>
+#include <utility>
 #include <vector>
+
+#include "limbs.h"
 
 namespace VELDAR::detail {
 
 namespace {
-
-// Multiplication on limbs: nine digits to a 32-bit limb, base 10^9, least
-// significant limb first. Limb products stay below 10^18 < 2^60.
-
-using limb = std::uint32_t;
-using limb_vector = std::vector<limb>;
-constexpr limb limb_base = 1000000000;
-
-std::size_t limbs_for(std::size_t digit_count) { return (digit_count + limb_digits - 1) / limb_digits; }
-
-// The limbs of `count` digits, all 0 to 9; the top limb takes what is left.
-void to_limbs(const signed char* digits, std::size_t count, limb* out) {
-  for (std::size_t first = 0; first < count; first += limb_digits, ++out) {
-    const std::size_t last = std::min(first + limb_digits, count);
-    limb value = 0;
-    for (std::size_t i = last; i-- > first;) {
-      value = value * 10 + static_cast<limb>(digits[i]);
-    }
-    *out = value;
-  }
-}
-
-// The low `count` digits of the limbs.
-void to_digits(const limb* limbs, std::size_t count, signed char* digits) {
-  for (std::size_t first = 0; first < count; first += limb_digits, ++limbs) {
-    const std::size_t last = std::min(first + limb_digits, count);
-    limb value = *limbs;
-    for (std::size_t i = first; i < last; ++i) {
-      digits[i] = static_cast<signed char>(value % 10);
-      value /= 10;
-    }
-  }
-}
 
 // A column sum of limb products, two 64-bit words wide, and the carry into
 // the next column once the column's limb is taken off.
@@ -110,48 +83,6 @@ void multiply_schoolbook_low(const limb* a, const limb* b, std::size_t n, limb* 
     }
     out[k] = sum.take();
   }
-}
-
-// out[0, n) = x + y; returns the carry. `out` may be `x`.
-limb add_limbs(const limb* x, const limb* y, std::size_t n, limb* out) {
-  limb carry = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const limb s = x[i] + y[i] + carry;  // below 2 * 10^9 < 2^32
-    carry = s >= limb_base ? 1 : 0;
-    out[i] = s - carry * limb_base;
-  }
-  return carry;
-}
-
-// out[0, n) = x - y; returns the borrow. `out` may be `x`.
-limb subtract_limbs(const limb* x, const limb* y, std::size_t n, limb* out) {
-  limb borrow = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const limb subtrahend = y[i] + borrow;
-    const limb next = x[i] < subtrahend ? 1 : 0;
-    out[i] = x[i] + next * limb_base - subtrahend;
-    borrow = next;
-  }
-  return borrow;
-}
-
-// x[0, n) += carry, rippling up; returns what is left of it.
-limb carry_limbs(limb* x, std::size_t n, limb carry) {
-  for (std::size_t i = 0; i < n && carry != 0; ++i) {
-    const limb s = x[i] + carry;
-    carry = s >= limb_base ? 1 : 0;
-    x[i] = s - carry * limb_base;
-  }
-  return carry;
-}
-
-// x[0, n) -= borrow, rippling up; returns what is left of it.
-limb borrow_limbs(limb* x, std::size_t n, limb borrow) {
-  for (std::size_t i = 0; i < n && borrow != 0; ++i) {
-    borrow = x[i] == 0 ? 1 : 0;
-    x[i] = borrow != 0 ? limb_base - 1 : x[i] - 1;
-  }
-  return borrow;
 }
 
 // out[0, h) = |x - y| for x of h limbs and y of l <= h limbs; returns whether
@@ -216,7 +147,7 @@ void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scr
 
 // out[0, na + nb) = a * b for na >= nb: Karatsuba on nb-limb slices of a when
 // b is long enough for it.
-void multiply_full(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+void karatsuba_slices(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
   if (nb < karatsuba_limbs) {
     multiply_schoolbook(a, na, b, nb, out);
     return;
@@ -266,36 +197,77 @@ void multiply_low(const limb* a, const limb* b, std::size_t n, limb* out, limb* 
 
 // product[0, kept) = (a * b) mod 10^kept for digit factors of ca and cb
 // significant digits, all 0 to 9, on limbs.
-void multiply_limbs(const signed char* a, std::size_t ca, const signed char* b, std::size_t cb, signed char* product,
-                   std::size_t kept) {
+void multiply_on_limbs(const signed char* a, std::size_t ca, const signed char* b, std::size_t cb, signed char* product,
+                       std::size_t kept) {
   const std::size_t n = limbs_for(kept);
   // Limbs from n up do not reach the kept digits.
-  std::size_t na = std::min(limbs_for(ca), n);
-  std::size_t nb = std::min(limbs_for(cb), n);
-  if (na < nb) {
-    std::swap(a, b);
-    std::swap(ca, cb);
-    std::swap(na, nb);
-  }
-  limb_vector limbs(na + nb + std::max(na + nb, n));
-  limb* const la = limbs.data();
+  const std::size_t na = std::min(limbs_for(ca), n);
+  const std::size_t nb = std::min(limbs_for(cb), n);
+  // Short products take their limbs on the stack.
+  std::array<limb, 3 * 32> small;
+  limb_vector large(na + nb + std::max(na + nb, n) > small.size() ? na + nb + std::max(na + nb, n) : 0);
+  limb* const la = large.empty() ? small.data() : large.data();
   limb* const lb = la + na;
   limb* const result = lb + nb;
   to_limbs(a, std::min(ca, na * limb_digits), la);
   to_limbs(b, std::min(cb, nb * limb_digits), lb);
-  // The truncated product costs about n^2 / 2 limb products, the full one na nb.
-  if (2 * na * nb <= n * n) {
-    multiply_full(la, na, lb, nb, result);
-  } else {
-    limb_vector padded(2 * n + multiply_low_scratch(n));
-    std::copy(la, la + na, padded.begin());
-    std::copy(lb, lb + nb, padded.begin() + static_cast<std::ptrdiff_t>(n));
-    multiply_low(padded.data(), padded.data() + n, n, result, padded.data() + 2 * n);
-  }
+  multiply_limbs_low(la, na, lb, nb, n, result);
   to_digits(result, kept, product);
 }
 
+// The value of the `count` digits at `digits`, at most nine.
+limb word_of(const signed char* digits, std::size_t count) {
+  limb value = 0;
+  for (std::size_t i = count; i-- > 0;) {
+    value = value * 10 + static_cast<limb>(digits[i]);
+  }
+  return value;
+}
+
 }  // namespace
+
+void multiply_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+  if (std::min(na, nb) >= transform_limbs && transform_fits(na, nb)) {
+    multiply_transform(a, na, b, nb, out, na + nb);
+  } else {
+    multiply_karatsuba(a, na, b, nb, out);
+  }
+}
+
+void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t n, limb* out) {
+  if (na < nb) {
+    std::swap(a, b);
+    std::swap(na, nb);
+  }
+  // The truncated product costs about n^2 / 2 limb products, the full one
+  // na nb (in 128 bits: n^2 passes 2^64 from 2^32 limbs).
+  __extension__ typedef unsigned __int128 uint128;
+  if (uint128{2} * na * nb <= uint128{n} * n) {
+    multiply_limbs(a, na, b, nb, out);
+    std::fill(out + std::min(na + nb, n), out + n, 0);
+  } else if (n >= transform_low_limbs && transform_fits(na, nb)) {
+    // The transform's cost hardly depends on how much of the product is kept.
+    multiply_transform(a, na, b, nb, out, std::min(na + nb, n));
+  } else {
+    limb_vector padded(2 * n + multiply_low_scratch(n));
+    std::copy(a, a + na, padded.begin());
+    std::copy(b, b + nb, padded.begin() + static_cast<std::ptrdiff_t>(n));
+    multiply_low(padded.data(), padded.data() + n, n, out, padded.data() + 2 * n);
+  }
+}
+
+void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+  if (na < nb) {
+    std::swap(a, b);
+    std::swap(na, nb);
+  }
+  karatsuba_slices(a, na, b, nb, out);
+}
+
+void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out) {
+  limb_vector scratch(multiply_low_scratch(n));
+  multiply_low(a, b, n, out, scratch.data());
+}
 
 void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& product) {
   const std::size_t count_a = significant_count(a);
@@ -317,9 +289,17 @@ void multiply_digits(const digit_vector& a, const digit_vector& b, digit_vector&
   const std::size_t count_a = significant_count(a);
   const std::size_t count_b = significant_count(b);
   kept = std::min(kept, product.size());
-  if (std::min(count_a, count_b) >= plain_product_digits && digits_in_range(a.data(), count_a) &&
-      digits_in_range(b.data(), count_b)) {
-    multiply_limbs(a.data(), count_a, b.data(), count_b, product.data(), kept);
+  const bool in_range = digits_in_range(a.data(), count_a) && digits_in_range(b.data(), count_b);
+  if (in_range && count_a <= limb_digits && count_b <= limb_digits) {
+    // One limb each: the product is one machine word.
+    std::uint64_t value = std::uint64_t{word_of(a.data(), count_a)} * word_of(b.data(), count_b);
+    for (std::size_t i = 0; i < kept && value != 0; ++i, value /= 10) {
+      product[i] = static_cast<signed char>(value % 10);
+    }
+    return;
+  }
+  if (std::min(count_a, count_b) >= plain_product_digits && in_range) {
+    multiply_on_limbs(a.data(), count_a, b.data(), count_b, product.data(), kept);
     return;
   }
   multiply_digits_plain(a, b, product);

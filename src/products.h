@@ -2,7 +2,7 @@
 //
 // multiply_digits() gives the results of the plain digit-by-digit method.
 // Where every element is a digit 0 to 9 it multiplies on limbs of nine digits
-// (products.cpp explains the methods and their thresholds); elements outside
+// (products.cpp and transform.cpp explain the methods); elements outside
 // that range, which only come from writing the public fields directly, go
 // through the plain loop.
 #pragma once
@@ -10,11 +10,10 @@
 #include <cstddef>
 
 #include "digits.h"
+#include "limbs.h"
 
 namespace VELDAR::detail {
 
-// Decimal digits per limb of the multiplication.
-inline constexpr std::size_t limb_digits = 9;
 // The thresholds below were measured on products of random digits 1 to 9
 // (an x86-64 machine, g++ -O3); the times are flat for some way around them.
 // Products with fewer significant digits in either factor use the plain loop:
@@ -27,6 +26,19 @@ inline constexpr std::size_t karatsuba_limbs = 64;
 // shorter ones are multiplied limb by limb, column by column, which already
 // skips half the work. The split pays from about 200 limbs.
 inline constexpr std::size_t split_low_limbs = 192;
+// Full products with at least this many limbs in the shorter factor go
+// through the number-theoretic transform (transform.cpp). Its time steps up
+// with its length, a power of two or three times one: from 224 limbs a side
+// it is as fast as Karatsuba (0.96 to 1.05 times from 272 to 288 limbs) or
+// faster, 1.2 times at 320 limbs, 1.4 at 384, 2 at 512. (With the longer
+// factor eight times longer, it is as fast from about 128 limbs.)
+inline constexpr std::size_t transform_limbs = 224;
+// Truncated products (of factors of na and nb limbs keeping n limbs with
+// 2 na nb > n^2; the others are full products) keeping at least this many
+// limbs go through the transform too, which computes the full product: from
+// 352 limbs it is 1.05 times as fast as the split halves or faster, 1.25
+// times at 384 limbs, 1.8 at 512.
+inline constexpr std::size_t transform_low_limbs = 352;
 
 // product += a * b over the significant digits, keeping the low `kept` digits
 // exact: the plain method's product of digits 0 to 9 has every digit in place,
@@ -37,5 +49,27 @@ void multiply_digits(const digit_vector& a, const digit_vector& b, digit_vector&
 
 // The plain loop, one digit at a time: the reference the limb paths must match.
 void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& product);
+
+// The methods one by one, whatever the sizes, for the tests and benchmarks.
+// multiply_limbs() (limbs.h) chooses among them for a full product. Each
+// writes `out` only once all its scratch memory is allocated.
+
+// out[0, na + nb) = a * b: limb by limb below karatsuba_limbs limbs in the
+// shorter factor, Karatsuba on slices of the longer one above.
+void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out);
+// out[0, n) = (a * b) mod 10^(9n) for factors of n limbs: limb by limb below
+// split_low_limbs, split into one full and two truncated halves above.
+void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out);
+// out[0, n) = (a * b) mod 10^(9n) for factors of na and nb <= n limbs, by
+// the method the sizes call for. `out` has room for max(na + nb, n) limbs;
+// those from n up are left as they come.
+void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t n, limb* out);
+// out[0, count) = (a * b) mod 10^(9 count), count <= na + nb, by the
+// number-theoretic transform. Throws std::length_error for factors past
+// transform_fits().
+void multiply_transform(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out, std::size_t count);
+// Whether multiply_transform() takes factors of these sizes: their product's
+// coefficients must fit its longest transform (2^36 coefficients).
+bool transform_fits(std::size_t na, std::size_t nb);
 
 }  // namespace VELDAR::detail

@@ -242,4 +242,43 @@ TEST_F(FixedfloatHashing, AgreesWithEquality) {
   }
 }
 
+// Division and rounding. Python's decimal checks every mode and length
+// (tests/division/check.py); here the errors and the log lines.
+
+TEST(FixedfloatDivision, FailuresChangeNothing) {
+  fixedfloat a(8);
+  a = "-12.5";
+  fixedfloat zero(8);
+  fixedfloat three(8);
+  three = "3";
+  expectthrow<std::domain_error>([&] { static_cast<void>(a / zero); }, "Division by zero!");
+  expectthrow<std::length_error>([&] { static_cast<void>(a.divide(fixedfloat(6), VELDAR::rounding::halfeven)); },
+                                 "Size is not equal!");
+  expectthrow<std::domain_error>([&] { static_cast<void>(a.divide(three, VELDAR::rounding::exact)); },
+                                 "Rounding necessary!");
+  expectthrow<std::domain_error>([&] { a.round(0, VELDAR::rounding::exact); }, "Rounding necessary!");
+  expectthrow<std::out_of_range>([&] { a.round(5, VELDAR::rounding::halfeven); }, "Fraction digits out of range!");
+  expectthrow<std::out_of_range>([&] { a.assign("9999.99995", VELDAR::rounding::halfup); },
+                                 "Input int bigger than size!");
+  expectthrow<std::invalid_argument>([&] { a.assign("1e3", VELDAR::rounding::halfup); }, "Not a decimal number!");
+  EXPECT_EQ(a.asstring(), "-12.5");
+  EXPECT_EQ(a.value.digits.size(), 8U);
+}
+
+TEST(FixedfloatDivision, LogsItsEntryTheResultAndDone) {
+  fixedfloat a(8);
+  a = "1";
+  fixedfloat b(8);
+  b = "3";
+  logcapture capture;
+  { const fixedfloat q = a.divide(b, VELDAR::rounding::halfeven); }
+  const strings lines = capture.messages();
+  ASSERT_EQ(lines.size(), 1U + 13 + 1 + 2 + 2);  // entry, the result, "Done.", then the result and the copy go
+  EXPECT_EQ(lines.front(), "Division operation in fixedfloat.");
+  EXPECT_EQ(lines[14], "Done.");
+  logcapture rounding;
+  a.round(2, VELDAR::rounding::halfeven);
+  EXPECT_EQ(rounding.messages(), (strings{"Rounding operation in fixedfloat.", "Done."}));
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 #include <tuple>
+#include <stdexcept>
 #include <unordered_set>
 #include <sstream>
 #include <stdexcept>
@@ -326,6 +327,19 @@ TEST(FixedintOverflow, CarryAboveNineFromMisusedDigitsThrows) {
   EXPECT_EQ(left.asstring(), "0");
 }
 
+TEST(FixedintOverflow, MisusedDigitsThatBorrowBothWaysStillGiveADifference) {
+  // 100 in the ones place outweighs the ten of the other number, yet the top
+  // digits say otherwise: the digit-by-digit difference borrows whichever
+  // way round it is taken.
+  fixedint left(2);
+  left.digits = {100, 0};  // not digits: only by writing the field directly
+  const fixedint sum = left + fixedint(2, -10);
+  EXPECT_EQ(sum.digits.size(), 2U);
+  const fixedint difference = left - fixedint(2, 10);
+  EXPECT_EQ(difference.digits.size(), 2U);
+  EXPECT_EQ(left.digits, (std::vector<signed char>{100, 0}));
+}
+
 TEST(FixedintOverflow, SubtractionRestoresIssignedWhenTheAdditionThrows) {
   fixedint left(2, 99);
   left.issigned = false;
@@ -420,6 +434,65 @@ TEST(FixedintTranscript, MultiplicationAndComparison) {
   EXPECT_EQ(logof(5, 3, [](fixedint& a, fixedint& b) { return a < b; }), transcript{}.deleted(2).lines);
   EXPECT_EQ(logof(3, 5, [](fixedint& a, fixedint& b) { return a < b; }), transcript{}.deleted(4).lines);
   EXPECT_EQ(logof(3, 5, [](fixedint& a, fixedint& b) { return a != b; }), transcript{}.deleted(2).lines);
+}
+
+// Division. Python's decimal checks every mode and length
+// (tests/division/check.py); here what needs no reference.
+
+class FixedintDivision : public veldartest::boundedlog {};
+
+TEST_F(FixedintDivision, QuotientTimesDivisorPlusRemainderIsTheDividend) {
+  std::mt19937_64 random(1301);
+  // Past the limb, Karatsuba, transform and recursive division thresholds.
+  for (const unsigned long long length : {7ULL, 40ULL, 700ULL, 2500ULL, 30000ULL}) {
+    for (int round = 0; round < (length < 5000 ? 12 : 2); ++round) {
+      fixedint a(length);
+      fixedint b(length);
+      std::generate(a.digits.begin(), a.digits.end(), [&random] { return static_cast<signed char>(random() % 10); });
+      const auto divisordigits = static_cast<std::ptrdiff_t>(random() % length + 1);
+      std::generate(b.digits.begin(), b.digits.begin() + divisordigits,
+                    [&random] { return static_cast<signed char>(random() % 10); });
+      b.digits[static_cast<std::size_t>(divisordigits - 1)] = 7;
+      a.negative = random() % 2 == 0;
+      b.negative = random() % 2 == 0;
+      SCOPED_TRACE("length " + std::to_string(length) + ", divisor of " + std::to_string(divisordigits) + " digits");
+      fixedint quotient = a / b;
+      fixedint remainder = a % b;
+      fixedint back = quotient * b;
+      back = back + remainder;
+      EXPECT_EQ(back.asstring(), a.asstring());
+      // |remainder| < |divisor|, with the dividend's sign.
+      EXPECT_TRUE(remainder.abs() < b.abs());
+      EXPECT_EQ(remainder.negative, a.negative && remainder.asstring() != "0");
+    }
+  }
+}
+
+TEST_F(FixedintDivision, FailuresChangeNothing) {
+  fixedint a(4, -7);
+  fixedint b(4, 2);
+  fixedint zero(4, 0);
+  expectthrow<std::domain_error>([&] { static_cast<void>(a / zero); }, "Division by zero!");
+  expectthrow<std::domain_error>([&] { static_cast<void>(a % zero); }, "Division by zero!");
+  expectthrow<std::length_error>([&] { static_cast<void>(a / fixedint(5, 2)); }, "Int sizes are not equal!");
+  expectthrow<std::domain_error>([&] { static_cast<void>(a.divide(b, VELDAR::rounding::exact)); },
+                                 "Rounding necessary!");
+  EXPECT_EQ(a.asstring(), "-7");
+  EXPECT_EQ(b.asstring(), "2");
+  EXPECT_EQ(fixedint(4, -8).divide(b, VELDAR::rounding::exact).asstring(), "-4");
+  // Only the left operand's issigned counts: clear, the magnitudes are divided.
+  a.issigned = false;
+  EXPECT_EQ((a / b).asstring(), "3");
+  EXPECT_EQ((a % b).asstring(), "1");
+  EXPECT_EQ((fixedint(4, -1) / b).asstring(), "0") << "a zero quotient carries no sign";
+}
+
+TEST_F(FixedintDivision, LogsItsResultOnly) {
+  fixedint a(4, 7);
+  fixedint b(4, 2);
+  logcapture capture;
+  { const fixedint q = a / b; }
+  EXPECT_EQ(capture.messages(), transcript{}.made(4).deleted(2).lines);  // the result, then the argument copy
 }
 
 }  // namespace

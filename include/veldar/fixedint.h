@@ -14,18 +14,56 @@
 // number shared between threads needs the caller's lock.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <functional>
 #include <iosfwd>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include <veldar/rounding.h>
 #include <veldar/export.h>  // VELDAR_EXPORT: the interface a shared libveldar exports
 
 namespace VELDAR {
 
 class fixedfloat;
+
+namespace detail {
+// Marks the constructors the library makes its own results with: they write
+// no log line, and the operation writes the lines of the steps it stands for.
+struct unlogged {
+  explicit unlogged() = default;
+};
+
+// Called by to_integer() in users' code, so exported with the interface.
+[[noreturn]] VELDAR_EXPORT void throw_value_does_not_fit();
+
+// `magnitude` with the sign `negative` as an `integer`, when `fits` (the
+// magnitude is below 2^64) and the type holds it.
+template <typename integer>
+integer to_integer(unsigned long long magnitude, bool negative, bool fits) {
+  using limits = std::numeric_limits<integer>;
+  if (!fits) {
+    throw_value_does_not_fit();
+  }
+  if (negative && magnitude != 0) {
+    if constexpr (std::is_signed_v<integer>) {
+      // The magnitude of the most negative value, without overflow.
+      const auto most = static_cast<unsigned long long>(-(limits::min() + 1)) + 1;
+      if (magnitude <= most) {
+        return magnitude == most ? limits::min() : static_cast<integer>(-static_cast<integer>(magnitude));
+      }
+    }
+    throw_value_does_not_fit();
+  }
+  if (magnitude > static_cast<unsigned long long>(limits::max())) {
+    throw_value_does_not_fit();
+  }
+  return static_cast<integer>(magnitude);
+}
+}  // namespace detail
 
 class VELDAR_EXPORT fixedint {
  public:
@@ -47,6 +85,8 @@ class VELDAR_EXPORT fixedint {
   // A float has no place here: fixedint(8, 3.99) would silently drop .99.
   template <typename floating, std::enable_if_t<std::is_floating_point_v<floating>, int> = 0>
   fixedint(unsigned long long length, floating value) = delete;
+  // The number holding `digits`, of as many digits: the library's own results.
+  fixedint(detail::unlogged, std::vector<signed char> digits);
   fixedint(const fixedint&) = default;      // silent: no set-up, no log line
   fixedint(fixedint&&) noexcept = default;  // silent as well
   ~fixedint();                              // logs "Deleted fixedint object."
@@ -126,17 +166,68 @@ class VELDAR_EXPORT fixedint {
   // when the flags differ (and `issigned` is set), even on a zero: 0 * -5 -> -0.
   fixedint operator*(fixedint other);
 
+  // Division at equal lengths, as for *. A zero divisor throws
+  // std::domain_error "Division by zero!". The quotient is negative when the
+  // sign flags differ and `issigned` is set (clear: the magnitudes are
+  // divided), but a zero result never carries the sign flag. Each logs the
+  // three lines of its result. Elements outside 0 to 9 (only from writing
+  // the fields) count with their values, modulo 10^length.
+
+  // The quotient truncated toward zero, as C++ integers do: -7 / 2 -> -3.
+  fixedint operator/(fixedint other);
+  // The remainder, with the dividend's sign: -7 % 2 -> -1, so that
+  // (a / b) * b + a % b == a.
+  fixedint operator%(fixedint other);
+  // The quotient rounded by `mode`: 7 / 2 with halfeven -> 4, 5 / 2 with
+  // halfeven -> 2, -7 / 2 with floor -> -4. rounding::exact throws
+  // std::domain_error "Rounding necessary!" when there is a remainder.
+  fixedint divide(fixedint other, rounding mode);
+
   // Decimal text without leading zeros: "123", "0", "-0" for a negative zero,
   // "" at length 0.
   std::string asstring();
 
+  // Conversions to machine numbers; neither logs anything. Elements outside
+  // 0 to 9 (only from writing the fields) count as for division.
+
+  // The double nearest to the value, correctly rounded:
+  // 12345678901234567891 -> 12345678901234567168.0; an infinity of the
+  // number's sign past the double range.
+  double todouble();
+  // The exact value as any integral type: fixedint(4, -42).tointeger<short>()
+  // -> -42. A value that does not fit throws std::out_of_range "Value does
+  // not fit!": fixedint(4, -1).tointeger<unsigned>() throws.
+  template <typename integer>
+  integer tointeger() {
+    static_assert(std::is_integral_v<integer>, "tointeger() gives integral types");
+    unsigned long long magnitude = 0;
+    const bool fits = wordmagnitude(magnitude);
+    return detail::to_integer<integer>(magnitude, negative, fits);
+  }
+
  private:
   void construct(unsigned long long n);
   fixedint& assignunsigned(unsigned long long value);
+  bool wordmagnitude(unsigned long long& magnitude);
 };
 
 // Writes number.asstring(): "-42".
 VELDAR_EXPORT std::ostream& operator<<(std::ostream& out, const fixedint& number);
+// Reads one decimal token (an optional sign and digits) after whitespace:
+// "  -42 apples" reads -42 and leaves " apples". A token that is no number,
+// or has more digits than number.length, sets failbit and leaves the number
+// as it was.
+VELDAR_EXPORT std::istream& operator>>(std::istream& in, fixedint& number);
+
+// Reads the longest prefix of [first, last) that is a fixedint's text, as
+// std::from_chars does: "12ab" -> 12, ptr at "ab". std::errc::invalid_argument
+// when there is none, std::errc::result_out_of_range when it has more digits
+// than value.length (leading zeros not counted); value is unchanged then. On
+// success the value is that of value = text.
+VELDAR_EXPORT std::from_chars_result from_chars(const char* first, const char* last, fixedint& value);
+// Writes value.asstring() to [first, last), or gives std::errc::value_too_large
+// with nothing promised in the buffer; no allocation, no log line.
+VELDAR_EXPORT std::to_chars_result to_chars(char* first, char* last, const fixedint& value);
 
 }  // namespace VELDAR
 

@@ -1,0 +1,41 @@
+// Limbs: the numbers the product and quotient kernels work on, internal to
+// the library. Nine decimal digits make one 32-bit limb of base 10^9, least
+// significant limb first, so a limb product stays below 10^18 < 2^60.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace VELDAR::detail {
+
+using limb = std::uint32_t;
+using limb_vector = std::vector<limb>;
+inline constexpr limb limb_base = 1000000000;
+inline constexpr std::size_t limb_digits = 9;
+
+// The limbs that hold `digit_count` digits.
+inline std::size_t limbs_for(std::size_t digit_count) { return (digit_count + limb_digits - 1) / limb_digits; }
+
+// out = the limbs of the `count` digits 0 to 9 at `digits`, least significant
+// first; the top limb takes what is left: 12 digits -> 2 limbs.
+void to_limbs(const signed char* digits, std::size_t count, limb* out);
+// digits[0, count) = the low `count` digits of the limbs.
+void to_digits(const limb* limbs, std::size_t count, signed char* digits);
+
+// Sums and differences, limb by limb. `out` may be `x`.
+
+// out[0, n) = x + y; returns the carry.
+limb add_limbs(const limb* x, const limb* y, std::size_t n, limb* out);
+// out[0, n) = x - y; returns the borrow.
+limb subtract_limbs(const limb* x, const limb* y, std::size_t n, limb* out);
+// x[0, n) += carry, rippling up; returns what is left of it.
+limb carry_limbs(limb* x, std::size_t n, limb carry);
+// x[0, n) -= borrow, rippling up; returns what is left of it.
+limb borrow_limbs(limb* x, std::size_t n, limb borrow);
+
+// out[0, na + nb) = a * b, exactly, for factors of any sizes; `out` must not
+// overlap them. Every product of the kernels goes through here (products.cpp).
+void multiply_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out);
+
+}  // namespace VELDAR::detail

@@ -1,0 +1,55 @@
+// Exact integer division of digit vectors, internal to the library: the
+// kernel behind fixedint's / and % and fixed-point division.
+//
+// Numbers are divided on 32-bit limbs of base 10^9, least significant first,
+// as products.cpp multiplies them. quotients.cpp explains the method.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "digits.h"
+#include "limbs.h"
+
+namespace VELDAR::detail {
+
+// Dividends of at most this many significant digits (below 10^19 < 2^64) are
+// divided as one machine word.
+inline constexpr std::size_t word_division_digits = 19;
+// Quotient blocks of at least this many limbs are divided recursively
+// (Burnikel and Ziegler: the block is estimated from the divisor's top limbs
+// and corrected with a product); shorter ones by schoolbook division. The
+// recursive step on m quotient limbs under a divisor of 2m limbs trades m x m
+// schoolbook steps for a product of two m-limb factors, which pays from about
+// m = 2,400 limbs with Karatsuba's products. Measured on quotients of random
+// digits 1 to 9 (an x86-64 machine, g++ -O3); bench/README.md has the runs.
+// The tests build the kernel a second time with a small value, to take the
+// recursion at small sizes.
+#ifndef VELDAR_RECURSIVE_DIVISION_LIMBS
+#define VELDAR_RECURSIVE_DIVISION_LIMBS 3200
+#endif
+inline constexpr std::size_t recursive_division_limbs = VELDAR_RECURSIVE_DIVISION_LIMBS;
+static_assert(recursive_division_limbs >= 2, "the schoolbook divides by two limbs or more");
+
+// q[0, na - nb + 1) = a / b and r[0, nb) = a % b for limbs 0 to 10^9 - 1,
+// na >= nb >= 1 and b[nb - 1] != 0. The results are written only once
+// everything else has been done, so a std::bad_alloc leaves q and r as they
+// were, and q or r may be `a` or `b`; q and r must not overlap each other.
+void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r);
+
+// quotient = a / b and remainder = a % b for digit vectors of digits 0 to 9
+// (least significant first, any lengths, leading zeros allowed). The quotient
+// gets a.size() elements and the remainder b.size(), zero-padded on top.
+// Throws std::domain_error "Division by zero!" when b is zero. Strong guarantee: on an exception
+// both outputs are left as they were. The outputs may be `a` or `b` but must
+// be two different vectors.
+void divide_digits(const digit_vector& a, const digit_vector& b, digit_vector& quotient, digit_vector& remainder);
+
+// Rounds a quotient cut toward zero by `mode`, for a result of sign
+// `negative`, from the remainder its division left by `divisor`: 7 / 2 gives
+// 3 and 1, which halfeven makes 4. Throws as rounds_up() does (digits.h).
+// A quotient below 10^size - 1 takes the unit it may gain.
+void round_quotient(digit_vector& quotient, const digit_vector& remainder, const digit_vector& divisor, rounding mode,
+                    bool negative);
+
+}  // namespace VELDAR::detail

@@ -1,0 +1,159 @@
+#include "text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <system_error>
+
+namespace VELDAR::detail {
+
+namespace {
+
+char to_char(signed char digit) { return static_cast<char>('0' + digit); }
+
+// Writes digits[from, to) most significant first; nullptr when they do not fit.
+char* put_digits(const digit_vector& digits, std::size_t from, std::size_t to, char* first, char* last) {
+  if (static_cast<std::size_t>(last - first) < to - from) {
+    return nullptr;
+  }
+  return std::transform(digits.rbegin() + static_cast<std::ptrdiff_t>(digits.size() - to),
+                        digits.rbegin() + static_cast<std::ptrdiff_t>(digits.size() - from), first, to_char);
+}
+
+char* put(std::string_view text, char* first, char* last) {
+  if (first == nullptr || static_cast<std::size_t>(last - first) < text.size()) {
+    return nullptr;
+  }
+  return std::copy(text.begin(), text.end(), first);
+}
+
+// The significant digits of digits[from, to) with at least one, most significant first.
+char* put_magnitude(const digit_vector& digits, std::size_t from, std::size_t to, char* first, char* last) {
+  if (first == nullptr) {
+    return nullptr;
+  }
+  std::size_t top = to;
+  while (top > from + 1 && digits[top - 1] == 0) {
+    --top;
+  }
+  return top == from ? put("0", first, last) : put_digits(digits, from, top, first, last);
+}
+
+// The fraction digits[0, half) without trailing zeros, "0" when all are zeros.
+char* put_fraction(const digit_vector& digits, std::size_t half, char* first, char* last) {
+  const auto lowest = std::find_if(digits.begin(), digits.begin() + static_cast<std::ptrdiff_t>(half),
+                                   [](signed char d) { return d != 0; });
+  const auto from = static_cast<std::size_t>(lowest - digits.begin());
+  return from == half ? put("0", first, last) : put_digits(digits, from, half, first, last);
+}
+
+}  // namespace
+
+char* write_integer_text(const digit_vector& digits, bool negative, char* first, char* last) {
+  char* out = negative ? put("-", first, last) : first;
+  return digits.empty() ? out : put_magnitude(digits, 0, digits.size(), out, last);
+}
+
+char* write_fixed_text(const digit_vector& digits, std::size_t half, bool negative, bool valuenegative, char* first,
+                       char* last) {
+  char* out = negative ? put("-", first, last) : first;
+  out = valuenegative ? put("-", out, last) : out;
+  out = put_magnitude(digits, half, digits.size(), out, last);
+  out = put(".", out, last);
+  return out == nullptr ? nullptr : put_fraction(digits, half, out, last);
+}
+
+char* write_fixed_places(const digit_vector& digits, std::size_t half, bool negative, std::size_t places,
+                         rounding mode, char* first, char* last) {
+  digit_vector rounded(digits);
+  rounded.push_back(0);  // room for a carry out of the integer part
+  round_down_places(rounded, half - places, mode, negative);
+  char* out = negative ? put("-", first, last) : first;
+  out = put_magnitude(rounded, places, rounded.size(), out, last);
+  if (places == 0 || out == nullptr) {
+    return out;
+  }
+  out = put(".", out, last);
+  return out == nullptr ? nullptr : put_digits(rounded, 0, places, out, last);
+}
+
+std::size_t decimal_prefix(std::string_view text, bool point) {
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  const std::size_t integer = i;
+  while (i < text.size() && is_digit(text[i])) {
+    ++i;
+  }
+  std::size_t count = i - integer;
+  if (point && i < text.size() && text[i] == '.') {
+    std::size_t j = i + 1;
+    while (j < text.size() && is_digit(text[j])) {
+      ++j;
+    }
+    if (count + (j - i - 1) > 0) {
+      return j;  // "5." and ".5" are numbers, "." is not
+    }
+  }
+  return count > 0 ? i : 0;
+}
+
+std::string read_decimal_token(std::istream& in, bool point) {
+  using traits = std::istream::traits_type;
+  std::string token;
+  bool dot = false;
+  for (auto c = in.peek(); !traits::eq_int_type(c, traits::eof()); c = in.peek()) {
+    const char next = traits::to_char_type(c);
+    const bool digit = next >= '0' && next <= '9';
+    const bool sign = token.empty() && (next == '-' || next == '+');
+    if (!digit && !sign && !(point && next == '.' && !dot)) {
+      break;
+    }
+    dot = dot || next == '.';
+    token.push_back(next);
+    in.get();
+  }
+  return token;
+}
+
+double to_double(const digit_vector& digits, std::size_t half, bool negative) {
+  std::string text(digits.size() + 3, '\0');
+  char* const end = write_fixed_text(digits, half, negative, false, text.data(), text.data() + text.size());
+  double value = 0;
+  const auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (error == std::errc::result_out_of_range) {
+    // Past the double range, or a fraction below its smallest number.
+    const bool huge = significant_count(digits) > half;
+    value = huge ? std::numeric_limits<double>::infinity() : 0.0;
+    value = negative ? -value : value;
+  }
+  static_cast<void>(ptr);
+  return value;
+}
+
+bool to_word(const digit_vector& digits, unsigned long long& magnitude) {
+  const std::size_t count = significant_count(digits);
+  if (count > std::numeric_limits<unsigned long long>::digits10 + 1) {
+    return false;
+  }
+  unsigned long long value = 0;
+  for (std::size_t i = count; i-- > 0;) {
+    if (value > (std::numeric_limits<unsigned long long>::max() - static_cast<unsigned>(digits[i])) / 10) {
+      return false;
+    }
+    value = value * 10 + static_cast<unsigned>(digits[i]);
+  }
+  magnitude = value;
+  return true;
+}
+
+bool to_rounded_word(const digit_vector& digits, std::size_t half, bool negative, rounding mode,
+                     unsigned long long& magnitude) {
+  digit_vector rounded(digits);
+  rounded.push_back(0);  // room for a carry out of the integer part
+  round_down_places(rounded, half, mode, negative);
+  return to_word(rounded, magnitude);
+}
+
+}  // namespace VELDAR::detail

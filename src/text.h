@@ -1,0 +1,62 @@
+// Decimal text in and out of digit vectors, internal to the library: the
+// text asstring() gives, written into a caller's buffer without allocating
+// and without log lines, the longest decimal prefix of a text, and the
+// conversions to machine numbers that go through the text.
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <string>
+#include <string_view>
+
+#include <veldar/rounding.h>
+
+#include "digits.h"
+
+namespace VELDAR::detail {
+
+// Writing. Each returns the end of what it wrote, or nullptr when
+// [first, last) is too short; the digits must be 0 to 9.
+
+// A fixedint's text: "-42", "0", "-0", "" at length 0.
+char* write_integer_text(const digit_vector& digits, bool negative, char* first, char* last);
+// A fixed-point number's text, `half` fraction digits held in `digits`:
+// "-2.5", "0.0". `valuenegative` is the value's own sign flag, which only
+// writing the fields sets, and which the text shows after the number's:
+// "--2.5".
+char* write_fixed_text(const digit_vector& digits, std::size_t half, bool negative, bool valuenegative, char* first,
+                       char* last);
+// The number with exactly `places` of its `half` fraction digits, rounded by
+// `mode` for the sign `negative`, the integer part as long as it comes:
+// 2.345 with 2 -> "2.34" (halfeven), 9999.999 with 2 -> "10000.00".
+char* write_fixed_places(const digit_vector& digits, std::size_t half, bool negative, std::size_t places,
+                         rounding mode, char* first, char* last);
+
+// Reading.
+
+// The length of the longest prefix of `text` that is a decimal number: an
+// optional sign, digits, and, when `point` allows it, a "." and digits, with
+// at least one digit in all. 0 when there is none: "12abc" -> 2, "-.5e" -> 3.
+std::size_t decimal_prefix(std::string_view text, bool point);
+
+// One decimal token from `in`: the characters that continue a decimal
+// prefix (a sign first, digits, and one "." when `point` allows it), read up
+// to the first that does not.
+std::string read_decimal_token(std::istream& in, bool point);
+
+// Conversions.
+
+// The double nearest to the value, correctly rounded; an infinity of the
+// sign past the double range, a zero of the sign below it.
+double to_double(const digit_vector& digits, std::size_t half, bool negative);
+// The magnitude of the integer in `digits` as a machine word; false when it
+// is 2^64 or more.
+bool to_word(const digit_vector& digits, unsigned long long& magnitude);
+// The integer part of the fixed-point magnitude in `digits` (`half` fraction
+// digits), its fraction rounded by `mode` for the sign `negative`, as a
+// machine word; false when it is 2^64 or more. rounding::exact throws
+// std::domain_error "Rounding necessary!" for a fraction that is not zero.
+bool to_rounded_word(const digit_vector& digits, std::size_t half, bool negative, rounding mode,
+                     unsigned long long& magnitude);
+
+}  // namespace VELDAR::detail

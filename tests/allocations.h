@@ -1,0 +1,16 @@
+// The test programs' operator new, which can be made to fail on demand, as
+// when memory runs out.
+#pragma once
+
+namespace veldartest {
+
+// The `n`-th allocation through operator new from now on throws
+// std::bad_alloc (1: the next one), and the ones after it succeed again;
+// 0 makes none fail.
+void failallocation(long n);
+
+// Whether failallocation() takes effect: not when a tool (valgrind) has put
+// its own operator new in place of the program's.
+bool canfailallocations();
+
+}  // namespace veldartest

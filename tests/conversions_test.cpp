@@ -1,0 +1,236 @@
+// Conversions: doubles out against strtod() of the same text, integers out at
+// every type's limits, doubles in, text in and out without exceptions, and
+// streams in.
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
+#include "support.h"
+
+namespace {
+
+using VELDAR::fixedfloat;
+using VELDAR::fixedint;
+using VELDAR::rounding;
+using veldartest::expectthrow;
+
+class Conversions : public veldartest::boundedlog {};
+
+// `count` random digits, the first not zero, or "0".
+std::string randomdigits(std::mt19937_64& random, std::size_t count) {
+  std::string text(count, '0');
+  for (char& c : text) {
+    c = static_cast<char>('0' + random() % 10);
+  }
+  if (count > 0) {
+    text.front() = static_cast<char>('1' + random() % 9);
+  }
+  return count == 0 ? "0" : text;
+}
+
+TEST_F(Conversions, DoublesAreCorrectlyRoundedAsStrtodReadsTheText) {
+  std::mt19937_64 random(1401);
+  // Up to 700 digits: integer parts past the double range, fractions below its smallest number.
+  for (int round = 0; round < 3000; ++round) {
+    const unsigned long long length = 2 * (random() % 350 + 1);
+    const unsigned long long half = length / 2;
+    fixedfloat number(length);
+    const std::string integer = randomdigits(random, random() % (half + 1));
+    std::string fraction = randomdigits(random, random() % (half + 1));
+    fraction.insert(0, random() % (half - std::min<std::size_t>(half, fraction.size()) + 1), '0');
+    fraction.resize(std::min<std::size_t>(fraction.size(), half));
+    const std::string text = (random() % 2 == 0 ? "-" : "") + integer + "." + fraction;
+    number = text;
+    const std::string printed = number.asstring();
+    errno = 0;
+    const double expected = std::strtod(printed.c_str(), nullptr);
+    ASSERT_EQ(number.todouble(), expected) << printed;
+    ASSERT_EQ(std::signbit(number.todouble()), std::signbit(expected)) << printed;
+    fixedint whole(length);
+    whole = (text.front() == '-' ? "-" : "") + integer;
+    ASSERT_EQ(whole.todouble(), std::strtod(whole.asstring().c_str(), nullptr)) << whole.asstring();
+  }
+  fixedint huge(400);
+  huge = "-" + std::string(400, '9');
+  EXPECT_EQ(huge.todouble(), -std::numeric_limits<double>::infinity());
+}
+
+// The limits of `integer` as fixedint text, and one past each.
+template <typename integer>
+void checklimits() {
+  using limits = std::numeric_limits<integer>;
+  const auto text = [](auto value) { return std::to_string(value); };
+  fixedint number(40);
+  number = text(limits::max());
+  EXPECT_EQ(number.tointeger<integer>(), limits::max());
+  number = text(limits::min());
+  EXPECT_EQ(number.tointeger<integer>(), limits::min());
+  number = text(static_cast<unsigned long long>(limits::max()) + 1ULL);
+  expectthrow<std::out_of_range>([&number] { number.tointeger<integer>(); }, "Value does not fit!");
+  number = limits::min() == 0 ? "-1" : "-" + text(static_cast<unsigned long long>(limits::max()) + 2ULL);
+  expectthrow<std::out_of_range>([&number] { number.tointeger<integer>(); }, "Value does not fit!");
+}
+
+TEST_F(Conversions, IntegersAtEveryTypesLimits) {
+  checklimits<signed char>();
+  checklimits<unsigned char>();
+  checklimits<short>();
+  checklimits<unsigned short>();
+  checklimits<int>();
+  checklimits<unsigned>();
+  checklimits<long>();
+  checklimits<long long>();
+  checklimits<char16_t>();
+  fixedint number(40);
+  number = ULLONG_MAX;
+  EXPECT_EQ(number.tointeger<unsigned long long>(), ULLONG_MAX);
+  number = "18446744073709551616";
+  expectthrow<std::out_of_range>([&number] { number.tointeger<unsigned long long>(); }, "Value does not fit!");
+  number = "-0";
+  EXPECT_EQ(number.tointeger<unsigned>(), 0U);
+  number = 1;
+  EXPECT_TRUE(number.tointeger<bool>());
+
+  fixedfloat x(8);
+  x = "-2.5";
+  EXPECT_EQ(x.tointeger<int>(rounding::halfeven), -2);
+  EXPECT_EQ(x.tointeger<int>(rounding::floor), -3);
+  EXPECT_EQ(x.tointeger<int>(rounding::ceiling), -2);
+  expectthrow<std::out_of_range>([&x] { x.tointeger<unsigned>(rounding::down); }, "Value does not fit!");
+  expectthrow<std::domain_error>([&x] { x.tointeger<int>(rounding::exact); }, "Rounding necessary!");
+  x = "9999.9";
+  EXPECT_EQ(x.tointeger<short>(rounding::halfup), 10000) << "the carry is kept, not wrapped";
+  expectthrow<std::out_of_range>([&x] { x.tointeger<signed char>(rounding::down); }, "Value does not fit!");
+}
+
+TEST_F(Conversions, DoublesInKeepTheirShortestText) {
+  fixedfloat number(8);
+  number = 1234.5678;
+  EXPECT_EQ(number.asstring(), "1234.5678");
+  number = 0.1;
+  EXPECT_EQ(number.asstring(), "0.1");
+  const std::string before = number.asstring();
+  expectthrow<std::length_error>([&number] { number = 0.12345; }, "Fraction of float too big to fit in fixedfloat!");
+  expectthrow<std::out_of_range>([&number] { number = 1e300; }, "Input int bigger than size!");
+  expectthrow<std::invalid_argument>([&number] { number = std::nan(""); }, "Float is not a number!");
+  EXPECT_EQ(number.asstring(), before);
+  static_assert(!std::is_assignable_v<fixedfloat&, long double>);
+  veldartest::logcapture fromdouble;
+  number = 0.123;
+  veldartest::logcapture fromfloat;
+  number = 0.123F;
+  EXPECT_EQ(fromdouble.messages().size(), 61U);
+}
+
+TEST_F(Conversions, TextRoundTripsThroughToCharsAtEveryLength) {
+  std::mt19937_64 random(1402);
+  std::vector<char> buffer;
+  for (unsigned long long length = 1; length <= 2000; length += 1 + length / 8) {
+    const unsigned long long even = length + length % 2;
+    const std::string sign = random() % 2 == 0 ? "-" : "";
+    const std::string integer = sign + randomdigits(random, random() % (length + 1));
+    const std::string fixedtext = sign + randomdigits(random, random() % (even / 2 + 1)) + "." +
+                                  randomdigits(random, random() % (even / 2 + 1));
+    fixedint whole(length);
+    ASSERT_EQ(VELDAR::from_chars(integer.data(), integer.data() + integer.size(), whole).ec, std::errc{}) << integer;
+    buffer.assign(length + 1, '\0');
+    auto written = VELDAR::to_chars(buffer.data(), buffer.data() + buffer.size(), whole);
+    ASSERT_EQ(written.ec, std::errc{});
+    ASSERT_EQ(std::string(buffer.data(), written.ptr), whole.asstring());
+    ASSERT_EQ(whole.asstring(), integer == "-0" ? "0" : integer);
+    EXPECT_EQ(VELDAR::to_chars(buffer.data(), written.ptr - 1, whole).ec, std::errc::value_too_large);
+
+    fixedfloat fixed(even);
+    const auto read = VELDAR::from_chars(fixedtext.data(), fixedtext.data() + fixedtext.size(), fixed);
+    ASSERT_EQ(read.ec, std::errc{}) << fixedtext;
+    buffer.assign(even + 3, '\0');
+    written = VELDAR::to_chars(buffer.data(), buffer.data() + buffer.size(), fixed);
+    ASSERT_EQ(written.ec, std::errc{});
+    const std::string text(buffer.data(), written.ptr);
+    ASSERT_EQ(text, fixed.asstring());
+    fixedfloat again(even);
+    again = text;
+    ASSERT_TRUE(std::equal_to<fixedfloat>{}(again, fixed)) << text;
+  }
+}
+
+TEST_F(Conversions, FromCharsTakesTheLongestPrefixAndChangesNothingOnError) {
+  fixedfloat number(8);
+  number = "-12.5";
+  const auto read = [&number](const std::string& text) {
+    const auto result = VELDAR::from_chars(text.data(), text.data() + text.size(), number);
+    return std::make_pair(result.ec, result.ptr - text.data());
+  };
+  for (const char* bad : {"", ".", "-", "-.", "e5", " 1", "+-1", "x1"}) {
+    EXPECT_EQ(read(bad), std::make_pair(std::errc::invalid_argument, 0L)) << bad;
+  }
+  EXPECT_EQ(read("12345"), std::make_pair(std::errc::result_out_of_range, 5L));
+  EXPECT_EQ(read("0.12345x"), std::make_pair(std::errc::result_out_of_range, 7L));
+  EXPECT_EQ(number.asstring(), "-12.5");
+  EXPECT_EQ(read("1.5.3"), std::make_pair(std::errc{}, 3L));
+  EXPECT_EQ(number.asstring(), "1.5");
+  EXPECT_EQ(read("5.e3"), std::make_pair(std::errc{}, 2L));
+  EXPECT_EQ(read("-.25%"), std::make_pair(std::errc{}, 4L));
+  EXPECT_EQ(number.asstring(), "-0.25");
+
+  fixedint whole(3);
+  whole = 7;
+  const std::string text = "1.5";
+  EXPECT_EQ(VELDAR::from_chars(text.data(), text.data() + 3, whole).ptr, text.data() + 1);
+  EXPECT_EQ(whole.asstring(), "1");
+  const std::string toolong = "-0001234";
+  EXPECT_EQ(VELDAR::from_chars(toolong.data(), toolong.data() + toolong.size(), whole).ec, std::errc::result_out_of_range);
+  EXPECT_EQ(whole.asstring(), "1");
+}
+
+TEST_F(Conversions, StreamsReadOneToken) {
+  std::istringstream in("  -42 apples 1.5x 99999 7");
+  fixedint count(4);
+  std::string word;
+  fixedfloat price(4);
+  in >> count >> word >> price;
+  EXPECT_TRUE(in.good());
+  EXPECT_EQ(count.asstring(), "-42");
+  EXPECT_EQ(price.asstring(), "1.5");
+  EXPECT_EQ(in.get(), 'x');
+  in >> count;  // five digits at length 4
+  EXPECT_TRUE(in.fail());
+  EXPECT_EQ(count.asstring(), "-42");
+  in.clear();
+  in >> count;
+  EXPECT_EQ(count.asstring(), "7");
+  EXPECT_TRUE(in.eof());
+  std::istringstream none("abc");
+  none >> price;
+  EXPECT_TRUE(none.fail());
+  EXPECT_EQ(price.asstring(), "1.5");
+}
+
+TEST_F(Conversions, ToFixedKeepsExactlyTheDigitsAskedFor) {
+  fixedfloat number(8);
+  number = "2.5";
+  EXPECT_EQ(number.tofixed(2), "2.50");
+  number = "2.345";
+  EXPECT_EQ(number.tofixed(2), "2.34");
+  EXPECT_EQ(number.tofixed(2, rounding::up), "2.35");
+  number = 0;
+  EXPECT_EQ(number.tofixed(0), "0");
+  number = "9999.999";
+  EXPECT_EQ(number.tofixed(2), "10000.00");
+  expectthrow<std::out_of_range>([&number] { number.tofixed(5); }, "Fraction digits out of range!");
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+// The {fmt} formatters of <veldar/format.h>: every part of the specification.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <veldar/diagnostics.h>
+#include <veldar/format.h>
+
+namespace {
+
+using VELDAR::fixedfloat;
+using VELDAR::fixedint;
+
+TEST(Format, FillAlignSignWidthAndPrecision) {
+  fixedfloat x(8);
+  x = "-2.5";
+  fixedfloat y(8);
+  y = "2.345";
+  fixedint n(6, 42);
+  EXPECT_EQ(fmt::format("{}", x), x.asstring());
+  EXPECT_EQ(fmt::format("{:+} {:+} {: } {:-}", y, x, y, y), "+2.345 -2.5  2.345 2.345");
+  EXPECT_EQ(fmt::format("[{:*^9}] [{:<7}] [{:>7}] [{:7}]", x, x, x, x), "[**-2.5***] [-2.5   ] [   -2.5] [   -2.5]");
+  EXPECT_EQ(fmt::format("{:08.2f} {:.2f} {:.0f} {:.4f}", x, y, y, y), "-0002.50 2.34 2 2.3450");
+  EXPECT_EQ(fmt::format("{:d} {:+06d} [{:x<5}] {:^4}", n, n, n, n), "42 +00042 [42xxx]  42 ");
+  EXPECT_THROW(static_cast<void>(fmt::format(fmt::runtime("{:.2f}"), n)), fmt::format_error);
+  EXPECT_THROW(static_cast<void>(fmt::format(fmt::runtime("{:e}"), x)), fmt::format_error);
+  EXPECT_THROW(static_cast<void>(fmt::format(fmt::runtime("{:.9f}"), x)), std::out_of_range);
+}
+
+TEST(Format, WritesNoLogLines) {
+  fixedfloat x(8);
+  x = "1.5";
+  VELDAR::logstream.str("");
+  static_cast<void>(fmt::format("{} {:.1f}", x, x));
+  EXPECT_EQ(VELDAR::logstream.str(), "");
+}
+
+}  // namespace

@@ -1,0 +1,312 @@
+// The products of digits and limbs against the plain schoolbook method,
+// written here on its own (rows of digit or limb products with their carries),
+// on seeded random operands: uniform, all nines (the longest carries), mostly
+// zeros, and factors of unequal lengths, on both sides of every threshold.
+// A failure names the seed, the sizes and the shape, and prints the operands
+// when they are short.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "allocations.h"
+#include "products.h"
+
+
+namespace {
+
+using VELDAR::detail::digit_vector;
+using VELDAR::detail::limb;
+using VELDAR::detail::limb_base;
+using VELDAR::detail::limb_digits;
+using VELDAR::detail::limb_vector;
+
+enum class shape { uniform, nines, sparse };
+constexpr shape shapes[] = {shape::uniform, shape::nines, shape::sparse};
+
+const char* name(shape s) {
+  switch (s) {
+    case shape::uniform:
+      return "uniform";
+    case shape::nines:
+      return "all nines";
+    case shape::sparse:
+      return "mostly zeros";
+  }
+  return "?";
+}
+
+// `count` digits of the shape whose top digit is not zero.
+digit_vector random_digits(std::mt19937_64& random, std::size_t count, shape s) {
+  digit_vector digits(count);
+  for (signed char& d : digits) {
+    const auto r = static_cast<signed char>(random() % 10);
+    d = s == shape::nines ? 9 : s == shape::uniform ? r : random() % 16 == 0 ? r : 0;
+  }
+  if (count != 0) {
+    digits.back() = static_cast<signed char>(1 + random() % 9);
+    if (s == shape::nines) {
+      digits.back() = 9;
+    }
+  }
+  return digits;
+}
+
+limb_vector random_limbs(std::mt19937_64& random, std::size_t count, shape s) {
+  limb_vector limbs(count);
+  for (limb& x : limbs) {
+    const auto r = static_cast<limb>(random() % limb_base);
+    x = s == shape::nines ? limb_base - 1 : s == shape::uniform ? r : random() % 16 == 0 ? r : 0;
+  }
+  return limbs;
+}
+
+// The full product of limb vectors, a row of limb products at a time.
+limb_vector schoolbook(const limb_vector& a, const limb_vector& b) {
+  limb_vector product(a.size() + b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    std::uint64_t carry = 0;
+    for (std::size_t j = 0; j < b.size(); ++j) {
+      const std::uint64_t t = product[i + j] + std::uint64_t{a[i]} * b[j] + carry;
+      product[i + j] = static_cast<limb>(t % limb_base);
+      carry = t / limb_base;
+    }
+    product[i + b.size()] = static_cast<limb>(carry);
+  }
+  return product;
+}
+
+// The full product of digit vectors, through the schoolbook on limbs.
+digit_vector schoolbook(const digit_vector& a, const digit_vector& b) {
+  const auto limbs = [](const digit_vector& digits) {
+    limb_vector v((digits.size() + limb_digits - 1) / limb_digits);
+    for (std::size_t i = digits.size(); i-- > 0;) {
+      v[i / limb_digits] = v[i / limb_digits] * 10 + static_cast<limb>(digits[i]);
+    }
+    return v;
+  };
+  const limb_vector product = schoolbook(limbs(a), limbs(b));
+  digit_vector digits(a.size() + b.size());
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    limb x = product[i / limb_digits];
+    for (std::size_t k = 0; k < i % limb_digits; ++k) {
+      x /= 10;
+    }
+    digits[i] = static_cast<signed char>(x % 10);
+  }
+  return digits;
+}
+
+template <typename vector>
+std::string text(const vector& v) {
+  std::string s;
+  for (auto x = v.rbegin(); x != v.rend(); ++x) {
+    s += std::to_string(*x) + (std::is_same_v<vector, limb_vector> ? " " : "");
+  }
+  return s;
+}
+
+// The operands themselves when they are short enough to read.
+template <typename vector>
+std::string operands(const vector& a, const vector& b) {
+  if (a.size() + b.size() > 400) {
+    return "";
+  }
+  return "\n  a = " + text(a) + "\n  b = " + text(b);
+}
+
+std::string trace(unsigned long long seed, std::size_t na, std::size_t nb, std::size_t kept, shape sa, shape sb) {
+  return "seed " + std::to_string(seed) + ": " + std::to_string(na) + " x " + std::to_string(nb) + ", keeping " +
+         std::to_string(kept) + ", " + name(sa) + " x " + name(sb);
+}
+
+// The digit-vector entry as fixedint calls it: a product vector of zeros
+// with room for both factors; the low `kept` digits must be the schoolbook's.
+void check_digits(unsigned long long seed, std::size_t na, std::size_t nb, std::size_t kept, shape sa, shape sb) {
+  std::mt19937_64 random(seed);
+  digit_vector a = random_digits(random, na, sa);
+  digit_vector b = random_digits(random, nb, sb);
+  SCOPED_TRACE(trace(seed, na, nb, kept, sa, sb) + operands(a, b));
+  const digit_vector expected = schoolbook(a, b);
+  // Factors padded with zeros to the kept length, as fixedint's are.
+  a.resize(std::max(na, kept));
+  b.resize(std::max(nb, kept));
+  digit_vector actual(std::max(na + nb, kept));
+  VELDAR::detail::multiply_digits(a, b, actual, kept);
+  const auto end = static_cast<std::ptrdiff_t>(std::min(kept, expected.size()));
+  ASSERT_TRUE(std::equal(expected.begin(), expected.begin() + end, actual.begin()))
+      << "first wrong digit at "
+      << std::mismatch(expected.begin(), expected.begin() + end, actual.begin()).first - expected.begin();
+  ASSERT_TRUE(std::all_of(actual.begin() + end, actual.begin() + static_cast<std::ptrdiff_t>(kept),
+                          [](signed char d) { return d == 0; }));
+}
+
+// Digit counts just below, at and just above `limbs` limbs.
+std::vector<std::size_t> around(std::size_t limbs) {
+  const std::size_t digits = limbs * limb_digits;
+  return {digits - limb_digits - 1, digits - 1, digits, digits + 1, digits + limb_digits + 1};
+}
+
+TEST(Products, DigitsMatchTheSchoolbookAcrossEveryThreshold) {
+  using namespace VELDAR::detail;
+  std::vector<std::size_t> lengths = {1, 2, 3, 4, 5, 8, 9, 10, 17, 18, 19, 100};
+  for (const std::size_t limbs : {karatsuba_limbs, split_low_limbs, transform_limbs, transform_low_limbs}) {
+    const auto more = around(limbs);
+    lengths.insert(lengths.end(), more.begin(), more.end());
+  }
+  unsigned long long seed = 1000;
+  for (const std::size_t n : lengths) {
+    for (const shape sa : shapes) {
+      for (const shape sb : shapes) {
+        ++seed;
+        // fixedint's products: n digits a side, n kept...
+        check_digits(seed, n, n, n, sa, sb);
+        // ...a shorter second factor, a full product, and a single digit.
+        check_digits(seed, n, n / 2 + 1, n, sa, sb);
+        check_digits(seed, n, n - n / 4, 2 * n, sa, sb);
+        check_digits(seed, n, 1, n, sa, sb);
+        if (HasFatalFailure()) {
+          return;
+        }
+      }
+    }
+  }
+}
+
+// Full products whose shorter factor crosses the thresholds while the
+// longer one is several times longer: Karatsuba's slices, and the transform
+// of unbalanced factors.
+TEST(Products, UnequalDigitFactorsMatchTheSchoolbook) {
+  using namespace VELDAR::detail;
+  unsigned long long seed = 2000;
+  for (const std::size_t limbs : {karatsuba_limbs, transform_limbs}) {
+    for (const std::size_t nb : around(limbs)) {
+      for (const shape s : shapes) {
+        ++seed;
+        check_digits(seed, 3 * nb + 11, nb, 4 * nb + 11, s, s);
+        check_digits(seed, 5 * nb, nb, 6 * nb, shape::uniform, s);
+        ASSERT_FALSE(HasFatalFailure());
+      }
+    }
+  }
+}
+
+// (limbs as a number) mod q, most significant limb first.
+std::uint64_t residue(const limb_vector& limbs, std::uint64_t q) {
+  __extension__ typedef unsigned __int128 wide;
+  std::uint64_t r = 0;
+  for (auto x = limbs.rbegin(); x != limbs.rend(); ++x) {
+    r = static_cast<std::uint64_t>((wide{r} * limb_base + *x) % q);
+  }
+  return r;
+}
+
+// The transform on its own, at every small size and a few long ones, full
+// and truncated, squares included.
+TEST(Products, TransformMatchesTheSchoolbook) {
+  using VELDAR::detail::multiply_transform;
+  unsigned long long seed = 4000;
+  std::vector<std::pair<std::size_t, std::size_t>> sizes;
+  for (std::size_t na = 1; na <= 40; ++na) {
+    for (std::size_t nb = 1; nb <= na; ++nb) {
+      sizes.emplace_back(na, nb);
+    }
+  }
+  // Longer transforms, of 3 * 2^11, 2^13 and 3 * 2^13 coefficients: the last
+  // two past the level-by-level block. Unequal factors keep the schoolbook short.
+  for (const auto& more : {std::pair<std::size_t, std::size_t>{127, 129},
+                           {1000, 999},
+                           {4097, 3},
+                           {9000, 1000},
+                           {12000, 1000},
+                           {33000, 700}}) {
+    sizes.push_back(more);
+  }
+  for (const auto& [na, nb] : sizes) {
+    for (const shape s : shapes) {
+      std::mt19937_64 random(++seed);
+      const limb_vector a = random_limbs(random, na, s);
+      const limb_vector b = random_limbs(random, nb, seed % 2 == 0 ? s : shape::uniform);
+      const std::size_t kept = random() % (na + nb) + 1;
+      SCOPED_TRACE(trace(seed, na, nb, kept, s, seed % 2 == 0 ? s : shape::uniform) + operands(a, b));
+      const limb_vector expected = schoolbook(a, b);
+      limb_vector actual(na + nb, 7);
+      multiply_transform(a.data(), na, b.data(), nb, actual.data(), na + nb);
+      ASSERT_EQ(actual, expected);
+      limb_vector low(kept, 7);
+      multiply_transform(b.data(), nb, a.data(), na, low.data(), kept);
+      ASSERT_TRUE(std::equal(low.begin(), low.end(), expected.begin())) << "keeping " << kept;
+      if (na == nb) {
+        multiply_transform(a.data(), na, a.data(), na, actual.data(), na + nb);
+        ASSERT_EQ(actual, schoolbook(a, a)) << "square";
+      }
+      // The dispatch keeping more limbs than the product has: zeros above.
+      limb_vector wide(na + nb + 3, 7);
+      VELDAR::detail::multiply_limbs_low(a.data(), na, b.data(), nb, wide.size(), wide.data());
+      ASSERT_TRUE(std::equal(expected.begin(), expected.end(), wide.begin()));
+      ASSERT_TRUE(
+          std::all_of(wide.begin() + static_cast<std::ptrdiff_t>(na + nb), wide.end(), [](limb x) { return x == 0; }));
+    }
+  }
+}
+
+// Products too long for the schoolbook, up to a million digits a side,
+// against their residues modulo primes that the transform does not use.
+TEST(Products, LongProductsKeepTheirResidues) {
+  const std::uint64_t primes[] = {0x1fffffffffffffff, 0xffffffffffffffc5, 1000000000000000003};
+  unsigned long long seed = 5000;
+  for (const auto& [na, nb] : {std::pair<std::size_t, std::size_t>{111112, 111112}, {65537, 65535}, {200000, 700}}) {
+    for (const shape s : {shape::uniform, shape::nines}) {
+      std::mt19937_64 random(++seed);
+      const limb_vector a = random_limbs(random, na, s);
+      const limb_vector b = na == nb && s == shape::nines ? a : random_limbs(random, nb, s);
+      SCOPED_TRACE(trace(seed, na, nb, na + nb, s, s));
+      limb_vector product(na + nb);
+      VELDAR::detail::multiply_limbs(a.data(), na, b.data(), nb, product.data());
+      ASSERT_TRUE(std::all_of(product.begin(), product.end(), [](limb x) { return x < limb_base; }));
+      for (const std::uint64_t q : primes) {
+        __extension__ typedef unsigned __int128 wide;
+        ASSERT_EQ(residue(product, q), static_cast<std::uint64_t>(wide{residue(a, q)} * residue(b, q) % q)) << q;
+      }
+    }
+  }
+}
+
+TEST(Products, FailedAllocationsLeaveTheProductAlone) {
+  if (!veldartest::canfailallocations()) {
+    GTEST_SKIP() << "operator new is not the test's own here";  // valgrind, for one, takes it over
+  }
+  using namespace VELDAR::detail;
+  std::mt19937_64 random(6000);
+  // Limb by limb, Karatsuba, the truncated split, and the transform.
+  for (const std::size_t n : {20 * limb_digits, karatsuba_limbs * limb_digits + 5, split_low_limbs * limb_digits + 5,
+                              (transform_low_limbs + transform_limbs) * limb_digits}) {
+    const digit_vector a = random_digits(random, n, shape::uniform);
+    const digit_vector b = random_digits(random, n, shape::uniform);
+    std::size_t k = 0;
+    for (;; ++k) {
+      digit_vector product(2 * n, 3);
+      veldartest::failallocation(static_cast<long>(k) + 1);
+      bool threw = false;
+      try {
+        multiply_digits(a, b, product, n);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      veldartest::failallocation(0);
+      if (!threw) {
+        break;
+      }
+      ASSERT_TRUE(std::all_of(product.begin(), product.end(), [](signed char d) { return d == 3; }))
+          << n << " digits, allocation " << k;
+    }
+  }
+}
+
+}  // namespace

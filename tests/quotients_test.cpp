@@ -1,0 +1,474 @@
+// divide_digits() against independent references on seeded random operands:
+// unsigned __int128 for operands of up to 38 digits, and for longer ones the
+// quotient and remainder of dividends built as b * q + r (with r < b) by the
+// plain multiplication below, plus the identity a == q * b + r, 0 <= r < b,
+// for dividends drawn at random. Lengths fall on both sides of every
+// threshold of the kernel; a failure prints the seed, the case number, the
+// shapes and the operands.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <new>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "allocations.h"
+#include "quotients.h"
+
+namespace {
+
+namespace detail = VELDAR::detail;
+using detail::digit_vector;
+__extension__ typedef unsigned __int128 u128;
+
+// The seed of every test; VELDAR_DIVISION_SEED replaces it, for longer runs
+// over many seeds.
+const std::uint64_t seed = [] {
+  const char* text = std::getenv("VELDAR_DIVISION_SEED");
+  return text != nullptr ? std::strtoull(text, nullptr, 10) : 20240611;
+}();
+constexpr std::uint32_t limbbase = 1000000000;
+
+// ---- Plain arithmetic on digit vectors (least significant first), written
+// ---- for the test alone.
+
+std::size_t significant(const digit_vector& x) {
+  std::size_t n = x.size();
+  while (n > 0 && x[n - 1] == 0) {
+    --n;
+  }
+  return n;
+}
+
+digit_vector trimmed(digit_vector x) {
+  x.resize(significant(x));
+  return x;
+}
+
+// Base 10^9 words of a digit vector, for the plain product.
+std::vector<std::uint64_t> words(const digit_vector& x) {
+  std::vector<std::uint64_t> out((x.size() + 8) / 9, 0);
+  for (std::size_t i = x.size(); i-- > 0;) {
+    out[i / 9] = out[i / 9] * 10 + static_cast<std::uint64_t>(x[i]);
+  }
+  return out;
+}
+
+// Schoolbook product, one row at a time with the carry in a 64-bit word.
+digit_vector product(const digit_vector& x, const digit_vector& y) {
+  const auto wx = words(x);
+  const auto wy = words(y);
+  std::vector<std::uint64_t> out(wx.size() + wy.size() + 1, 0);
+  for (std::size_t i = 0; i < wx.size(); ++i) {
+    std::uint64_t carry = 0;
+    for (std::size_t j = 0; j < wy.size(); ++j) {
+      const std::uint64_t t = out[i + j] + wx[i] * wy[j] + carry;
+      out[i + j] = t % limbbase;
+      carry = t / limbbase;
+    }
+    for (std::size_t k = i + wy.size(); carry != 0; ++k) {
+      const std::uint64_t t = out[k] + carry;
+      out[k] = t % limbbase;
+      carry = t / limbbase;
+    }
+  }
+  digit_vector digits(out.size() * 9);
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    std::uint64_t w = out[i / 9];
+    for (std::size_t k = 0; k < i % 9; ++k) {
+      w /= 10;
+    }
+    digits[i] = static_cast<signed char>(w % 10);
+  }
+  return trimmed(digits);
+}
+
+digit_vector sum(const digit_vector& x, const digit_vector& y) {
+  digit_vector out(std::max(x.size(), y.size()) + 1, 0);
+  int carry = 0;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const int s = (i < x.size() ? x[i] : 0) + (i < y.size() ? y[i] : 0) + carry;
+    out[i] = static_cast<signed char>(s % 10);
+    carry = s / 10;
+  }
+  return trimmed(out);
+}
+
+// x - y for x >= y.
+digit_vector difference(const digit_vector& x, const digit_vector& y) {
+  digit_vector out(x.size(), 0);
+  int borrow = 0;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    int d = x[i] - (i < y.size() ? y[i] : 0) - borrow;
+    borrow = d < 0 ? 1 : 0;
+    out[i] = static_cast<signed char>(d + 10 * borrow);
+  }
+  return trimmed(out);
+}
+
+bool less(const digit_vector& x, const digit_vector& y) {
+  const std::size_t nx = significant(x);
+  const std::size_t ny = significant(y);
+  if (nx != ny) {
+    return nx < ny;
+  }
+  return std::lexicographical_compare(x.rend() - static_cast<std::ptrdiff_t>(nx), x.rend(),
+                                      y.rend() - static_cast<std::ptrdiff_t>(ny), y.rend());
+}
+
+u128 value(const digit_vector& x) {
+  u128 v = 0;
+  for (std::size_t i = x.size(); i-- > 0;) {
+    v = v * 10 + static_cast<u128>(x[i]);
+  }
+  return v;
+}
+
+digit_vector digits_of(u128 v, std::size_t size) {
+  digit_vector out(size, 0);
+  for (std::size_t i = 0; v != 0; ++i, v /= 10) {
+    out.at(i) = static_cast<signed char>(v % 10);
+  }
+  return out;
+}
+
+std::string text(const digit_vector& x) {
+  std::string s;
+  for (auto it = x.rbegin(); it != x.rend(); ++it) {
+    s += static_cast<char>('0' + *it);
+  }
+  if (s.size() > 120) {
+    s = s.substr(0, 50) + "..." + s.substr(s.size() - 50) + " (" + std::to_string(s.size()) + " digits)";
+  }
+  return s.empty() ? "(empty)" : s;
+}
+
+// ---- Operands.
+
+enum class shape { uniform, nonzero, nines, sparse, power, limbs, count };
+const char* const shape_names[] = {"uniform", "nonzero", "nines", "sparse", "power", "limbs"};
+
+// A number of exactly `count` significant digits (none for count 0).
+digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s) {
+  digit_vector x(count, 0);
+  auto digit = [&rng](int low, int high) {
+    return static_cast<signed char>(std::uniform_int_distribution<int>(low, high)(rng));
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    switch (s) {
+      case shape::uniform:
+        x[i] = digit(0, 9);
+        break;
+      case shape::nonzero:
+        x[i] = digit(1, 9);
+        break;
+      case shape::nines:
+        x[i] = 9;
+        break;
+      case shape::sparse:
+        x[i] = digit(0, 15) == 0 ? digit(1, 9) : 0;
+        break;
+      case shape::power:
+        break;
+      case shape::limbs:
+      case shape::count:
+        break;
+    }
+  }
+  if (s == shape::limbs) {
+    // Limbs of 10^9 from the edges of normalisation and estimation.
+    const std::uint32_t edges[] = {0, 1, 2, 499999999, 500000000, 500000001, 999999998, 999999999};
+    for (std::size_t first = 0; first < count; first += 9) {
+      std::uint32_t w = digit(0, 2) == 0 ? static_cast<std::uint32_t>(rng() % limbbase) : edges[rng() % 8];
+      for (std::size_t i = first; i < std::min(first + 9, count); ++i, w /= 10) {
+        x[i] = static_cast<signed char>(w % 10);
+      }
+    }
+  }
+  if (count > 0 && x[count - 1] == 0) {
+    x[count - 1] = s == shape::power ? 1 : digit(1, 9);
+  }
+  return x;
+}
+
+shape random_shape(std::mt19937_64& rng) {
+  return static_cast<shape>(rng() % static_cast<unsigned>(shape::count));
+}
+
+// Lengths on both sides of the kernel's thresholds, in digits: one machine
+// word (19), one limb (9), the thin quotient blocks (8 limbs), the schoolbook
+// blocks (40 limbs), Karatsuba in the products (64 limbs) and a few levels of
+// recursion beyond.
+std::size_t random_length(std::mt19937_64& rng) {
+  static const std::size_t centres[] = {1,   9,   18,  19,  27,  38,  63,  72,   81,   117,  351,  360,
+                                        369, 567, 576, 585, 720, 999, 1152, 1800, 2000, 3000, 4605};
+  const std::size_t c = centres[rng() % (sizeof(centres) / sizeof(centres[0]))];
+  const auto spread = static_cast<std::ptrdiff_t>(rng() % 5) - 2;
+  return static_cast<std::size_t>(std::max<std::ptrdiff_t>(1, static_cast<std::ptrdiff_t>(c) + spread));
+}
+
+digit_vector with_leading_zeros(std::mt19937_64& rng, digit_vector x) {
+  if (rng() % 3 == 0) {
+    x.resize(x.size() + rng() % 20, 0);
+  }
+  return x;
+}
+
+struct division {
+  digit_vector quotient;
+  digit_vector remainder;
+};
+
+division divide(const digit_vector& a, const digit_vector& b) {
+  division d{digit_vector(3, 7), digit_vector(5, 7)};  // outputs of other sizes and contents
+  detail::divide_digits(a, b, d.quotient, d.remainder);
+  return d;
+}
+
+std::string describe(std::size_t iteration, const digit_vector& a, const digit_vector& b, const std::string& how) {
+  std::ostringstream out;
+  out << "seed " << seed << ", case " << iteration << " (" << how << "): a has " << a.size() << " elements, "
+      << significant(a) << " significant: " << text(trimmed(a)) << "\n  b has " << b.size() << " elements, "
+      << significant(b) << " significant: " << text(trimmed(b));
+  return out.str();
+}
+
+::testing::AssertionResult well_formed(const division& d, const digit_vector& a, const digit_vector& b) {
+  if (d.quotient.size() != a.size() || d.remainder.size() != b.size()) {
+    return ::testing::AssertionFailure() << "sizes " << d.quotient.size() << " and " << d.remainder.size();
+  }
+  const auto digit = [](signed char c) { return c >= 0 && c <= 9; };
+  if (!std::all_of(d.quotient.begin(), d.quotient.end(), digit) ||
+      !std::all_of(d.remainder.begin(), d.remainder.end(), digit)) {
+    return ::testing::AssertionFailure() << "an element outside 0 to 9";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(DivideDigits, MatchesInt128UpToThirtyEightDigits) {
+  std::mt19937_64 rng(seed);
+  for (std::size_t iteration = 0; iteration < 30000; ++iteration) {
+    const std::size_t ca = rng() % 39;
+    const std::size_t cb = 1 + rng() % (rng() % 4 == 0 ? 38 : std::min<std::size_t>(ca + 1, 38));
+    const shape sa = random_shape(rng);
+    const shape sb = random_shape(rng);
+    const digit_vector a = with_leading_zeros(rng, make_number(rng, ca, sa));
+    const digit_vector b = with_leading_zeros(rng, make_number(rng, cb, sb));
+    const std::string how = std::string(shape_names[static_cast<int>(sa)]) + " / " + shape_names[static_cast<int>(sb)];
+    const division d = divide(a, b);
+    ASSERT_TRUE(well_formed(d, a, b)) << describe(iteration, a, b, how);
+    const u128 x = value(a);
+    const u128 y = value(b);
+    ASSERT_EQ(d.quotient, digits_of(x / y, a.size())) << describe(iteration, a, b, how);
+    ASSERT_EQ(d.remainder, digits_of(x % y, b.size())) << describe(iteration, a, b, how);
+  }
+}
+
+// Dividends b * q + r with r < b chosen (0, 1, b - 1, b - 2 or at random),
+// and so with known results, and dividends drawn at random, checked with the
+// division identity.
+TEST(DivideDigits, LongOperandsGiveTheExactQuotientAndRemainder) {
+  std::mt19937_64 rng(seed + 1);
+  for (std::size_t iteration = 0; iteration < 2500; ++iteration) {
+    const shape sb = random_shape(rng);
+    const shape sq = random_shape(rng);
+    const digit_vector b = make_number(rng, random_length(rng), sb);
+    std::string how = std::string("b ") + shape_names[static_cast<int>(sb)];
+    digit_vector a;
+    digit_vector q;
+    digit_vector r;
+    const bool constructed = rng() % 4 != 0;
+    if (constructed) {
+      q = rng() % 16 == 0 ? digit_vector{} : make_number(rng, random_length(rng), sq);
+      const digit_vector one{1};
+      switch (rng() % 6) {
+        case 0:
+          r = {};
+          break;
+        case 1:
+          r = one;
+          break;
+        case 2:
+          r = difference(b, one);
+          break;
+        case 3:
+          r = less(digit_vector{2}, b) ? difference(b, digit_vector{2}) : digit_vector{};
+          break;
+        default:
+          r = make_number(rng, significant(b), random_shape(rng));
+      }
+      while (!less(r, b)) {
+        r = difference(r, b);
+      }
+      a = sum(product(b, q), r);
+      how += std::string(", q ") + shape_names[static_cast<int>(sq)] + " of " + std::to_string(q.size()) +
+             " digits, r of " + std::to_string(r.size());
+    } else {
+      a = make_number(rng, random_length(rng) + (rng() % 2 == 0 ? b.size() : 0), sq);
+      how += std::string(", a ") + shape_names[static_cast<int>(sq)] + " at random";
+    }
+    const digit_vector pa = with_leading_zeros(rng, a);
+    const digit_vector pb = with_leading_zeros(rng, b);
+    const division d = divide(pa, pb);
+    ASSERT_TRUE(well_formed(d, pa, pb)) << describe(iteration, pa, pb, how);
+    const digit_vector dq = trimmed(d.quotient);
+    const digit_vector dr = trimmed(d.remainder);
+    if (constructed) {
+      ASSERT_EQ(dq, trimmed(q)) << describe(iteration, pa, pb, how);
+      ASSERT_EQ(dr, trimmed(r)) << describe(iteration, pa, pb, how);
+    }
+    ASSERT_TRUE(less(dr, b)) << describe(iteration, pa, pb, how);
+    ASSERT_EQ(sum(product(dq, b), dr), trimmed(a)) << describe(iteration, pa, pb, how);
+  }
+}
+
+// Divisors and quotients around recursive_division_limbs, which the lengths
+// above reach only in the build with small blocks.
+TEST(DivideDigits, AcrossTheRecursionThreshold) {
+  std::mt19937_64 rng(seed + 6);
+  const std::size_t t = detail::recursive_division_limbs;
+  const std::pair<std::size_t, std::size_t> limbs[] = {{t - 1, t + 1}, {t + 1, t - 1}, {t + 5, t + 7}, {2 * t + 1, t + 2}};
+  for (std::size_t iteration = 0; iteration < std::size(limbs); ++iteration) {
+    const auto [divisor_limbs, quotient_limbs] = limbs[iteration];
+    const digit_vector b = make_number(rng, 9 * divisor_limbs - rng() % 9, random_shape(rng));
+    const digit_vector q = make_number(rng, 9 * quotient_limbs - rng() % 9, shape::nonzero);
+    digit_vector r = make_number(rng, significant(b), shape::uniform);
+    while (!less(r, b)) {
+      r = difference(r, b);
+    }
+    const digit_vector a = sum(product(b, q), r);
+    const division d = divide(a, b);
+    const std::string how = std::to_string(quotient_limbs) + " quotient limbs by " + std::to_string(divisor_limbs);
+    ASSERT_EQ(trimmed(d.quotient), q) << describe(iteration, a, b, how);
+    ASSERT_EQ(trimmed(d.remainder), trimmed(r)) << describe(iteration, a, b, how);
+  }
+}
+
+// Powers of ten and their neighbours as divisors: dividing by 10^k moves the
+// digits down, and a dividend of all nines leaves nines over 10^k - 1.
+TEST(DivideDigits, PowersOfTenAndAllNines) {
+  std::mt19937_64 rng(seed + 2);
+  for (std::size_t iteration = 0; iteration < 400; ++iteration) {
+    const std::size_t k = random_length(rng);
+    const digit_vector a = make_number(rng, random_length(rng) + (rng() % 2 == 0 ? k : 0), random_shape(rng));
+    const digit_vector power = make_number(rng, k + 1, shape::power);
+    const division byten = divide(a, power);
+    const std::string how = "10^" + std::to_string(k);
+    digit_vector expectedq(a.size(), 0);
+    digit_vector expectedr(power.size(), 0);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      (i < k ? expectedr[i] : expectedq[i - k]) = a[i];
+    }
+    ASSERT_EQ(byten.quotient, expectedq) << describe(iteration, a, power, how);
+    ASSERT_EQ(byten.remainder, expectedr) << describe(iteration, a, power, how);
+
+    // 10^(jk) - 1 = (10^k - 1)(10^(k(j-1)) + ... + 1): the quotient's digits
+    // are 0..01 repeated, the remainder zero.
+    const std::size_t j = 1 + rng() % 4;
+    const digit_vector nines = make_number(rng, k, shape::nines);
+    const digit_vector multiple = make_number(rng, j * k, shape::nines);
+    const division bynines = divide(multiple, nines);
+    digit_vector repeated(multiple.size(), 0);
+    for (std::size_t i = 0; i < j; ++i) {
+      repeated[i * k] = 1;
+    }
+    ASSERT_EQ(bynines.quotient, repeated) << describe(iteration, multiple, nines, "10^jk - 1 over 10^k - 1");
+    ASSERT_EQ(trimmed(bynines.remainder), digit_vector{}) << describe(iteration, multiple, nines, "nines");
+  }
+}
+
+TEST(DivideDigits, OutputsMayBeTheOperands) {
+  std::mt19937_64 rng(seed + 3);
+  for (std::size_t iteration = 0; iteration < 200; ++iteration) {
+    const digit_vector a = with_leading_zeros(rng, make_number(rng, random_length(rng) * 2, random_shape(rng)));
+    const digit_vector b = with_leading_zeros(rng, make_number(rng, random_length(rng), random_shape(rng)));
+    const division expected = divide(a, b);
+    digit_vector x = a;
+    digit_vector y = b;
+    detail::divide_digits(x, y, x, y);
+    EXPECT_EQ(x, expected.quotient) << describe(iteration, a, b, "into a, b");
+    EXPECT_EQ(y, expected.remainder) << describe(iteration, a, b, "into a, b");
+    x = a;
+    y = b;
+    detail::divide_digits(x, y, y, x);
+    EXPECT_EQ(y, expected.quotient) << describe(iteration, a, b, "into b, a");
+    EXPECT_EQ(x, expected.remainder) << describe(iteration, a, b, "into b, a");
+  }
+}
+
+TEST(DivideDigits, ByZeroThrowsAndLeavesTheOutputs) {
+  digit_vector quotient{1, 2};
+  digit_vector remainder{3};
+  for (const digit_vector& zero : {digit_vector{}, digit_vector{0, 0, 0}}) {
+    EXPECT_THROW(detail::divide_digits(digit_vector{5, 4}, zero, quotient, remainder), std::domain_error);
+    EXPECT_EQ(quotient, (digit_vector{1, 2}));
+    EXPECT_EQ(remainder, digit_vector{3});
+  }
+}
+
+// Every allocation of a call made to fail in turn: the outputs stay as they
+// were, and once none fails the call succeeds.
+TEST(DivideDigits, FailedAllocationsLeaveTheOutputs) {
+  if (!veldartest::canfailallocations()) {
+    GTEST_SKIP() << "operator new is not the test's own here";
+  }
+  std::mt19937_64 rng(seed + 4);
+  for (const std::size_t lengths : {30, 2000, 6000}) {
+    const digit_vector a = make_number(rng, 2 * lengths, shape::nonzero);
+    const digit_vector b = make_number(rng, lengths, shape::nonzero);
+    const division expected = divide(a, b);
+    for (long failing = 1;; ++failing) {
+      digit_vector quotient{1, 2};
+      digit_vector remainder{3};
+      veldartest::failallocation(failing);
+      try {
+        detail::divide_digits(a, b, quotient, remainder);
+      } catch (const std::bad_alloc&) {
+        veldartest::failallocation(0);
+        ASSERT_EQ(quotient, (digit_vector{1, 2})) << "allocation " << failing << " at " << lengths << " digits";
+        ASSERT_EQ(remainder, digit_vector{3}) << "allocation " << failing << " at " << lengths << " digits";
+        continue;
+      }
+      veldartest::failallocation(0);
+      EXPECT_EQ(quotient, expected.quotient);
+      EXPECT_EQ(remainder, expected.remainder);
+      EXPECT_GT(failing, 3) << "too few allocations seen at " << lengths << " digits";
+      break;
+    }
+  }
+}
+
+// divide_limbs() with its outputs over its operands.
+TEST(DivideLimbs, OutputsMayBeTheOperands) {
+  std::mt19937_64 rng(seed + 5);
+  for (std::size_t iteration = 0; iteration < 300; ++iteration) {
+    const std::size_t nb = 1 + rng() % 150;
+    const std::size_t na = nb + rng() % 150;
+    std::vector<detail::limb> a(na);
+    std::vector<detail::limb> b(nb);
+    for (auto& x : a) {
+      x = static_cast<detail::limb>(rng() % limbbase);
+    }
+    for (auto& x : b) {
+      x = static_cast<detail::limb>(rng() % limbbase);
+    }
+    b.back() = std::max<detail::limb>(b.back(), 1);
+    std::vector<detail::limb> q(na - nb + 1);
+    std::vector<detail::limb> r(nb);
+    detail::divide_limbs(a.data(), na, b.data(), nb, q.data(), r.data());
+    std::vector<detail::limb> x = a;
+    std::vector<detail::limb> y = b;
+    detail::divide_limbs(x.data(), na, y.data(), nb, x.data(), y.data());
+    EXPECT_TRUE(std::equal(q.begin(), q.end(), x.begin())) << "case " << iteration << ": " << na << " / " << nb;
+    EXPECT_EQ(y, r) << "case " << iteration << ": " << na << " / " << nb;
+  }
+}
+
+}  // namespace
