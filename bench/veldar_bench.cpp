@@ -1,32 +1,59 @@
 // Benchmarks of the log, fixedint and fixedfloat through their public
 // operations, temporaries and log lines included.
 //
-// Every operation appends lines to VELDAR::logstream, which is never trimmed;
-// each benchmark empties it every `clearevery` iterations so that memory stays
-// flat. The clearing is timed with the loop: at this rate it costs well under
-// a nanosecond per iteration, and the log benchmarks clear their own streams at
-// the same rate so that they stay comparable.
+// Every operation appends lines to VELDAR::logstream. Most benchmarks empty it
+// every `clearevery` iterations (sooner for operations that log megabytes), so
+// that its memory is used over and over; the emptying is timed with the loop
+// (well under a nanosecond per iteration), and the log benchmarks empty their
+// own streams at the same rate to stay comparable.
 //
-//   veldar-bench --operands=N   prints the two N-digit operands the fixedint
-//                               benchmarks use, one per line, and exits.
+// A program that never empties its log pays more: every byte of a line lands
+// in memory that the process touches for the first time. The "KeptLog"
+// benchmarks measure that case: each repetition starts from an empty log and a
+// heap whose free memory went back to the system, then runs a fixed number of
+// iterations without emptying, so that the log grows by about `keptlogbytes`
+// bytes and no more. Their yardstick is the "LogBytes" pair: copying the same
+// number of bytes per iteration into fresh memory and into memory used before.
+//
+// Each operation's benchmark reports, as counters per iteration, the page
+// faults it took (minor faults of its thread) and, for the kept log, the log
+// bytes it wrote.
+//
+//   veldar-bench --operands=N            prints the two N-digit operands of the
+//                                        fixedint benchmarks, one per line.
+//   veldar-bench --quotient-operands=N   prints the 2N-digit dividend and the
+//                                        N-digit divisor of BM_FixedintDivide/N.
+//   veldar-bench --fixedfloat-operands=N prints the two numbers of length N of
+//                                        BM_FixedfloatMultiplyRandom/N.
+//   veldar-bench --kept-log-bytes=B      lets each kept-log repetition write
+//                                        about B bytes of log (default 64 MiB).
 #include <benchmark/benchmark.h>
 
+#include <sys/mman.h>
+#include <sys/resource.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include <algorithm>
 #include <condition_variable>
+#include <cstddef>
+#include <cstring>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include <veldar/diagnostics.h>
 #include <veldar/fixedfloat.h>
 #include <veldar/fixedint.h>
-#if __has_include("log_line.h")  // not in versions built as VELDAR_BENCH_BASELINE
+
 #include "log_line.h"
-#define VELDAR_BENCH_LOGLINE 1
-#endif
 
 namespace {
 
@@ -34,6 +61,7 @@ using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 
 constexpr int clearevery = 1024;
+std::size_t keptlogbytes = std::size_t{64} << 20U;
 
 template <typename logtype>
 void clearlog(logtype& stream) {
@@ -41,19 +69,76 @@ void clearlog(logtype& stream) {
   stream.clear();
 }
 
-// Empties the module log every `clearevery` calls.
-class logtrimmer {
+// Hands the heap's free memory back to the system, so that what is allocated
+// next is touched for the first time, as a growing log's memory is.
+void releasefreememory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
+long minorfaults() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_minflt;
+}
+
+// Page faults of this thread over a benchmark's loop, reported per iteration.
+class faultcount {
  public:
-  void tick() {
-    if (++count == clearevery) {
+  faultcount() : start(minorfaults()) {}
+  void report(benchmark::State& state) const {
+    state.counters["faults"] =
+        benchmark::Counter(static_cast<double>(minorfaults() - start), benchmark::Counter::kAvgIterations);
+  }
+
+ private:
+  long start;
+};
+
+// How the module log is treated while an operation runs.
+enum class logmode {
+  emptied,  // emptied every `clearevery` iterations (or more often, see below), timed with the loop
+  kept,     // never emptied within the loop; emptied, and the heap trimmed, before it
+};
+
+// An emptied log holds at most about this much between two emptyings: an
+// operation that logs more than this over `clearevery` iterations (fixedfloat
+// assignment at 10,000 digits writes 3 MB a call) has its log emptied more
+// often, so that its memory is used again rather than grown.
+constexpr std::size_t emptiedlogbytes = std::size_t{4} << 20U;
+
+// Runs `op` in the benchmark loop under `mode`. One untimed call first tells
+// how much it logs, and warms the heap up; the log starts empty and is
+// emptied once the loop is done, outside the timing.
+template <typename operation>
+void operationloop(benchmark::State& state, logmode mode, operation&& op) {
+  clearlog(VELDAR::logstream);
+  benchmark::DoNotOptimize(op());
+  const auto logged = static_cast<std::size_t>(std::max<std::streamoff>(VELDAR::logstream.tellp(), 1));
+  const int emptyevery = static_cast<int>(std::clamp<std::size_t>(emptiedlogbytes / logged, 1, clearevery));
+  clearlog(VELDAR::logstream);
+  if (mode == logmode::kept) {
+    releasefreememory();
+  }
+  const faultcount faults;
+  int count = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(op());
+    if (mode == logmode::emptied && ++count == emptyevery) {
       count = 0;
       clearlog(VELDAR::logstream);
     }
   }
+  faults.report(state);
+  if (mode == logmode::kept) {
+    state.counters["log_bytes"] = benchmark::Counter(static_cast<double>(VELDAR::logstream.tellp()),
+                                                     benchmark::Counter::kAvgIterations);
+  }
+  clearlog(VELDAR::logstream);
+}
 
- private:
-  int count = 0;
-};
+// Operands.
 
 // The text of an operand: `length` random digits 1 to 9, so that every digit
 // takes part in the work, from a fixed seed. Operand 0 starts with 3 or 4 and
@@ -73,13 +158,27 @@ std::string operandtext(int length, int which) {
   return text;
 }
 
-fixedint operand(int length, int which) {
-  const std::string text = operandtext(length, which);
+// The decimal digits of `text` in a fixedint of `length` digits.
+fixedint numberof(const std::string& text, int length) {
   fixedint number(static_cast<unsigned long long>(length));
   for (std::size_t i = 0; i < text.size(); ++i) {
     number.digits[i] = static_cast<signed char>(text[text.size() - 1 - i] - '0');
   }
   return number;
+}
+
+fixedint operand(int length, int which) { return numberof(operandtext(length, which), length); }
+
+// Division: a dividend of 2n digits and a divisor of n digits, both at length 2n.
+std::string dividendtext(int n) { return operandtext(2 * n, 0); }
+std::string divisortext(int n) { return operandtext(n, 1); }
+
+// A fixed-point text of `length` digits, all of them used: operand `which`'s
+// digits with the point in the middle, negative for operand 1.
+std::string fixedfloattext(int length, int which) {
+  std::string text = operandtext(length, which);
+  text.insert(text.size() / 2, ".");
+  return which == 1 ? "-" + text : text;
 }
 
 // The log.
@@ -116,6 +215,7 @@ void BM_LogLine(benchmark::State& state) {
   const std::string message = "New fixedint object!";
   const idlethread other;
   clearlog(VELDAR::logstream);
+  const faultcount faults;
   int count = 0;
   for (auto _ : state) {
     VELDAR::log(message);
@@ -124,13 +224,16 @@ void BM_LogLine(benchmark::State& state) {
       clearlog(VELDAR::logstream);
     }
   }
+  faults.report(state);
+  clearlog(VELDAR::logstream);
 }
 BENCHMARK(BM_LogLine);
 
-#ifdef VELDAR_BENCH_LOGLINE
 // The same line as the library's own operations write it, from a string_view.
 void BM_LogLineInternal(benchmark::State& state) {
+  const idlethread other;
   clearlog(VELDAR::logstream);
+  const faultcount faults;
   int count = 0;
   for (auto _ : state) {
     VELDAR::detail::log_line("New fixedint object!");
@@ -139,15 +242,17 @@ void BM_LogLineInternal(benchmark::State& state) {
       clearlog(VELDAR::logstream);
     }
   }
+  faults.report(state);
+  clearlog(VELDAR::logstream);
 }
 BENCHMARK(BM_LogLineInternal);
-#endif
 
 // The same finished line appended to a stream of its own: the floor for a log line.
 void BM_BareAppend(benchmark::State& state) {
   const std::string line = "VELDAR [Mon Dec  7 07:08:24 2026]: New fixedint object!";
   const idlethread other;
   std::stringstream stream;
+  const faultcount faults;
   int count = 0;
   for (auto _ : state) {
     stream << line << std::endl;
@@ -156,33 +261,30 @@ void BM_BareAppend(benchmark::State& state) {
       clearlog(stream);
     }
   }
+  faults.report(state);
 }
 BENCHMARK(BM_BareAppend);
 
-// fixedint, through the public operators at 8 to 10,000 digits.
+// fixedint, through the public operators from 8 to 1,000,000 digits.
+
+// One iteration's work: `op` on the two operands of `length` digits.
+template <typename operation>
+auto fixedintoperation(int length, operation op) {
+  return [a = operand(length, 0), b = operand(length, 1), op]() mutable { return op(a, b); };
+}
 
 template <typename operation>
 void fixedintbenchmark(benchmark::State& state, operation op) {
-  const int length = static_cast<int>(state.range(0));
-  fixedint a = operand(length, 0);
-  fixedint b = operand(length, 1);
-  logtrimmer trimmer;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(op(a, b));
-    trimmer.tick();
-  }
-  clearlog(VELDAR::logstream);
+  operationloop(state, logmode::emptied, fixedintoperation(static_cast<int>(state.range(0)), op));
 }
 
-void BM_FixedintAdd(benchmark::State& state) {
-  fixedintbenchmark(state, [](fixedint& a, fixedint& b) { return a + b; });
-}
-void BM_FixedintSubtract(benchmark::State& state) {
-  fixedintbenchmark(state, [](fixedint& a, fixedint& b) { return a - b; });
-}
-void BM_FixedintMultiply(benchmark::State& state) {
-  fixedintbenchmark(state, [](fixedint& a, fixedint& b) { return a * b; });
-}
+const auto add = [](fixedint& a, fixedint& b) { return a + b; };
+const auto subtract = [](fixedint& a, fixedint& b) { return a - b; };
+const auto multiply = [](fixedint& a, fixedint& b) { return a * b; };
+
+void BM_FixedintAdd(benchmark::State& state) { fixedintbenchmark(state, add); }
+void BM_FixedintSubtract(benchmark::State& state) { fixedintbenchmark(state, subtract); }
+void BM_FixedintMultiply(benchmark::State& state) { fixedintbenchmark(state, multiply); }
 void BM_FixedintCompare(benchmark::State& state) {
   fixedintbenchmark(state, [](fixedint& a, fixedint& b) { return a < b; });
 }
@@ -191,76 +293,189 @@ void BM_FixedintAsstring(benchmark::State& state) {
 }
 
 #define VELDAR_LENGTHS Arg(8)->Arg(64)->Arg(1000)->Arg(10000)
-BENCHMARK(BM_FixedintAdd)->VELDAR_LENGTHS;
-BENCHMARK(BM_FixedintSubtract)->VELDAR_LENGTHS;
-BENCHMARK(BM_FixedintMultiply)->VELDAR_LENGTHS;
+BENCHMARK(BM_FixedintAdd)->VELDAR_LENGTHS->Arg(1000000);
+BENCHMARK(BM_FixedintSubtract)->VELDAR_LENGTHS->Arg(1000000);
+BENCHMARK(BM_FixedintMultiply)->VELDAR_LENGTHS->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_FixedintCompare)->VELDAR_LENGTHS;
 BENCHMARK(BM_FixedintAsstring)->VELDAR_LENGTHS;
 
-// fixedfloat at length 8.
+// A 2n-digit dividend by an n-digit divisor, at length 2n.
+void BM_FixedintDivide(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  fixedint a = numberof(dividendtext(n), 2 * n);
+  fixedint b = numberof(divisortext(n), 2 * n);
+  operationloop(state, logmode::emptied, [&] { return a / b; });
+}
+BENCHMARK(BM_FixedintDivide)->Arg(8)->Arg(1000)->Arg(10000);
+
+// fixedfloat at length 8 and 10,000.
 
 void BM_FixedfloatConstruct(benchmark::State& state) {
-  logtrimmer trimmer;
-  for (auto _ : state) {
-    fixedfloat number(8);
-    benchmark::DoNotOptimize(number);
-    trimmer.tick();
-  }
-  clearlog(VELDAR::logstream);
+  const auto length = static_cast<unsigned long long>(state.range(0));
+  operationloop(state, logmode::emptied, [length] { return fixedfloat(length); });
 }
-BENCHMARK(BM_FixedfloatConstruct);
+BENCHMARK(BM_FixedfloatConstruct)->Arg(8);
 
 void BM_FixedfloatAssignFloat(benchmark::State& state) {
-  fixedfloat number(8);
-  logtrimmer trimmer;
-  for (auto _ : state) {
-    number = 0.123F;
-    benchmark::DoNotOptimize(number);
-    trimmer.tick();
-  }
-  clearlog(VELDAR::logstream);
+  fixedfloat number(static_cast<unsigned long long>(state.range(0)));
+  operationloop(state, logmode::emptied, [&number]() -> fixedfloat& { return number = 0.123F; });
 }
-BENCHMARK(BM_FixedfloatAssignFloat);
+BENCHMARK(BM_FixedfloatAssignFloat)->Arg(8)->Arg(10000);
 
-void BM_FixedfloatMultiply(benchmark::State& state) {
-  fixedfloat x(8);
-  fixedfloat y(8);
+// 78.9 * -0.123: few significant digits at any length.
+auto fixedfloatmultiplication(int length) {
+  fixedfloat x(static_cast<unsigned long long>(length));
+  fixedfloat y(static_cast<unsigned long long>(length));
   x = 78.9F;
   y = -0.123F;
-  logtrimmer trimmer;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(x * y);
-    trimmer.tick();
-  }
-  clearlog(VELDAR::logstream);
+  return [x, y]() mutable { return x * y; };
 }
-BENCHMARK(BM_FixedfloatMultiply);
+void BM_FixedfloatMultiply(benchmark::State& state) {
+  operationloop(state, logmode::emptied, fixedfloatmultiplication(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_FixedfloatMultiply)->Arg(8)->Arg(10000);
+
+// Two numbers with every digit used (fixedfloattext()).
+void BM_FixedfloatMultiplyRandom(benchmark::State& state) {
+  const int length = static_cast<int>(state.range(0));
+  fixedfloat x(static_cast<unsigned long long>(length));
+  fixedfloat y(static_cast<unsigned long long>(length));
+  x = fixedfloattext(length, 0);
+  y = fixedfloattext(length, 1);
+  operationloop(state, logmode::emptied, [&] { return x * y; });
+}
+BENCHMARK(BM_FixedfloatMultiplyRandom)->Arg(10000);
 
 void BM_FixedfloatAsstring(benchmark::State& state) {
-  fixedfloat x(8);
+  fixedfloat x(static_cast<unsigned long long>(state.range(0)));
   x = 78.9F;
-  logtrimmer trimmer;
+  operationloop(state, logmode::emptied, [&x] { return x.asstring(); });
+}
+BENCHMARK(BM_FixedfloatAsstring)->Arg(8);
+
+// A log that is never emptied: the operations above at 8 digits, registered
+// from main() once their log bytes per iteration are known.
+
+// Copies `bytes` bytes per iteration into a mapping no one has touched yet, as
+// a log that is never emptied writes its lines into new memory; the mapping
+// has room for every iteration, and the first write to each page faults it in.
+void logbytesfresh(benchmark::State& state, std::size_t bytes) {
+  const std::string text(bytes, 'x');
+  const auto size = static_cast<std::size_t>(state.max_iterations) * bytes;
+  void* const mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) {
+    state.SkipWithError("mmap failed");
+    return;
+  }
+  char* out = static_cast<char*>(mapping);
+  const faultcount faults;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(x.asstring());
-    trimmer.tick();
+    std::memcpy(out, text.data(), bytes);
+    benchmark::ClobberMemory();
+    out += bytes;
+  }
+  faults.report(state);
+  munmap(mapping, size);
+}
+
+// The same copies into memory written before, `clearevery` iterations' worth
+// used over and over, as an emptied log's memory is meant to be.
+void logbytesreused(benchmark::State& state, std::size_t bytes) {
+  const std::string text(bytes, 'x');
+  std::vector<char> area(bytes * clearevery, 'y');
+  char* out = area.data();
+  int count = 0;
+  const faultcount faults;
+  for (auto _ : state) {
+    std::memcpy(out, text.data(), bytes);
+    benchmark::ClobberMemory();
+    out += bytes;
+    if (++count == clearevery) {
+      count = 0;
+      out = area.data();
+    }
+  }
+  faults.report(state);
+}
+
+// Log bytes one call of `op` writes, from a short run after a warm-up.
+template <typename operation>
+std::size_t logbytesper(operation op) {
+  constexpr int warmup = 16;
+  constexpr int runs = 256;
+  for (int i = 0; i < warmup; ++i) {
+    benchmark::DoNotOptimize(op());
   }
   clearlog(VELDAR::logstream);
+  const std::streamoff start = VELDAR::logstream.tellp();
+  for (int i = 0; i < runs; ++i) {
+    benchmark::DoNotOptimize(op());
+  }
+  const std::streamoff written = VELDAR::logstream.tellp() - start;
+  clearlog(VELDAR::logstream);
+  return static_cast<std::size_t>(std::max<std::streamoff>(written / runs, 1));
 }
-BENCHMARK(BM_FixedfloatAsstring);
+
+// Registers BM_KeptLog<name>/8, the operation `make()` gives with a log never
+// emptied, and BM_LogBytesFresh<name> and BM_LogBytesReused<name>, copies of
+// its log bytes per iteration; all three run the same fixed number of
+// iterations, as many as fill about `keptlogbytes` of log.
+template <typename maker>
+void registerkept(const std::string& name, maker make) {
+  const std::size_t bytes = logbytesper(make());
+  const auto iterations = static_cast<benchmark::IterationCount>(std::max<std::size_t>(keptlogbytes / bytes, 1000));
+  benchmark::RegisterBenchmark(("BM_KeptLog" + name + "/8").c_str(),
+                               [make](benchmark::State& state) { operationloop(state, logmode::kept, make()); })
+      ->Iterations(iterations);
+  benchmark::RegisterBenchmark(("BM_LogBytesFresh" + name).c_str(), logbytesfresh, bytes)->Iterations(iterations);
+  benchmark::RegisterBenchmark(("BM_LogBytesReused" + name).c_str(), logbytesreused, bytes)->Iterations(iterations);
+}
+
+// The value of `--name=value` in `argument`, if it is that flag.
+std::optional<std::string_view> flagvalue(std::string_view argument, std::string_view name) {
+  if (argument.substr(0, 2) != "--" || argument.substr(2, name.size()) != name ||
+      argument.substr(2 + name.size(), 1) != "=") {
+    return std::nullopt;
+  }
+  return argument.substr(3 + name.size());
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  constexpr std::string_view flag = "--operands=";
-  if (argc == 2 && std::string_view(argv[1]).substr(0, flag.size()) == flag) {
-    const int length = std::stoi(argv[1] + flag.size());
-    std::cout << operandtext(length, 0) << '\n' << operandtext(length, 1) << '\n';
-    return 0;
+  // The program's own flags; the rest is Google Benchmark's.
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (const auto value = flagvalue(argument, "operands")) {
+      const int length = std::stoi(std::string(*value));
+      std::cout << operandtext(length, 0) << '\n' << operandtext(length, 1) << '\n';
+      return 0;
+    }
+    if (const auto value = flagvalue(argument, "quotient-operands")) {
+      const int n = std::stoi(std::string(*value));
+      std::cout << dividendtext(n) << '\n' << divisortext(n) << '\n';
+      return 0;
+    }
+    if (const auto value = flagvalue(argument, "fixedfloat-operands")) {
+      const int length = std::stoi(std::string(*value));
+      std::cout << fixedfloattext(length, 0) << '\n' << fixedfloattext(length, 1) << '\n';
+      return 0;
+    }
+    if (const auto value = flagvalue(argument, "kept-log-bytes")) {
+      keptlogbytes = std::stoull(std::string(*value));
+      continue;
+    }
+    argv[kept++] = argv[i];
   }
+  argc = kept;
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
     return 1;
   }
+  registerkept("FixedintMultiply", [] { return fixedintoperation(8, multiply); });
+  registerkept("FixedintAdd", [] { return fixedintoperation(8, add); });
+  registerkept("FixedfloatMultiply", [] { return fixedfloatmultiplication(8); });
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -107,6 +107,10 @@ void log_lines(std::initializer_list<line_text> lines) {
   the_log().append_lines(lines.begin(), lines.size(), std::time(nullptr));
 }
 
+void log_lines_repeated(std::initializer_list<line_text> lines, unsigned long long times) {
+  the_log().append_repeated(lines.begin(), lines.size(), times, std::time(nullptr));
+}
+
 }  // namespace detail
 
 void log(const std::string& message) { detail::the_log().append_line(message, {}, std::time(nullptr), false); }

@@ -58,12 +58,11 @@ void log_deletion() { detail::log_line("Deleted fixedint object."); }
 // fraction place: the ten, the product at twice the length cut back to the
 // length, and the two deletions.
 void log_scaling(unsigned long long length) {
-  for (unsigned long long i = 0; i < length / 2; ++i) {
-    detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done.",  // the ten
-                       "New fixedint object!", {"Resizing Digits to: ", 2 * length}, "Done.",  // the product
-                       "Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done.",
-                       "Deleted fixedint object.", "Deleted fixedint object."});
-  }
+  detail::log_lines_repeated({"New fixedint object!", {"Resizing Digits to: ", length}, "Done.",  // the ten
+                              "New fixedint object!", {"Resizing Digits to: ", 2 * length}, "Done.",  // the product
+                              "Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done.",
+                              "Deleted fixedint object.", "Deleted fixedint object."},
+                             length / 2);
 }
 
 // Sets `number` to the decimal number `parts`. Both digit counts are checked

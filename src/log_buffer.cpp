@@ -299,6 +299,49 @@ bool log_buffer::append_lines(const line_text* lines, std::size_t count, std::ti
   return true;
 }
 
+bool log_buffer::append_repeated(const line_text* lines, std::size_t count, unsigned long long times,
+                                 std::time_t second) {
+  if (times == 0 || count == 0) {
+    return true;
+  }
+  std::lock_guard<spin_lock> lock(guard);
+  refresh_prefix(second);
+  // The lines once, then copies of them.
+  std::array<char, 4096> room;  // written before it is read
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t longest = line_prefix_size + lines[i].message.size() + 21;
+    if (size + longest > room.size()) {
+      return false;  // longer than the library's own batches: none is
+    }
+    char* out = std::copy(prefix.begin(), prefix.end(), room.data() + size);
+    out = std::copy(lines[i].message.begin(), lines[i].message.end(), out);
+    if (lines[i].numbered) {
+      out = std::to_chars(out, out + 20, lines[i].number).ptr;
+    }
+    *out++ = '\n';
+    size = static_cast<std::size_t>(out - room.data());
+  }
+  const std::string_view batch(room.data(), size);
+  chain spare(*this);
+  if (!spare.reserve(batch.size() * times, tail == nullptr ? 0 : tail->room())) {
+    return false;
+  }
+  writer out(head, tail, spare);
+  for (unsigned long long k = 0; k < times; ++k) {
+    if (tail != nullptr && tail->room() >= batch.size()) {
+      std::memcpy(tail->text.data() + tail->used, batch.data(), batch.size());
+      tail->used += batch.size();
+      tail->lines += count;
+    } else {
+      out.put(batch, true);  // across the end of a block
+    }
+  }
+  kept += batch.size() * times;
+  trim();
+  return true;
+}
+
 bool log_buffer::append_raw(const char* text, std::size_t count) noexcept {
   std::lock_guard<spin_lock> lock(guard);
   chain spare(*this);

@@ -51,6 +51,9 @@ class log_buffer final : public std::streambuf {
   // many append_line() calls of trusted lines write. False when one could
   // not be stored.
   bool append_lines(const line_text* lines, std::size_t count, std::time_t second);
+  // The same lines `times` over, as many append_lines() calls would write
+  // them, for the price of one.
+  bool append_repeated(const line_text* lines, std::size_t count, unsigned long long times, std::time_t second);
 
   std::string text() const;             // the header line, if any, and every line kept
   void replace(std::string_view text);  // the whole log becomes `text`; throws std::bad_alloc

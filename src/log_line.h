@@ -52,6 +52,8 @@ struct line_text {
 // Appends the lines in order, under one lock and one time stamp: what as many
 // log_line() calls write, for the price of one.
 void log_lines(std::initializer_list<line_text> lines);
+// The lines `times` over: log_lines() called `times` times, in one go.
+void log_lines_repeated(std::initializer_list<line_text> lines, unsigned long long times);
 
 // Appends one time-stamped line carrying `message`, as log() does, for the
 // library's own messages: they hold no line break to escape.

@@ -6,8 +6,9 @@
 // the decimal carries, with no division; the bytes that did not overflow
 // still hold their 246 (their top bit is set) and lose it again. A difference
 // is a sum with the nines' complement: a - b = a + (99..9 - b) + 1 - 10^n.
-// Two words go side by side in a vector register; the carry between them is
-// guessed and checked once at the end (add_vectors()).
+// Two words go side by side in a vector register (four where the processor
+// has AVX2, chosen when the program runs); the carry between them is guessed
+// and checked once at the end (add_vectors_of()).
 //
 // There are no thresholds: any length takes the words, and what is left
 // below a whole word takes the digit loop. On a big-endian machine, or when an
@@ -61,67 +62,111 @@ struct pass_result {
   unsigned carry;
 };
 
-// Sixteen digits at a time, as two words side by side in a vector register.
-using byte_vector = std::uint8_t __attribute__((vector_size(16)));
-using signed_byte_vector = std::int8_t __attribute__((vector_size(16)));
-using word_vector = std::uint64_t __attribute__((vector_size(16)));
-constexpr std::size_t vector_size = sizeof(byte_vector);
+// Sixteen digits at a time, as two words side by side in a vector register,
+// or thirty-two, as four, where the processor has AVX2.
+template <std::size_t width>
+struct vectors {
+  // typedef, not using: only it keeps the attribute on a width that is a template parameter.
+  typedef std::uint8_t bytes __attribute__((vector_size(width)));        // NOLINT(modernize-use-using)
+  typedef std::int8_t signed_bytes __attribute__((vector_size(width)));  // NOLINT(modernize-use-using)
+  typedef std::uint64_t words __attribute__((vector_size(width)));       // NOLINT(modernize-use-using)
+  static constexpr std::size_t word_count = width / word_size;
+};
 
-// The sums of add_words() for whole blocks of sixteen digits, leaving the rest
-// to it. The words are biased as in add_word() without a carry in; a word's
-// carry out is then the clear top bit of its top byte, and it goes into the
-// next word without waiting for that word's own carry in. The guess is wrong
-// only where the carry in ran through a word of all 0xff bytes (every digit
-// sum 9) out of its top: its top bit flipped.
-pass_result add_vectors(const signed char* a, const signed char* b, signed char* out, std::size_t count,
-                        bool complement) {
-  byte_vector bad{};
-  word_vector flipped{};
-  word_vector carries{0, complement ? 1U : 0U};  // the previous block's carries out
-  for (std::size_t i = 0; i + vector_size <= count; i += vector_size) {
-    byte_vector x;
-    byte_vector y;
-    std::memcpy(&x, a + i, vector_size);
-    std::memcpy(&y, b + i, vector_size);
+// The sums of add_words() for whole blocks of `width` digits, leaving the
+// rest to it. The words are biased as in add_word() without a carry in; a
+// word's carry out is then the clear top bit of its top byte, and it goes into
+// the next word without waiting for that word's own carry in. The guess is
+// wrong only where the carry in ran through a word of all 0xff bytes (every
+// digit sum 9) out of its top: its top bit flipped.
+template <std::size_t width>
+[[gnu::always_inline]] inline pass_result add_vectors_of(const signed char* a, const signed char* b, signed char* out,
+                                                         std::size_t count, bool complement) {
+  using bytes_t = typename vectors<width>::bytes;
+  using signed_bytes_t = typename vectors<width>::signed_bytes;
+  using words_t = typename vectors<width>::words;
+  constexpr std::size_t words = vectors<width>::word_count;
+  bytes_t bad{};
+  words_t flipped{};
+  words_t carries{};  // the previous block's carries out; the last one goes on
+  carries[words - 1] = complement ? 1U : 0U;
+  for (std::size_t i = 0; i + width <= count; i += width) {
+    bytes_t x;
+    bytes_t y;
+    std::memcpy(&x, a + i, width);
+    std::memcpy(&y, b + i, width);
     bad |= x | y | (x + 0x76) | (y + 0x76);  // as in is_digit_word()
     if (complement) {
       y = 9 - y;
     }
-    const word_vector biased = reinterpret_cast<word_vector>(x + y) + bytes(246);
-    const word_vector carries_out = ~biased >> 63;
-    const word_vector carries_in{carries[1], carries_out[0]};
-    const word_vector sum = biased + carries_in;
+    const words_t biased = reinterpret_cast<words_t>(x + y) + bytes(246);
+    const words_t carries_out = ~biased >> 63;
+    words_t carries_in;
+    if constexpr (words == 2) {
+      carries_in = __builtin_shufflevector(carries, carries_out, 1, 2);
+    } else {
+      carries_in = __builtin_shufflevector(carries, carries_out, 3, 4, 5, 6);
+    }
+    const words_t sum = biased + carries_in;
     flipped |= biased ^ sum;
-    const auto sum_bytes = reinterpret_cast<byte_vector>(sum);
-    const auto biased_bytes = reinterpret_cast<signed_byte_vector>(sum_bytes) < 0;  // the top bit, as all ones
-    const byte_vector unbiased = sum_bytes + (reinterpret_cast<byte_vector>(biased_bytes) & 10);
-    std::memcpy(out + i, &unbiased, vector_size);
+    const auto sum_bytes = reinterpret_cast<bytes_t>(sum);
+    const auto biased_bytes = reinterpret_cast<signed_bytes_t>(sum_bytes) < 0;  // the top bit, as all ones
+    const bytes_t unbiased = sum_bytes + (reinterpret_cast<bytes_t>(biased_bytes) & 10);
+    std::memcpy(out + i, &unbiased, width);
     carries = ~sum >> 63;
   }
-  const word_vector bad_words = reinterpret_cast<word_vector>(bad) & bytes(0x80);
-  if ((bad_words[0] | bad_words[1]) != 0) {
+  const words_t bad_words = reinterpret_cast<words_t>(bad) & bytes(0x80);
+  word any_bad = 0;
+  word any_flipped = 0;
+  for (std::size_t k = 0; k < words; ++k) {
+    any_bad |= bad_words[k];
+    any_flipped |= flipped[k];
+  }
+  if (any_bad != 0) {
     return {pass_end::not_digits, 0};
   }
-  if (((flipped[0] | flipped[1]) >> 63) != 0) {
+  if ((any_flipped >> 63) != 0) {
     return {pass_end::wrong_guess, 0};
   }
-  return {pass_end::carried, static_cast<unsigned>(carries[1])};
+  return {pass_end::carried, static_cast<unsigned>(carries[words - 1])};
 }
+
+pass_result add_vectors(const signed char* a, const signed char* b, signed char* out, std::size_t count,
+                        bool complement) {
+  return add_vectors_of<16>(a, b, out, count, complement);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] pass_result add_vectors_avx2(const signed char* a, const signed char* b, signed char* out,
+                                                      std::size_t count, bool complement) {
+  return add_vectors_of<32>(a, b, out, count, complement);
+}
+
+bool has_avx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+  return avx2;
+}
+#endif
 
 // The word loops over `count` digits. `complement` subtracts, and the carry
 // out is then the borrow.
 pass_result add_words(const signed char* a, const signed char* b, signed char* out, std::size_t count,
-                      bool complement) {
+                      bool complement, std::size_t width) {
   unsigned carry = complement ? 1 : 0;
   std::size_t i = 0;
-  if (count >= vector_size) {
+  if (width != 0 && count >= width) {
+#if defined(__x86_64__) || defined(__i386__)
+    const pass_result vectors = width == 32 ? add_vectors_avx2(a, b, out, count, complement)
+                                            : add_vectors(a, b, out, count, complement);
+#else
     const pass_result vectors = add_vectors(a, b, out, count, complement);
+#endif
     if (vectors.end == pass_end::not_digits) {
       return vectors;
     }
     if (vectors.end == pass_end::carried) {  // else the words below start again, one after the other
       carry = vectors.carry;
-      i = count / vector_size * vector_size;
+      i = count / width * width;
     }
   }
   for (; i + word_size <= count; i += word_size) {
@@ -152,10 +197,11 @@ pass_result add_words(const signed char* a, const signed char* b, signed char* o
 
 int digit_at(const digit_vector& digits, std::size_t i) { return i < digits.size() ? digits[i] : 0; }
 
-int sum_with_words(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement) {
+int sum_with_words(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement,
+                   std::size_t width) {
   if constexpr (words_in_order) {
     if (a.size() >= out.size() && b.size() >= out.size()) {
-      const pass_result words = add_words(a.data(), b.data(), out.data(), out.size(), complement);
+      const pass_result words = add_words(a.data(), b.data(), out.data(), out.size(), complement, width);
       if (words.end == pass_end::carried) {
         return static_cast<int>(words.carry);
       }
@@ -194,12 +240,25 @@ int subtract_digits_plain(const digit_vector& a, const digit_vector& b, digit_ve
   return borrow;
 }
 
+std::size_t widest_vector_digits() {
+#if defined(__x86_64__) || defined(__i386__)
+  return has_avx2() ? 32 : 16;
+#else
+  return 16;
+#endif
+}
+
 int add_digits(const digit_vector& a, const digit_vector& b, digit_vector& sum) {
-  return sum_with_words(a, b, sum, false);
+  return sum_with_words(a, b, sum, false, widest_vector_digits());
 }
 
 int subtract_digits(const digit_vector& a, const digit_vector& b, digit_vector& difference) {
-  return sum_with_words(a, b, difference, true);
+  return sum_with_words(a, b, difference, true, widest_vector_digits());
+}
+
+int sum_digits_with(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement,
+                    std::size_t vector_digits) {
+  return sum_with_words(a, b, out, complement, vector_digits);
 }
 
 }  // namespace VELDAR::detail

@@ -20,6 +20,15 @@ int add_digits(const digit_vector& a, const digit_vector& b, digit_vector& sum);
 // past the end of a shorter `a` or `b` count as zeros.
 int subtract_digits(const digit_vector& a, const digit_vector& b, digit_vector& difference);
 
+// The digits the vector pass takes at a time: 32 where the processor has
+// AVX2, else 16.
+std::size_t widest_vector_digits();
+// add_digits() (subtract_digits() when `complement`) with a vector pass of
+// `vector_digits` digits at a time: 16, 32 where widest_vector_digits() says
+// so, or 0 for the word loop alone. For the tests.
+int sum_digits_with(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement,
+                    std::size_t vector_digits);
+
 // The plain loops, one digit at a time: the reference the fast paths must match.
 int add_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& sum);
 int subtract_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& difference);

@@ -91,8 +91,9 @@ std::vector<std::size_t> lengths() {
       result.push_back(n * detail::limb_digits);
     }
   }
-  result.push_back(63);
-  result.push_back(64);
+  for (std::size_t n : {31, 32, 33, 47, 48, 49, 63, 64, 65, 95, 96, 97}) {  // around the vector widths
+    result.push_back(n);
+  }
   result.push_back(1000);
   return result;
 }
@@ -109,13 +110,19 @@ TEST(FastPathSums, MatchThePlainMethod) {
       const digitvector a = random.next(length, round % 4 == 3);
       const digitvector b = random.next(length, round % 4 == 1 || round % 8 == 7);
       SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a) + ", b = " + text(b));
-      digitvector expected(length);
-      digitvector actual(length, 5);
-      EXPECT_EQ(detail::add_digits(a, b, actual), detail::add_digits_plain(a, b, expected));
-      EXPECT_EQ(actual, expected) << "sum";
-      std::fill(actual.begin(), actual.end(), 5);
-      EXPECT_EQ(detail::subtract_digits(a, b, actual), detail::subtract_digits_plain(a, b, expected));
-      EXPECT_EQ(actual, expected) << "difference";
+      digitvector expectedsum(length);
+      digitvector expecteddifference(length);
+      const int carry = detail::add_digits_plain(a, b, expectedsum);
+      const int borrow = detail::subtract_digits_plain(a, b, expecteddifference);
+      // Every vector width the processor has, and the word loop alone.
+      for (const std::size_t width : {std::size_t{0}, std::size_t{16}, detail::widest_vector_digits()}) {
+        digitvector actual(length, 5);
+        EXPECT_EQ(detail::sum_digits_with(a, b, actual, false, width), carry) << width;
+        EXPECT_EQ(actual, expectedsum) << "sum, vectors of " << width;
+        std::fill(actual.begin(), actual.end(), 5);
+        EXPECT_EQ(detail::sum_digits_with(a, b, actual, true, width), borrow) << width;
+        EXPECT_EQ(actual, expecteddifference) << "difference, vectors of " << width;
+      }
     }
   }
 }
