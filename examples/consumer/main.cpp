@@ -1,8 +1,10 @@
 #include <iostream>
 #include <veldar/fixedfloat.h>
 #include <veldar/fixedint.h>
+#include <veldar/version.h>
 
 int main() {
+  std::cout << "veldar " << VELDAR_VERSION_STRING << '\n';
   VELDAR::fixedfloat price(8);
   VELDAR::fixedfloat quantity(8);
   price = "78.9";

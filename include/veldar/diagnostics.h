@@ -28,6 +28,8 @@
 #include <istream>
 #include <string>
 
+#include <veldar/export.h>  // VELDAR_EXPORT: the interface a shared libveldar exports
+
 namespace VELDAR {
 
 // The log as a stream. It exists from its first use, before main() and after
@@ -35,7 +37,7 @@ namespace VELDAR {
 // its whole text and str("") empties it; `<<` appends raw text; reading
 // (std::getline) gives its lines from the oldest one kept. The library's own
 // lines go into it whatever the stream's format flags and error state.
-class logbook : public std::iostream {
+class VELDAR_EXPORT logbook : public std::iostream {
  public:
   logbook();
   logbook(const logbook&) = delete;
@@ -51,26 +53,26 @@ class logbook : public std::iostream {
 
 // Every log line of the process, in order; never trimmed unless setloglimit()
 // says otherwise.
-extern logbook& logstream;
+extern VELDAR_EXPORT logbook& logstream;
 // True once setup() has run; it never goes back to false.
-extern bool init;
+extern VELDAR_EXPORT bool init;
 // The terminate handler that was in force before setup() installed logdumper().
-extern std::terminate_handler oldtermfunc;
+extern VELDAR_EXPORT std::terminate_handler oldtermfunc;
 
 // Appends one time-stamped line carrying `message` to logstream. A line that
 // cannot be stored (no memory) is lost alone; log() itself never throws.
-void log(const std::string& message);
+VELDAR_EXPORT void log(const std::string& message);
 
 // Keeps the log within about `bytes` bytes: the oldest whole lines go, a
 // quarter of the limit at a time, and the log's first line says how many went.
 // 0, the default, keeps every line. setloglimit(1 << 20) keeps the last MiB,
 // which is what a crash report needs most.
-void setloglimit(std::size_t bytes);
+VELDAR_EXPORT void setloglimit(std::size_t bytes);
 
 // One-time module set-up: logs four lines and installs logdumper() as the
 // terminate handler. Every later call does nothing, from any thread. The
 // fixedint length constructors call it before they log anything.
-void setup();
+VELDAR_EXPORT void setup();
 
 // The terminate handler. Logs "Terminate called. Preparing report.", the
 // active exception's encoded type name ("St12out_of_range", "i" for a thrown
@@ -82,12 +84,13 @@ void setup();
 // the file cannot be written it says so in one line on standard error. When
 // two threads terminate at once, one writes the report and the other waits
 // for the process to end; a call from within the handler aborts at once.
-void logdumper();
+VELDAR_EXPORT void logdumper();
 
 namespace detail {
 // Makes logstream exist before anything in a file that includes this header
-// can use it, as <iostream> does for std::cout.
-struct log_stream_init {
+// can use it, as <iostream> does for std::cout. Every such file calls its
+// constructor, so it is exported with the public interface.
+struct VELDAR_EXPORT log_stream_init {
   log_stream_init();
 };
 static const log_stream_init log_stream_initializer;

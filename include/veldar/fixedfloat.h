@@ -18,12 +18,13 @@
 #include <string>
 #include <type_traits>
 
+#include <veldar/export.h>  // VELDAR_EXPORT: the interface a shared libveldar exports
 #include <veldar/fixedint.h>
 #include <veldar/rounding.h>
 
 namespace VELDAR {
 
-class fixedfloat {
+class VELDAR_EXPORT fixedfloat {
  public:
   fixedint value;                  // the magnitude times 10^(length/2); sign flag clear
   unsigned long long length = 0;   // total digits, always even
@@ -181,22 +182,22 @@ class fixedfloat {
 };
 
 // Writes number.asstring() (and so logs as asstring() does): "-2.5".
-std::ostream& operator<<(std::ostream& out, const fixedfloat& number);
+VELDAR_EXPORT std::ostream& operator<<(std::ostream& out, const fixedfloat& number);
 // Reads one decimal token (an optional sign, digits and one optional point)
 // after whitespace: "-0.05%" reads -0.05 and leaves "%". A token that is no
 // number, or has too many integer or fraction digits, sets failbit and
 // leaves the number as it was.
-std::istream& operator>>(std::istream& in, fixedfloat& number);
+VELDAR_EXPORT std::istream& operator>>(std::istream& in, fixedfloat& number);
 
 // Reads the longest prefix of [first, last) that is a fixed-point text, as
 // std::from_chars does: "1.5x" -> 1.5, ptr at "x". std::errc::invalid_argument
 // when there is none, std::errc::result_out_of_range when it has more than
 // length/2 integer or fraction digits; value is unchanged then. On success
 // the value and the log lines are those of value = text.
-std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value);
+VELDAR_EXPORT std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value);
 // Writes value.asstring() to [first, last), or gives std::errc::value_too_large
 // with nothing promised in the buffer; no allocation, no log line.
-std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value);
+VELDAR_EXPORT std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value);
 
 }  // namespace VELDAR
 
@@ -207,10 +208,10 @@ std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value);
 namespace std {
 template <>
 struct hash<VELDAR::fixedfloat> {
-  size_t operator()(const VELDAR::fixedfloat& number) const noexcept;
+  VELDAR_EXPORT size_t operator()(const VELDAR::fixedfloat& number) const noexcept;
 };
 template <>
 struct equal_to<VELDAR::fixedfloat> {
-  bool operator()(const VELDAR::fixedfloat& a, const VELDAR::fixedfloat& b) const noexcept;
+  VELDAR_EXPORT bool operator()(const VELDAR::fixedfloat& a, const VELDAR::fixedfloat& b) const noexcept;
 };
 }  // namespace std

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include <veldar/rounding.h>
+#include <veldar/export.h>  // VELDAR_EXPORT: the interface a shared libveldar exports
 
 namespace VELDAR {
 
@@ -36,7 +37,8 @@ struct unlogged {
   explicit unlogged() = default;
 };
 
-[[noreturn]] void throw_value_does_not_fit();
+// Called by to_integer() in users' code, so exported with the interface.
+[[noreturn]] VELDAR_EXPORT void throw_value_does_not_fit();
 
 // `magnitude` with the sign `negative` as an `integer`, when `fits` (the
 // magnitude is below 2^64) and the type holds it.
@@ -63,7 +65,7 @@ integer to_integer(unsigned long long magnitude, bool negative, bool fits) {
 }
 }  // namespace detail
 
-class fixedint {
+class VELDAR_EXPORT fixedint {
  public:
   bool negative = false;                 // the sign; may be set on a zero
   unsigned long long length = 0;         // number of decimal digits held
@@ -210,22 +212,22 @@ class fixedint {
 };
 
 // Writes number.asstring(): "-42".
-std::ostream& operator<<(std::ostream& out, const fixedint& number);
+VELDAR_EXPORT std::ostream& operator<<(std::ostream& out, const fixedint& number);
 // Reads one decimal token (an optional sign and digits) after whitespace:
 // "  -42 apples" reads -42 and leaves " apples". A token that is no number,
 // or has more digits than number.length, sets failbit and leaves the number
 // as it was.
-std::istream& operator>>(std::istream& in, fixedint& number);
+VELDAR_EXPORT std::istream& operator>>(std::istream& in, fixedint& number);
 
 // Reads the longest prefix of [first, last) that is a fixedint's text, as
 // std::from_chars does: "12ab" -> 12, ptr at "ab". std::errc::invalid_argument
 // when there is none, std::errc::result_out_of_range when it has more digits
 // than value.length (leading zeros not counted); value is unchanged then. On
 // success the value is that of value = text.
-std::from_chars_result from_chars(const char* first, const char* last, fixedint& value);
+VELDAR_EXPORT std::from_chars_result from_chars(const char* first, const char* last, fixedint& value);
 // Writes value.asstring() to [first, last), or gives std::errc::value_too_large
 // with nothing promised in the buffer; no allocation, no log line.
-std::to_chars_result to_chars(char* first, char* last, const fixedint& value);
+VELDAR_EXPORT std::to_chars_result to_chars(char* first, char* last, const fixedint& value);
 
 }  // namespace VELDAR
 
@@ -236,14 +238,14 @@ std::to_chars_result to_chars(char* first, char* last, const fixedint& value);
 namespace std {
 template <>
 struct hash<VELDAR::fixedint> {
-  size_t operator()(const VELDAR::fixedint& number) const noexcept;
+  VELDAR_EXPORT size_t operator()(const VELDAR::fixedint& number) const noexcept;
 };
 template <>
 struct equal_to<VELDAR::fixedint> {
-  bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
+  VELDAR_EXPORT bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
 };
 template <>
 struct less<VELDAR::fixedint> {
-  bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
+  VELDAR_EXPORT bool operator()(const VELDAR::fixedint& a, const VELDAR::fixedint& b) const noexcept;
 };
 }  // namespace std
