@@ -19,13 +19,14 @@ std::atomic<long> countdown{0};
 void veldartest::failallocation(long n) { countdown = n; }
 
 bool veldartest::canfailallocations() {
-  // Called through a pointer, as the library's own allocations call it, and
-  // not inlined from this file: where a tool has taken over operator new, the
-  // call reaches the tool's.
+  // Called through pointers, as the library's own allocations call them, and
+  // not inlined from this file: where a tool has taken over operator new and
+  // delete, the calls reach the tool's, in a pair.
   void* (*volatile allocate)(std::size_t) = static_cast<void* (*)(std::size_t)>(&::operator new);
+  void (*volatile release)(void*) noexcept = static_cast<void (*)(void*) noexcept>(&::operator delete);
   failallocation(1);
   try {
-    ::operator delete(allocate(1));
+    release(allocate(1));
   } catch (const std::bad_alloc&) {
     return true;
   }
