@@ -217,6 +217,21 @@ void check_lengths(const fixedint& a, const fixedint& b) {
 // call of one from the other would copy it once more, and log that copy.
 fixedint rounded_quotient(const fixedint& a, const fixedint& b, rounding mode) {
   check_lengths(a, b);
+  unsigned long long x = 0;
+  unsigned long long y = 0;
+  if (detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) && a.digits.size() == a.length &&
+      b.digits.size() == a.length && detail::to_word(a.digits, x) && detail::to_word(b.digits, y) && y != 0) {
+    // Both in a machine word: its division, and the rounding by the remainder.
+    const unsigned long long q = x / y;
+    const unsigned long long r = x % y;
+    const bool minus = a.issigned && a.negative != b.negative;
+    const int dropped = r < y - r ? -1 : r == y - r ? 0 : 1;
+    const bool up = r != 0 && detail::rounds_up(mode, minus, dropped, true, q % 2 != 0);
+    digit_vector digits(a.length, 0);
+    std::array<char, 24> text{};
+    detail::place_digits(digits, decimal_digits(q + (up ? 1 : 0), text), 0);
+    return signed_result(a.length, digits, minus);
+  }
   digit_vector holder;
   const digit_vector& divisor = magnitude_of(b, a.length, holder);
   magnitudes division = divide_magnitudes(a, divisor);

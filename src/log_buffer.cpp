@@ -257,14 +257,15 @@ bool log_buffer::append_lines(const line_text* lines, std::size_t count, std::ti
   // The numbers' texts before the lock is taken.
   constexpr std::size_t most = 48;  // the longest batch the library writes has 44 lines
   std::array<std::array<char, 20>, most> numbers;  // each filled before it is read
-  std::array<std::size_t, most> sizes{};
+  std::array<std::size_t, most> sizes;
   std::size_t total = count * (line_prefix_size + 1);
   for (std::size_t i = 0; i < std::min(count, most); ++i) {
-    if (lines[i].numbered) {
-      sizes[i] = static_cast<std::size_t>(
-          std::to_chars(numbers[i].data(), numbers[i].data() + numbers[i].size(), lines[i].number).ptr -
-          numbers[i].data());
-    }
+    sizes[i] = lines[i].numbered ? static_cast<std::size_t>(std::to_chars(numbers[i].data(),
+                                                                          numbers[i].data() + numbers[i].size(),
+                                                                          lines[i].number)
+                                                                .ptr -
+                                                            numbers[i].data())
+                                 : 0;
     total += lines[i].message.size() + sizes[i];
   }
   std::lock_guard<spin_lock> lock(guard);
@@ -288,8 +289,10 @@ bool log_buffer::append_lines(const line_text* lines, std::size_t count, std::ti
   for (std::size_t i = 0; i < count; ++i) {
     std::memcpy(out, prefix.data(), line_prefix_size);
     out += line_prefix_size;
-    out = std::copy(lines[i].message.begin(), lines[i].message.end(), out);
-    out = std::copy_n(numbers[i].data(), sizes[i], out);
+    std::memcpy(out, lines[i].message.data(), lines[i].message.size());
+    out += lines[i].message.size();
+    std::memcpy(out, numbers[i].data(), sizes[i]);
+    out += sizes[i];
     *out++ = '\n';
   }
   tail->used += total;
