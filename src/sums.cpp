@@ -8,11 +8,12 @@
 // is a sum with the nines' complement: a - b = a + (99..9 - b) + 1 - 10^n.
 // Two words go side by side in a vector register (four where the processor
 // has AVX2, chosen when the program runs); the carry between them is guessed
-// and checked once at the end (add_vectors_of()).
+// and checked before each block is written (add_vectors_of()), so that every
+// element is read before it is written and a sum may replace an operand.
 //
 // There are no thresholds: any length takes the words, and what is left
-// below a whole word takes the digit loop. On a big-endian machine, or when an
-// element is outside 0 to 9, the plain loops do all of it.
+// below a whole word takes the digit loop. On a big-endian machine the plain
+// loops do all of it, and from an element outside 0 to 9 on they do the rest.
 #include "sums.h"
 
 #include <cstdint>
@@ -52,14 +53,13 @@ unsigned add_word(word a, word b, unsigned carry, word& sum) {
 }
 
 // How a pass of the word loops ended: with a carry out of the top, or on an
-// element that is not a digit (the plain loops take over), or, for the vector
-// pass alone, with a wrong guess of the carry between two words (the word
-// loop starts again).
-enum class pass_end { carried, not_digits, wrong_guess };
+// element that is not a digit (the plain loops take over from there).
+enum class pass_end { carried, not_digits };
 
 struct pass_result {
   pass_end end;
-  unsigned carry;
+  unsigned carry;    // into element `done`; for a difference, one less the borrow
+  std::size_t done;  // the elements written, all from digits
 };
 
 // Sixteen digits at a time, as two words side by side in a vector register,
@@ -73,73 +73,90 @@ struct vectors {
   static constexpr std::size_t word_count = width / word_size;
 };
 
-// The sums of add_words() for whole blocks of `width` digits, leaving the
-// rest to it. The words are biased as in add_word() without a carry in; a
-// word's carry out is then the clear top bit of its top byte, and it goes into
-// the next word without waiting for that word's own carry in. The guess is
-// wrong only where the carry in ran through a word of all 0xff bytes (every
-// digit sum 9) out of its top: its top bit flipped.
-template <std::size_t width>
-[[gnu::always_inline]] inline pass_result add_vectors_of(const signed char* a, const signed char* b, signed char* out,
-                                                         std::size_t count, bool complement) {
+// The sums of the word loop for whole blocks of `width` digits from the
+// start, as long as they go right; returns the digits done and leaves in
+// `carry` the carry into the next. The words are biased as in add_word()
+// without a carry in; a word's carry out is then the clear top bit of its top
+// byte, and it goes into the next word without waiting for that word's own
+// carry in. The guess is wrong only where the carry in ran through a word of
+// all 0xff bytes (every digit sum 9) out of its top: its top bit flipped. A
+// block with such a word below its top one, or with an element that is not a
+// digit, is not written: the pass ends before it. So each block is read
+// whole before it is written, and `out` may be `a` or `b`. The top word's
+// carry in is a guess too, so the carry into the next block does not wait
+// for the carry into this one: the blocks do not queue behind each other.
+template <std::size_t width, bool complement>
+[[gnu::always_inline]] inline std::size_t add_vectors_of(const signed char* a, const signed char* b, signed char* out,
+                                                         std::size_t count, unsigned& carry) {
   using bytes_t = typename vectors<width>::bytes;
-  using signed_bytes_t = typename vectors<width>::signed_bytes;
   using words_t = typename vectors<width>::words;
   constexpr std::size_t words = vectors<width>::word_count;
-  bytes_t bad{};
-  words_t flipped{};
-  words_t carries{};  // the previous block's carries out; the last one goes on
-  carries[words - 1] = complement ? 1U : 0U;
-  for (std::size_t i = 0; i + width <= count; i += width) {
+  constexpr word top = word{1} << 63;
+  words_t guessed{};  // the top bits of the words whose carry out the next word takes as guessed
+  for (std::size_t k = 0; k + 1 < words; ++k) {
+    guessed[k] = top;
+  }
+  const words_t none{};
+  words_t carry_in{};  // the carry into the block, in its lowest word
+  carry_in[0] = carry;
+  std::size_t i = 0;
+  for (; i + width <= count; i += width) {
     bytes_t x;
     bytes_t y;
     std::memcpy(&x, a + i, width);
     std::memcpy(&y, b + i, width);
-    bad |= x | y | (x + 0x76) | (y + 0x76);  // as in is_digit_word()
-    if (complement) {
+    const bytes_t larger = x > y ? x : y;
+    const bytes_t bad = larger | (larger + 0x76);  // as in is_digit_word()
+    if constexpr (complement) {
       y = 9 - y;
     }
     const words_t biased = reinterpret_cast<words_t>(x + y) + bytes(246);
     const words_t carries_out = ~biased >> 63;
-    words_t carries_in;
+    words_t guesses;  // each word's carry in but the lowest's: the carry out of the word below
+    words_t carry_next;  // the top word's carry out, in the lowest word
     if constexpr (words == 2) {
-      carries_in = __builtin_shufflevector(carries, carries_out, 1, 2);
+      guesses = __builtin_shufflevector(none, carries_out, 0, 2);
     } else {
-      carries_in = __builtin_shufflevector(carries, carries_out, 3, 4, 5, 6);
+      guesses = __builtin_shufflevector(none, carries_out, 0, 4, 5, 6);
     }
-    const words_t sum = biased + carries_in;
-    flipped |= biased ^ sum;
+    const words_t guessed_sum = biased + guesses;
+    if constexpr (words == 2) {
+      carry_next = __builtin_shufflevector(~guessed_sum >> 63, none, 1, 2);
+    } else {
+      carry_next = __builtin_shufflevector(~guessed_sum >> 63, none, 3, 4, 5, 6);
+    }
+    const words_t sum = guessed_sum + carry_in;
+    const words_t wrong = (reinterpret_cast<words_t>(bad) & bytes(0x80)) | ((biased ^ sum) & guessed);
+    word any_wrong = 0;
+    for (std::size_t k = 0; k < words; ++k) {
+      any_wrong |= wrong[k];
+    }
+    if (any_wrong != 0) {
+      break;
+    }
+    // A byte that did not overflow holds its digit plus 246: adding 10 takes
+    // it round to the digit, and a digit itself (0 to 9) is the smaller.
     const auto sum_bytes = reinterpret_cast<bytes_t>(sum);
-    const auto biased_bytes = reinterpret_cast<signed_bytes_t>(sum_bytes) < 0;  // the top bit, as all ones
-    const bytes_t unbiased = sum_bytes + (reinterpret_cast<bytes_t>(biased_bytes) & 10);
+    const bytes_t unbiased_plus = sum_bytes + 10;
+    const bytes_t unbiased = unbiased_plus < sum_bytes ? unbiased_plus : sum_bytes;
     std::memcpy(out + i, &unbiased, width);
-    carries = ~sum >> 63;
+    carry_in = carry_next;
   }
-  const words_t bad_words = reinterpret_cast<words_t>(bad) & bytes(0x80);
-  word any_bad = 0;
-  word any_flipped = 0;
-  for (std::size_t k = 0; k < words; ++k) {
-    any_bad |= bad_words[k];
-    any_flipped |= flipped[k];
-  }
-  if (any_bad != 0) {
-    return {pass_end::not_digits, 0};
-  }
-  if ((any_flipped >> 63) != 0) {
-    return {pass_end::wrong_guess, 0};
-  }
-  return {pass_end::carried, static_cast<unsigned>(carries[words - 1])};
+  carry = static_cast<unsigned>(carry_in[0]);
+  return i;
 }
 
-pass_result add_vectors(const signed char* a, const signed char* b, signed char* out, std::size_t count,
-                        bool complement) {
-  return add_vectors_of<16>(a, b, out, count, complement);
+template <bool complement>
+std::size_t add_vectors(const signed char* a, const signed char* b, signed char* out, std::size_t count,
+                        unsigned& carry) {
+  return add_vectors_of<16, complement>(a, b, out, count, carry);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-[[gnu::target("avx2")]] pass_result add_vectors_avx2(const signed char* a, const signed char* b, signed char* out,
-                                                      std::size_t count, bool complement) {
-  return add_vectors_of<32>(a, b, out, count, complement);
+template <bool complement>
+[[gnu::target("avx2")]] std::size_t add_vectors_avx2(const signed char* a, const signed char* b, signed char* out,
+                                                      std::size_t count, unsigned& carry) {
+  return add_vectors_of<32, complement>(a, b, out, count, carry);
 }
 
 bool has_avx2() {
@@ -148,32 +165,26 @@ bool has_avx2() {
 }
 #endif
 
-// The word loops over `count` digits. `complement` subtracts, and the carry
-// out is then the borrow.
-pass_result add_words(const signed char* a, const signed char* b, signed char* out, std::size_t count,
-                      bool complement, std::size_t width) {
-  unsigned carry = complement ? 1 : 0;
-  std::size_t i = 0;
-  if (width != 0 && count >= width) {
+std::size_t add_vectors_with(std::size_t width, const signed char* a, const signed char* b, signed char* out,
+                             std::size_t count, bool complement, unsigned& carry) {
 #if defined(__x86_64__) || defined(__i386__)
-    const pass_result vectors = width == 32 ? add_vectors_avx2(a, b, out, count, complement)
-                                            : add_vectors(a, b, out, count, complement);
-#else
-    const pass_result vectors = add_vectors(a, b, out, count, complement);
-#endif
-    if (vectors.end == pass_end::not_digits) {
-      return vectors;
-    }
-    if (vectors.end == pass_end::carried) {  // else the words below start again, one after the other
-      carry = vectors.carry;
-      i = count / width * width;
-    }
+  if (width == 32) {
+    return complement ? add_vectors_avx2<true>(a, b, out, count, carry)
+                      : add_vectors_avx2<false>(a, b, out, count, carry);
   }
-  for (; i + word_size <= count; i += word_size) {
+#endif
+  return complement ? add_vectors<true>(a, b, out, count, carry) : add_vectors<false>(a, b, out, count, carry);
+}
+
+// Eight digits a word over [i, end), `end - i` a multiple of eight; false on
+// a word with an element that is not a digit, with `i` at that word.
+bool add_word_run(const signed char* a, const signed char* b, signed char* out, std::size_t& i, std::size_t end,
+                  bool complement, unsigned& carry) {
+  for (; i < end; i += word_size) {
     const word x = load_word(a + i);
     word y = load_word(b + i);
     if (!is_digit_word(x) || !is_digit_word(y)) {
-      return {pass_end::not_digits, 0};
+      return false;
     }
     if (complement) {
       y = bytes(9) - y;
@@ -182,39 +193,45 @@ pass_result add_words(const signed char* a, const signed char* b, signed char* o
     carry = add_word(x, y, carry, sum);
     store_word(out + i, sum);
   }
+  return true;
+}
+
+// The word loops over `count` digits: vector blocks of `width` digits (16,
+// 32, or 0 for none), a block the vectors could not take as words, the rest
+// as words and single digits. `complement` subtracts, and the carry out is
+// then the borrow. Every element is read before it is written, so `out` may
+// be `a` or `b`.
+pass_result add_words(const signed char* a, const signed char* b, signed char* out, std::size_t count,
+                      bool complement, std::size_t width) {
+  unsigned carry = complement ? 1 : 0;
+  std::size_t i = 0;
+  while (width != 0 && count - i >= width) {
+    i += add_vectors_with(width, a + i, b + i, out + i, count - i, complement, carry);
+    if (count - i >= width && !add_word_run(a, b, out, i, i + width, complement, carry)) {
+      return {pass_end::not_digits, carry, i};
+    }
+  }
+  if (!add_word_run(a, b, out, i, i + (count - i) / word_size * word_size, complement, carry)) {
+    return {pass_end::not_digits, carry, i};
+  }
   for (; i < count; ++i) {
     const int x = a[i];
     const int y = b[i];
     if (x < 0 || x > 9 || y < 0 || y > 9) {
-      return {pass_end::not_digits, 0};
+      return {pass_end::not_digits, carry, i};
     }
     const int s = x + (complement ? 9 - y : y) + static_cast<int>(carry);
     carry = s > 9 ? 1 : 0;
     out[i] = static_cast<signed char>(s - 10 * static_cast<int>(carry));
   }
-  return {pass_end::carried, complement ? 1 - carry : carry};
+  return {pass_end::carried, complement ? 1 - carry : carry, count};
 }
 
 int digit_at(const digit_vector& digits, std::size_t i) { return i < digits.size() ? digits[i] : 0; }
 
-int sum_with_words(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement,
-                   std::size_t width) {
-  if constexpr (words_in_order) {
-    if (a.size() >= out.size() && b.size() >= out.size()) {
-      const pass_result words = add_words(a.data(), b.data(), out.data(), out.size(), complement, width);
-      if (words.end == pass_end::carried) {
-        return static_cast<int>(words.carry);
-      }
-    }
-  }
-  return complement ? subtract_digits_plain(a, b, out) : add_digits_plain(a, b, out);
-}
-
-}  // namespace
-
-int add_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& sum) {
-  int carry = 0;
-  for (std::size_t i = 0; i < sum.size(); ++i) {
+// The plain loops from element `start` on, with `carry` (`borrow`) coming in.
+int add_plain_from(const digit_vector& a, const digit_vector& b, digit_vector& sum, std::size_t start, int carry) {
+  for (std::size_t i = start; i < sum.size(); ++i) {
     int s = digit_at(a, i) + digit_at(b, i) + carry;
     carry = 0;
     if (s > 9) {
@@ -226,9 +243,9 @@ int add_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector&
   return carry;
 }
 
-int subtract_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& difference) {
-  int borrow = 0;
-  for (std::size_t i = 0; i < difference.size(); ++i) {
+int subtract_plain_from(const digit_vector& a, const digit_vector& b, digit_vector& difference, std::size_t start,
+                        int borrow) {
+  for (std::size_t i = start; i < difference.size(); ++i) {
     int d = digit_at(a, i) - digit_at(b, i) - borrow;
     borrow = 0;
     if (d < 0) {
@@ -238,6 +255,36 @@ int subtract_digits_plain(const digit_vector& a, const digit_vector& b, digit_ve
     difference[i] = static_cast<signed char>(d);
   }
   return borrow;
+}
+
+// The digits before an element that is not a digit take the word loops; the
+// plain loops go on from there with their carry, as they would have come to
+// it, one digit at a time.
+int sum_with_words(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement,
+                   std::size_t width) {
+  std::size_t start = 0;
+  int carry = 0;
+  if constexpr (words_in_order) {
+    if (a.size() >= out.size() && b.size() >= out.size()) {
+      const pass_result words = add_words(a.data(), b.data(), out.data(), out.size(), complement, width);
+      if (words.end == pass_end::carried) {
+        return static_cast<int>(words.carry);
+      }
+      start = words.done;
+      carry = complement ? 1 - static_cast<int>(words.carry) : static_cast<int>(words.carry);
+    }
+  }
+  return complement ? subtract_plain_from(a, b, out, start, carry) : add_plain_from(a, b, out, start, carry);
+}
+
+}  // namespace
+
+int add_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& sum) {
+  return add_plain_from(a, b, sum, 0, 0);
+}
+
+int subtract_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& difference) {
+  return subtract_plain_from(a, b, difference, 0, 0);
 }
 
 std::size_t widest_vector_digits() {
@@ -259,6 +306,33 @@ int subtract_digits(const digit_vector& a, const digit_vector& b, digit_vector& 
 int sum_digits_with(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement,
                     std::size_t vector_digits) {
   return sum_with_words(a, b, out, complement, vector_digits);
+}
+
+bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement, int& carry,
+                  std::size_t vector_digits) {
+  if (!words_in_order || a.size() != out.size() || b.size() != out.size() || (&out != &a && &out != &b)) {
+    return false;
+  }
+  const pass_result words = add_words(a.data(), b.data(), out.data(), out.size(), complement, vector_digits);
+  if (words.end == pass_end::carried) {
+    carry = static_cast<int>(words.carry);
+    return true;
+  }
+  // The digits written so far go back to what they were, modulo 10^done, from
+  // the other operand: b = out - a after a sum, b = a - out after a difference,
+  // a = out - b after a sum and a = out + b after a difference.
+  signed char* const written = out.data();
+  const signed char* const other = &out == &a ? b.data() : a.data();
+  if (&out == &b && complement) {
+    add_words(a.data(), written, written, words.done, true, vector_digits);
+  } else {
+    add_words(written, other, written, words.done, !(&out == &a && complement), vector_digits);
+  }
+  return false;
+}
+
+bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement, int& carry) {
+  return sum_in_place(a, b, out, complement, carry, widest_vector_digits());
 }
 
 }  // namespace VELDAR::detail

@@ -20,6 +20,15 @@ int add_digits(const digit_vector& a, const digit_vector& b, digit_vector& sum);
 // past the end of a shorter `a` or `b` count as zeros.
 int subtract_digits(const digit_vector& a, const digit_vector& b, digit_vector& difference);
 
+// out = a + b (a - b when `complement`) where `out` is the very vector `a` or
+// `b`, all three of one size, so that no new digits are needed: true, with
+// the carry (the borrow) in `carry`, when every element is a digit 0 to 9;
+// else false, with every element as it was (the plain loops are then for a
+// vector apart). For the tests, `vector_digits` as in sum_digits_with().
+bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement, int& carry,
+                  std::size_t vector_digits);
+bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement, int& carry);
+
 // The digits the vector pass takes at a time: 32 where the processor has
 // AVX2, else 16.
 std::size_t widest_vector_digits();

@@ -122,6 +122,27 @@ TEST(FastPathSums, MatchThePlainMethod) {
         std::fill(actual.begin(), actual.end(), 5);
         EXPECT_EQ(detail::sum_digits_with(a, b, actual, true, width), borrow) << width;
         EXPECT_EQ(actual, expecteddifference) << "difference, vectors of " << width;
+        // In place of either operand: the same digits, or, with an element
+        // outside 0 to 9, a refusal that leaves the operand as it was.
+        for (const bool complement : {false, true}) {
+          for (const bool intoa : {false, true}) {
+            digitvector left = a;
+            digitvector right = b;
+            int got = -1;
+            const bool done = detail::sum_in_place(left, right, intoa ? left : right, complement, got, width);
+            const digitvector& expected = complement ? expecteddifference : expectedsum;
+            SCOPED_TRACE(std::string(complement ? "difference" : "sum") + " into " + (intoa ? "a" : "b") +
+                         ", vectors of " + std::to_string(width));
+            EXPECT_EQ(done, detail::digits_in_range(a) && detail::digits_in_range(b));
+            if (done) {
+              EXPECT_EQ(got, complement ? borrow : carry);
+              EXPECT_EQ(intoa ? left : right, expected);
+            } else {
+              EXPECT_EQ(left, a);
+              EXPECT_EQ(right, b);
+            }
+          }
+        }
       }
     }
   }
