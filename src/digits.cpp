@@ -117,6 +117,15 @@ void increment_digits(digit_vector& digits) {
   }
 }
 
+void negate_digits(digit_vector& digits) {
+  const auto lowest = std::find_if(digits.begin(), digits.end(), [](signed char d) { return d != 0; });
+  if (lowest == digits.end()) {
+    return;
+  }
+  *lowest = static_cast<signed char>(10 - *lowest);
+  std::transform(lowest + 1, digits.end(), lowest + 1, [](signed char d) { return static_cast<signed char>(9 - d); });
+}
+
 bool rounds_up(rounding mode, bool negative, int dropped, bool inexact, bool odd) {
   switch (mode) {
     case rounding::down:

@@ -72,6 +72,9 @@ void normalise_digits(digit_vector& digits);
 digit_vector normalised_copy(const digit_vector& digits, std::size_t length);
 // Adds one to the magnitude, the carry out of the top dropped: 999 -> 000.
 void increment_digits(digit_vector& digits);
+// 10^size less the magnitude, for digits 0 to 9, zero staying zero: 0120 ->
+// 9880. The magnitude that a difference which borrowed stands for.
+void negate_digits(digit_vector& digits);
 // Whether a magnitude cut toward zero goes up by one in its last place kept
 // under `mode`, for a result of sign `negative`. `dropped` tells how the part
 // cut off compares with half a unit of that place (-1 below, and so when it

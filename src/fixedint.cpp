@@ -98,43 +98,68 @@ class logged_only {
   ~logged_only() { detail::log_line("Deleted fixedint object."); }
 };
 
+// A number of `length` digits holding `digits`, logged as made at that length
+// (three lines), without making any digits.
+fixedint logged_number(unsigned long long length, digit_vector&& digits) {
+  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
+  return fixedint(detail::unlogged{}, std::move(digits));
+}
+
+// Whether a result of + or - may take the place of `other`'s digits, the
+// copy of the right operand that they own: both operands at their length.
+bool in_place_lengths(const fixedint& self, const fixedint& other) {
+  return self.digits.size() == self.length && other.digits.size() == self.length;
+}
+
 // this + other for operands whose sign flags differ (the right one's flag is
 // the opposite of this one's): the difference of the magnitudes, with the sign of the
 // operand of larger magnitude (+0 for equal ones). The log reads as it has
 // always read: the working sum of + made first, silent copies A and B of the
 // operands, the result, the lines of A < B, and when the difference borrows,
-// abs() copies of both and a nested subtraction; only the result is made.
-fixedint signed_difference(const fixedint& self, const fixedint& other) {
+// abs() copies of both and a nested subtraction; only the result is made,
+// and where every element is a digit, in place of `other`'s digits.
+fixedint signed_difference(const fixedint& self, fixedint& other) {
+  // The operand with the clear sign flag first.
+  const digit_vector& positive = self.negative ? other.digits : self.digits;
+  const digit_vector& negative = self.negative ? self.digits : other.digits;
+  int borrow = 0;
+  const bool in_place =
+      in_place_lengths(self, other) && detail::sum_in_place(positive, negative, other.digits, true, borrow);
   const logged_only sum(self.length);
   const logged_only a(0, false);
   const logged_only b(0, false);
-  fixedint result(self.length);
+  fixedint result = in_place ? logged_number(self.length, std::move(other.digits)) : fixedint(self.length);
   // A < B decides by the sign flags alone: one line when A is the greater, three
   // when not (and then A and B swap), and the argument copy of <.
   detail::log_lines(self.negative ? std::initializer_list<detail::line_text>{"Deleted fixedint object.", "Deleted fixedint object.",
                                                                              "Deleted fixedint object.", "Deleted fixedint object."}
                                   : std::initializer_list<detail::line_text>{"Deleted fixedint object.", "Deleted fixedint object."});
-  // The operand with the clear sign flag first.
-  const digit_vector& positive = self.negative ? other.digits : self.digits;
-  const digit_vector& negative = self.negative ? self.digits : other.digits;
   result.negative = false;
-  if (detail::subtract_digits(positive, negative, result.digits) > 0) {
+  bool nested = false;  // whether the borrow took the second round through abs() copies
+  if (in_place) {
+    if (borrow > 0) {  // the digits hold 10^length less the magnitude wanted
+      detail::negate_digits(result.digits);
+      result.negative = true;
+      nested = true;
+    }
+  } else if (detail::subtract_digits(positive, negative, result.digits) > 0) {
     detail::subtract_digits(negative, positive, result.digits);
     result.negative = true;
-    if (detail::digits_in_range(positive) && detail::digits_in_range(negative)) {
-      // y = B.abs(), the argument A.abs(), and y - A.abs(): the negated copy,
-      // the sum and the result of the nested addition made, then all ten go.
-      // (Elements outside 0 to 9 may borrow both ways round: they take the
-      // second round here once, and have no nested lines.)
-      const auto made = [length = self.length] {
-        detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
-      };
-      for (int i = 0; i < 5; ++i) {
-        made();
-      }
-      for (int i = 0; i < 10; ++i) {
-        detail::log_line("Deleted fixedint object.");
-      }
+    // (Elements outside 0 to 9 may borrow both ways round: they take the
+    // second round here once, and have no nested lines.)
+    nested = detail::digits_in_range(positive) && detail::digits_in_range(negative);
+  }
+  if (nested) {
+    // y = B.abs(), the argument A.abs(), and y - A.abs(): the negated copy,
+    // the sum and the result of the nested addition made, then all ten go.
+    const auto made = [length = self.length] {
+      detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
+    };
+    for (int i = 0; i < 5; ++i) {
+      made();
+    }
+    for (int i = 0; i < 10; ++i) {
+      detail::log_line("Deleted fixedint object.");
     }
   }
   return result;
@@ -142,14 +167,20 @@ fixedint signed_difference(const fixedint& self, const fixedint& other) {
 
 // this + other, where the right operand's sign flag is `other_negative` and
 // `signs` says whether the flags take part: this number's issigned for +,
-// always for -.
-fixedint signed_sum(fixedint& self, const fixedint& other, bool other_negative, bool signs) {
+// always for -. `other` is the copy + and - take by value: the sum takes the
+// place of its digits where every element is a digit.
+fixedint signed_sum(fixedint& self, fixedint& other, bool other_negative, bool signs) {
   if (signs && self.negative != other_negative) {
     return signed_difference(self, other);
   }
-  fixedint sum(self.length);  // logged
+  int carry = 0;
+  const bool in_place =
+      in_place_lengths(self, other) && detail::sum_in_place(self.digits, other.digits, other.digits, false, carry);
+  fixedint sum = in_place ? logged_number(self.length, std::move(other.digits)) : fixedint(self.length);  // logged
   sum.negative = self.negative;
-  const int carry = detail::add_digits(self.digits, other.digits, sum.digits);
+  if (!in_place) {
+    carry = detail::add_digits(self.digits, other.digits, sum.digits);
+  }
   if (carry > 0) {
     if (self.throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
@@ -201,8 +232,7 @@ magnitudes divide_magnitudes(const fixedint& dividend, const digit_vector& divis
 // A result of `length` digits (logged: three lines) holding `digits`, negative
 // when `minus` says so and it is not zero.
 fixedint signed_result(unsigned long long length, digit_vector& digits, bool minus) {
-  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
-  fixedint result(detail::unlogged{}, std::move(digits));
+  fixedint result = logged_number(length, std::move(digits));
   result.negative = minus && significant_count(result.digits) != 0;
   return result;
 }
