@@ -1,4 +1,4 @@
-// The {fmt} formatters of <veldar/format.h>: every part of the specification.
+// The {fmt} formatters of <veldar/format.h>: every part of the format spec.
 #include <string>
 
 #include <gtest/gtest.h>

@@ -1,14 +1,14 @@
 // Formatting with {fmt} and std::format, optional: include this header where
 // <fmt/format.h> or <format> is available; the library itself needs neither.
 //
-// The specification is [[fill]align][sign][0][width][.precision][type]:
+// The format spec is [[fill]align][sign][0][width][.precision][type]:
 //   fmt::format("{}", x)        -> x.asstring()'s text: "-2.5"
 //   fmt::format("{:+}", x)      -> "+2.5" for 2.5; ' ' puts a blank instead
 //   fmt::format("{:*^9}", x)    -> "**-2.5***": fill, align (<, >, ^), width
 //   fmt::format("{:08.2f}", x)  -> "-0002.50": zeros after the sign
 //   fmt::format("{:.2f}", x)    -> x.tofixed(2) (rounded half to even),
 //                                  fixedfloat only; "d" and "f" are the types
-// Numbers align right unless told otherwise. A specification the numbers do
+// Numbers align right unless told otherwise. A format spec the numbers do
 // not take throws fmt::format_error (std::format_error), or fails to compile
 // where the format string is checked at compile time. Formatting logs
 // nothing.
@@ -36,7 +36,7 @@
 
 namespace VELDAR::detail {
 
-// A parsed format specification.
+// A parsed format spec.
 struct format_spec {
   char fill = ' ';
   char align = '\0';  // '<', '>', '^', or none
@@ -46,7 +46,7 @@ struct format_spec {
   int precision = -1;  // none
 };
 
-// Parses a specification from `it` up to its closing brace, for a fixedfloat
+// Parses a format spec from `it` up to its closing brace, for a fixedfloat
 // when `fixedpoint` (which takes a precision and the type 'f'), else for a
 // fixedint (type 'd'); calls fail(message), which throws, on anything else.
 template <typename iterator, typename failure>
@@ -85,12 +85,12 @@ constexpr iterator parse_format_spec(iterator it, iterator end, bool fixedpoint,
     ++it;
   }
   if (it != end && *it != '}') {
-    fail("veldar: unknown format specification");
+    fail("veldar: unknown format spec");
   }
   return it;
 }
 
-// The text of a number as the specification shapes it: its sign, zeros or
+// The text of a number as the format spec shapes it: its sign, zeros or
 // fill to the width.
 inline std::string apply_format_spec(std::string text, const format_spec& spec) {
   const bool minus = !text.empty() && text.front() == '-';
