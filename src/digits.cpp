@@ -1,6 +1,7 @@
 #include "digits.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -50,6 +51,83 @@ int compare_magnitudes(const digit_vector& a, const digit_vector& b) {
     return 0;
   }
   return *differ.first < *differ.second ? -1 : 1;
+}
+
+unsigned long long power_of_ten(std::size_t exponent) {
+  static constexpr std::array<unsigned long long, word_width + 1> powers = [] {
+    std::array<unsigned long long, word_width + 1> all{};
+    unsigned long long power = 1;
+    for (unsigned long long& each : all) {
+      each = power;
+      power *= 10;
+    }
+    return all;
+  }();
+  return powers[exponent];
+}
+
+bool small_word(const digit_vector& digits, unsigned long long& value) {
+  const std::size_t count = digits.size();
+  if (count > word_width) {
+    return false;
+  }
+  // Eight digits at a time where they read as one little-endian word: the
+  // range check of digits_in_range(), then pairs, quadruples and the eight
+  // combined in the word's lanes, least significant digit first.
+  unsigned long long result = 0;
+  std::size_t i = count;
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    for (; i >= 8; i -= 8) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, digits.data() + i - 8, 8);
+      if (((w | (w + ones * 0x76)) & (ones * 0x80)) != 0) {
+        return false;
+      }
+      w = (w & 0x00FF00FF00FF00FFULL) + ((w >> 8U) & 0x00FF00FF00FF00FFULL) * 10;
+      w = (w & 0x0000FFFF0000FFFFULL) + ((w >> 16U) & 0x0000FFFF0000FFFFULL) * 100;
+      w = (w & 0x00000000FFFFFFFFULL) + (w >> 32U) * 10000;
+      result = result * 100000000ULL + w;
+    }
+  }
+  // The rest one at a time; an element that is no digit makes the value
+  // meaningless, in unsigned arithmetic that may wrap.
+  bool digits_only = true;
+  for (; i > 0; --i) {
+    const auto d = static_cast<unsigned char>(digits[i - 1]);
+    digits_only = digits_only && d <= 9;
+    result = result * 10 + d;
+  }
+  value = result;
+  return digits_only;
+}
+
+void put_small_word(unsigned long long value, digit_vector& digits) {
+  // Eight digits at a time into the lanes of one word: its two halves of
+  // four digits, their pairs, then the pairs' digits, by multiplications that
+  // divide exactly in the range of each lane (n / 100 == n * 5243 >> 19 for
+  // n < 43699, n / 10 == n * 103 >> 10 for n < 179).
+  signed char* out = digits.data();
+  std::size_t count = digits.size();
+  while (count > 0) {
+    const unsigned long long eight = value % 100000000ULL;
+    value /= 100000000ULL;
+    std::uint64_t lanes = (eight % 10000) | ((eight / 10000) << 32U);
+    const std::uint64_t hundreds = ((lanes * 5243) >> 19U) & 0x0000007F0000007FULL;
+    lanes = (lanes - hundreds * 100) | (hundreds << 16U);
+    const std::uint64_t tens = ((lanes * 103) >> 10U) & 0x000F000F000F000FULL;
+    lanes = (lanes - tens * 10) | (tens << 8U);
+    const std::size_t here = std::min<std::size_t>(count, 8);
+    if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+      std::memcpy(out, &lanes, here);
+    } else {
+      for (std::size_t i = 0; i < here; ++i) {
+        out[i] = static_cast<signed char>((lanes >> (8 * i)) & 0xFFU);
+      }
+    }
+    out += here;
+    count -= here;
+  }
 }
 
 void shift_up(digit_vector& digits, std::size_t places) {

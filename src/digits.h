@@ -87,6 +87,18 @@ bool rounds_up(rounding mode, bool negative, int dropped, bool inexact, bool odd
 // before anything changes.
 void round_down_places(digit_vector& digits, std::size_t places, rounding mode, bool negative);
 
+// Machine words, for numbers of few digits.
+
+// The most digits a machine word holds whatever they are: 19.
+inline constexpr std::size_t word_width = 19;
+// 10^exponent, for exponents up to word_width.
+unsigned long long power_of_ten(std::size_t exponent);
+// The value of `digits` when it has at most word_width elements, each a
+// digit 0 to 9: {1, 2} -> 21; false for any other vector.
+bool small_word(const digit_vector& digits, unsigned long long& value);
+// The low digits.size() digits of `value` into `digits`: 1234 into 3 -> {4, 3, 2}.
+void put_small_word(unsigned long long value, digit_vector& digits);
+
 // Hashing.
 
 // A hash of the digit elements and the sign.

@@ -1,17 +1,18 @@
-// fixedfloat. Where the log is the interface: the fixed-point operations make
-// fixedint temporaries whose lines are observable, pinned by the transcripts
-// in tests/fixedfloat_core_test.cpp and tests/fixedfloat_arithmetic_test.cpp:
+// fixedfloat. Where the log is the interface: the fixed-point operations
+// have always made fixedint temporaries whose lines are observable, pinned by
+// the transcripts in tests/fixedfloat_core_test.cpp and
+// tests/fixedfloat_arithmetic_test.cpp. Each operation writes them as one
+// record of its transcript (transcript.h) and makes only its result:
 // - * writes the lines of widened copies of both values (getcopy() and
-//   resize()), their product and its cut back, and multiplies the values
-//   themselves;
-// - + and - take signed copies of both values (getcopy()) and add them;
-// - asstring() takes the integer and the fraction parts (getcopy()) and
-//   compares the fraction with a fresh zero;
-// - the assignments from a fixedint, a float, text or an integer place their
-//   digits directly but write the lines of the steps they stand for: the
-//   integer part, its widening and one multiplication by ten per fraction
-//   place, and the fraction added to it (log_scaling() and assign_decimal()).
-// Each such temporary is marked at its line.
+//   resize()), their product and its cut back;
+// - + and - the lines of signed copies of both values (getcopy()) added;
+// - asstring() the lines of the integer and fraction parts (getcopy()) and
+//   of a fresh zero the fraction is compared with;
+// - the assignments from a fixedint, a float, text or an integer the lines
+//   of the steps they stand for: the integer part, its widening and one
+//   multiplication by ten per fraction place, and the fraction added to it.
+// Numbers whose fields were written directly (digit elements outside 0 to
+// 9, a value's own sign flag, lengths that disagree) take the steps for real.
 #include <veldar/fixedfloat.h>
 
 #include <algorithm>
@@ -28,10 +29,11 @@
 #include <veldar/diagnostics.h>
 
 #include "digits.h"
-#include "log_line.h"
 #include "products.h"
 #include "quotients.h"
+#include "sums.h"
 #include "text.h"
+#include "transcript.h"
 
 namespace VELDAR {
 
@@ -40,37 +42,51 @@ namespace {
 using detail::decimal_text;
 using detail::digit_vector;
 
-// The log lines of the fixedint steps that the assignments take without
-// making the numbers: their digits are placed directly, while the log reads
-// exactly as if every step had been taken with a real temporary.
-void log_construction(unsigned long long length) {
-  setup();
-  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
-}
+using detail::transcript;
 
-void log_resize(unsigned long long length) {
-  detail::log_lines({"Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done."});
-}
+// A record written whichever way an operation ends: `whole` when it is
+// done, `refused` (its entry line) when it throws.
+class narration {
+ public:
+  narration(transcript whole, transcript refused, unsigned long long length)
+      : whole(whole), refused(refused), length(length) {}
+  narration(const narration&) = delete;
+  narration& operator=(const narration&) = delete;
+  ~narration() {
+    if (!finished) {
+      detail::narrate(refused, length);
+    }
+  }
+  void finish() noexcept {
+    detail::narrate(whole, length);
+    finished = true;
+  }
+  void dismiss() noexcept { finished = true; }  // the whole record is written elsewhere
 
-void log_deletion() { detail::log_line("Deleted fixedint object."); }
+ private:
+  transcript whole;
+  transcript refused;
+  unsigned long long length;
+  bool finished = false;
+};
 
-// Scaling an integer to the fixed point, one multiplication by ten per
-// fraction place: the ten, the product at twice the length cut back to the
-// length, and the two deletions.
-void log_scaling(unsigned long long length) {
-  detail::log_lines_repeated({"New fixedint object!", {"Resizing Digits to: ", length}, "Done.",  // the ten
-                              "New fixedint object!", {"Resizing Digits to: ", 2 * length}, "Done.",  // the product
-                              "Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done.",
-                              "Deleted fixedint object.", "Deleted fixedint object."},
-                             length / 2);
+// Whether the number's fields are as the operations leave them: the value
+// at the length, every element a digit, its own sign flag clear. Only
+// writing the fields directly makes them otherwise.
+bool well_formed(const fixedfloat& number) {
+  return number.value.length == number.length && number.value.digits.size() == number.length &&
+         !number.value.negative && detail::digits_in_range(number.value.digits);
 }
 
 // Sets `number` to the decimal number `parts`. Both digit counts are checked
 // before anything changes; the new digits are placed aside and taken over at
-// the end. The log tells the steps the value takes: the integer part arrives
-// through a fixedint of length/2 digits, is widened and scaled, and the
-// fraction, in a fixedint of `length` digits, is added to it.
-void assign_decimal(fixedfloat& number, const decimal_text& parts) {
+// the end. The log tells the steps the value takes (transcript.h): the
+// integer part arrives through a fixedint of length/2 digits, is widened and
+// scaled, and the fraction, in a fixedint of `length` digits, is added to
+// it; `plain` and `with_fraction` are the transcripts of the two ways.
+void assign_decimal(fixedfloat& number, const decimal_text& parts,
+                    transcript plain = transcript::fixedfloat_assigned,
+                    transcript with_fraction = transcript::fixedfloat_assigned_fraction) {
   const unsigned long long length = number.length;
   const unsigned long long half = length / 2;
   if (parts.integer.size() > half) {
@@ -84,18 +100,8 @@ void assign_decimal(fixedfloat& number, const decimal_text& parts) {
   // The fraction's first digit goes to the first place after the point.
   detail::place_digits(digits, parts.fraction, half - parts.fraction.size());
 
-  log_construction(half);  // the integer part
-  log_resize(length);      // widened to the length
-  log_scaling(length);
-  log_deletion();
-  if (!parts.fraction.empty()) {
-    log_construction(length);  // the fraction
-    log_construction(length);  // the working sum of the value and the fraction
-    log_deletion();            // the working sum
-    log_deletion();            // the sum, once the value has taken it
-    log_deletion();            // the copy of the fraction that was added
-    log_deletion();            // the fraction
-  }
+  setup();
+  detail::narrate(parts.fraction.empty() ? plain : with_fraction, length);
 
   fixedint& value = number.value;
   value.digits.swap(digits);
@@ -139,15 +145,16 @@ int compare_values(const fixedfloat& a, const fixedfloat& b) {
   return detail::compare_magnitudes(a.value.digits, b.value.digits) * sign_a;
 }
 
-// A comparison as the operators make it: logged on entry and at the end.
+// A comparison as the operators make it: its entry line and "Done.", the
+// entry line alone when the lengths differ.
 template <typename test>
-bool compare(const fixedfloat& a, const fixedfloat& b, std::string_view message, test holds) {
-  detail::log_line(message);
+bool compare(const fixedfloat& a, const fixedfloat& b, transcript whole, transcript refused, test holds) {
+  narration told(whole, refused, a.length);
   if (a.length != b.length) {
     throw std::length_error("Size is not equal!");
   }
   const bool result = holds(compare_values(a, b));
-  detail::log_line("Done.");
+  told.finish();
   return result;
 }
 
@@ -161,31 +168,79 @@ fixedint signed_value(fixedfloat& number) {
   return copy;
 }
 
-// a + b or a - b on signed copies of the values, logged under `name`.
-fixedfloat signed_sum(fixedfloat& a, fixedfloat& b, bool subtract, std::string_view name) {
-  detail::log_line(name);
-  if (a.length != b.length) {
-    throw std::length_error("Size is not equal!");
-  }
+// a + b or a - b for numbers whose fields were written directly: the
+// steps taken for real, with the lines they write.
+fixedfloat stepwise_sum(fixedfloat& a, fixedfloat& b, bool subtract) {
   fixedfloat result(a.length);
   {
-    fixedint left = signed_value(a);  // logged: both signed copies and the sum
+    fixedint left = signed_value(a);
     fixedint right = signed_value(b);
     result.value = subtract ? left - right : left + right;
     result.updsign();
   }
   result.negative = result.negative && !is_zero(result);  // the top digits may wrap to -0
-  detail::log_line("Done.");
+  detail::narrate(transcript::done, a.length);
   return result;
 }
 
-// A new number of `length` (logged: its thirteen lines) whose value takes the
-// low `length` digits of the magnitude `digits`, negative when `minus` says
-// so, as * sets the sign.
+// a + b or a - b, as the signed copies of both values added make it: the
+// exact sum, the integer part wrapping, a zero never negative. `b` is the
+// copy + and - take by value, whose digits the sum takes the place of.
+fixedfloat direct_sum(const fixedfloat& a, fixedfloat& b, bool subtract) {
+  // The right copy's sign as fixedint's + sees it, - negating it first.
+  const bool right_negative = subtract ? !b.negative : b.negative;
+  digit_vector& out = b.value.digits;
+  int carry = 0;
+  detail::sum_shape shape;
+  bool minus = a.negative;
+  if (a.negative == right_negative) {
+    detail::sum_in_place(a.value.digits, out, out, false, carry);  // the carry out of the top is dropped
+  } else {
+    // The magnitude of the positive one less the negative one's; a borrow
+    // means the negative one was larger, and its complement is taken.
+    const digit_vector& positive = a.negative ? out : a.value.digits;
+    const digit_vector& negative = a.negative ? a.value.digits : out;
+    detail::sum_in_place(positive, negative, out, true, carry);
+    minus = carry > 0;
+    if (minus) {
+      detail::negate_digits(out);
+    }
+    shape = {true, a.negative, minus};
+  }
+  detail::narrate(detail::fixedfloat_sum_transcript(shape, subtract), a.length);
+  fixedfloat result(std::move(b));
+  result.value.negative = false;
+  result.value.issigned = true;
+  result.value.throwonoverflow = false;
+  result.issigned = true;
+  result.negative = minus && detail::significant_count(result.value.digits) != 0;
+  return result;
+}
+
+fixedfloat signed_sum(fixedfloat& a, fixedfloat& b, bool subtract) {
+  if (a.length != b.length) {
+    detail::narrate(subtract ? transcript::fixedfloat_subtraction_refused : transcript::fixedfloat_sum_refused,
+                    a.length);
+    throw std::length_error("Size is not equal!");
+  }
+  if (well_formed(a) && well_formed(b)) {
+    return direct_sum(a, b, subtract);
+  }
+  // The entry line, then the steps.
+  detail::narrate(subtract ? transcript::fixedfloat_subtraction_refused : transcript::fixedfloat_sum_refused,
+                  a.length);
+  return stepwise_sum(a, b, subtract);
+}
+
+// A new number of `length` whose value takes the low `length` digits of the
+// magnitude `digits`, negative when `minus` says so, as * sets the sign. Its
+// lines are the operation's to write.
 fixedfloat fixed_result(unsigned long long length, digit_vector& digits, bool minus) {
-  fixedfloat result(length);
+  fixedfloat result(detail::unlogged{}, 0);
   digits.resize(length);
   result.value.digits.swap(digits);
+  result.value.length = length;
+  result.length = length;
   result.negative = minus;
   return result;
 }
@@ -193,7 +248,7 @@ fixedfloat fixed_result(unsigned long long length, digit_vector& digits, bool mi
 // a / b rounded by `mode`, for / and divide(), which take `b` by value: a
 // call of one from the other would copy it once more, and log that copy.
 fixedfloat rounded_quotient(const fixedfloat& a, const fixedfloat& b, rounding mode) {
-  detail::log_line("Division operation in fixedfloat.");
+  narration told(transcript::fixedfloat_quotient, transcript::fixedfloat_quotient_refused, a.length);
   if (b.length != a.length) {
     throw std::length_error("Size is not equal!");
   }
@@ -212,31 +267,16 @@ fixedfloat rounded_quotient(const fixedfloat& a, const fixedfloat& b, rounding m
   const bool minus = a.issigned && a.negative != b.negative;
   detail::round_quotient(quotient, remainder, divisor, mode, minus);
   fixedfloat result = fixed_result(a.length, quotient, minus);
-  detail::log_line("Done.");
+  told.finish();
   return result;
 }
 
-}  // namespace
-
-// Construction.
-
-fixedfloat::fixedfloat(unsigned long long length) : value(0) {
-  detail::log_lines({"Creating new fixedfloat object!", {"Init called on fixedfloat with length: ", length}});
-  reset(length);
-}
-
-fixedfloat::fixedfloat(detail::unlogged unlogged, unsigned long long length)
-    : value(unlogged, digit_vector(length)), length(length) {}
-
-fixedfloat::~fixedfloat() { detail::log_line("Deleting fixedfloat object!"); }
-
-void fixedfloat::init(unsigned long long length) {
-  detail::log_line("Init called on fixedfloat with length: ", length);
-  reset(length);
-}
-
-void fixedfloat::reset(unsigned long long length) {
+// Makes `number` 0.0 with `length` digits, for the constructor and init(),
+// whose transcripts `done`, `odd` (an odd length, which throws) and `failed`
+// (no memory for the digits) are.
+void reset(fixedfloat& number, unsigned long long length, transcript done, transcript odd, transcript failed) {
   if (length % 2 != 0) {
+    detail::narrate(odd, length);
     throw std::runtime_error("length should be able to be divided by 2!");
   }
   // The new digits first, so that nothing changes when they cannot be had;
@@ -245,20 +285,88 @@ void fixedfloat::reset(unsigned long long length) {
   try {
     digits.resize(length);
   } catch (...) {
-    detail::log_lines({"Register size.", "Init boolean properties.", "Init digits.", "New fixedint object!",
-                       {"Resizing Digits to: ", length}});
+    detail::narrate(failed, length);
     throw;
   }
-  detail::log_lines({"Register size.", "Init boolean properties.", "Init digits.", "New fixedint object!",
-                     {"Resizing Digits to: ", length}, "Done.", "Deleted fixedint object.", "Done."});
-  value.digits.swap(digits);
-  value.length = length;
-  value.negative = false;
-  value.issigned = true;
-  value.throwonoverflow = false;
-  this->length = length;
-  issigned = true;
-  negative = false;
+  detail::narrate(done, length);
+  number.value.digits.swap(digits);
+  number.value.length = length;
+  number.value.negative = false;
+  number.value.issigned = true;
+  number.value.throwonoverflow = false;
+  number.length = length;
+  number.issigned = true;
+  number.negative = false;
+}
+
+// The log of * reads as its steps have always been taken: the result made,
+// both values copied (getcopy()) and widened to twice the length, multiplied
+// into a number of four times the length cut back to twice, both copies
+// gone, the product cut to the length, and gone too.
+
+// a * b for values below 10^18, at most 18 digits: their product fits two
+// machine words, and the result takes the place of the right operand's copy.
+fixedfloat word_product(const fixedfloat& a, fixedfloat& b, bool minus) {
+  unsigned long long x = 0;
+  unsigned long long y = 0;
+  detail::to_word(a.value.digits, x);
+  detail::to_word(b.value.digits, y);
+  unsigned long long scale = 1;  // 10^(length/2)
+  for (unsigned long long i = 0; i < a.length / 2; ++i) {
+    scale *= 10;
+  }
+  const unsigned long long modulus = scale * scale;
+  unsigned long long kept = 0;
+  if (unsigned long long product = 0; !__builtin_mul_overflow(x, y, &product)) {
+    kept = product / scale % modulus;
+  } else {
+    __extension__ using wide = unsigned __int128;
+    kept = static_cast<unsigned long long>(wide{x} * y / scale % modulus);
+  }
+  for (signed char& digit : b.value.digits) {
+    digit = static_cast<signed char>(kept % 10);
+    kept /= 10;
+  }
+  detail::narrate(transcript::fixedfloat_product, a.length);
+  fixedfloat result(std::move(b));
+  result.value.issigned = true;
+  result.value.throwonoverflow = false;
+  result.issigned = true;
+  result.negative = minus;
+  return result;
+}
+
+// a * b at any length: the product at twice the length, where no digit is
+// lost; then the point moves left by half the length and the top digits go.
+fixedfloat digit_product(const fixedfloat& a, const fixedfloat& b, bool minus) {
+  const std::size_t room = std::max<std::size_t>(
+      2 * a.length, detail::significant_count(a.value.digits) + detail::significant_count(b.value.digits));
+  digit_vector product(room, 0);
+  detail::multiply_digits(a.value.digits, b.value.digits, product, 2 * a.length);
+  detail::shift_down(product, a.length / 2);
+  fixedfloat result = fixed_result(a.length, product, minus);
+  detail::narrate(transcript::fixedfloat_product, a.length);
+  return result;
+}
+
+}  // namespace
+
+// Construction.
+
+fixedfloat::fixedfloat(unsigned long long length) : value(detail::unlogged{}, {}) {
+  setup();  // the first number of the process sets the module up
+  reset(*this, length, transcript::fixedfloat_made, transcript::fixedfloat_made_odd,
+        transcript::fixedfloat_made_failed);
+}
+
+fixedfloat::fixedfloat(detail::unlogged unlogged, unsigned long long length)
+    : value(unlogged, digit_vector(length)), length(length) {}
+
+fixedfloat::~fixedfloat() { detail::narrate_fixedfloat_deletion(); }
+
+void fixedfloat::init(unsigned long long length) {
+  reset(*this, length, transcript::fixedfloat_init, transcript::fixedfloat_init_odd,
+        transcript::fixedfloat_init_failed);
 }
 
 // Assignment.
@@ -267,9 +375,16 @@ fixedfloat& fixedfloat::operator=(fixedint v) {
   if (v.length < length / 2) {
     throw std::out_of_range("Val too small for fixedfloat!");
   }
-  // The work is done on `v`, this call's own copy, and taken over at the end.
+  // The work is done on `v`, this call's own copy, and taken over at the end:
+  // resized to the length, then scaled.
   const unsigned long long half = length / 2;
-  v.resize(length);
+  try {
+    v.digits.resize(length, 0);
+  } catch (...) {
+    detail::narrate(transcript::fixedint_resize_failed, length);
+    throw;
+  }
+  v.length = length;
   const bool minus = v.negative;
   v.negative = false;
   if (detail::digits_in_range(v.digits)) {
@@ -281,9 +396,10 @@ fixedfloat& fixedfloat::operator=(fixedint v) {
       v.issigned = true;
       v.throwonoverflow = false;
     }
-    log_scaling(length);
+    detail::narrate(transcript::fixedfloat_scaled, length);
   } else {
     // Elements outside 0 to 9 (only from writing the fields) carry as the product makes them.
+    detail::narrate(transcript::fixedint_resized, length);
     for (unsigned long long i = 0; i < half; ++i) {
       v = v * fixedint(length, 10);
     }
@@ -338,6 +454,18 @@ fixedint fixedfloat::getfractionpart() {
 }
 
 std::string fixedfloat::asstring() {
+  if (well_formed(*this)) {
+    // The text made at once; the lines of the parts it has always taken.
+    const unsigned long long half = length / 2;
+    std::string text(length + 4, '\0');  // a sign, a zero on either side of the point at most
+    const char* end = detail::write_fixed_text(value.digits, half, negative, false, text.data(),
+                                               text.data() + text.size());
+    text.resize(static_cast<std::size_t>(end - text.data()));
+    const bool zero_fraction = std::all_of(value.digits.begin(), value.digits.begin() + static_cast<std::ptrdiff_t>(half),
+                                           [](signed char d) { return d == 0; });
+    detail::narrate(zero_fraction ? transcript::fixedfloat_text_zero_fraction : transcript::fixedfloat_text, length);
+    return text;
+  }
   std::string text = negative ? "-" : "";
   {
     fixedint integer = getintpart();  // logged: three lines, and one when it goes
@@ -365,56 +493,24 @@ std::string fixedfloat::asstring() {
 
 fixedfloat fixedfloat::operator*(fixedfloat other) {
   if (other.length != length) {
-    detail::log_line("Multiplication operation in fixedfloat. (oh boy)");
+    detail::narrate(transcript::fixedfloat_product_refused, length);
     throw std::length_error("Size is not equal!");
   }
-  // The product at twice the length, where no digit is lost; then the point
-  // moves left by half the length and the top digits go.
-  const std::size_t room = std::max<std::size_t>(
-      2 * length, detail::significant_count(value.digits) + detail::significant_count(other.value.digits));
-  digit_vector product(room, 0);
-  detail::multiply_digits(value.digits, other.value.digits, product, 2 * length);
-  detail::shift_down(product, length / 2);
-  product.resize(length);
-  fixedfloat result(detail::unlogged{}, length);
-  result.value.digits.swap(product);
-  result.negative = issigned && negative != other.negative;
-  // The log reads as the steps have always been taken: the result made, both
-  // values copied (getcopy()) and widened to twice the length, multiplied
-  // into a number of four times the length cut back to twice, both copies
-  // gone, the product cut to the length, and gone too.
-  detail::log_lines({"Multiplication operation in fixedfloat. (oh boy)",
-                     "New fixedint object!", {"Resizing Digits to: ", 0}, "Done.",  // the result
-                     "Creating new fixedfloat object!", {"Init called on fixedfloat with length: ", length},
-                     "Register size.", "Init boolean properties.", "Init digits.",
-                     "New fixedint object!", {"Resizing Digits to: ", length}, "Done.", "Deleted fixedint object.",
-                     "Done.",
-                     "New fixedint object!", {"Resizing Digits to: ", length}, "Done.",  // the left copy
-                     "Resize requested in fixedint.", {"Resizing Digits to: ", 2 * length}, "Done.",
-                     "New fixedint object!", {"Resizing Digits to: ", length}, "Done.",  // the right copy
-                     "Resize requested in fixedint.", {"Resizing Digits to: ", 2 * length}, "Done.",
-                     "New fixedint object!", {"Resizing Digits to: ", 4 * length}, "Done.",  // the product
-                     "Resize requested in fixedint.", {"Resizing Digits to: ", 2 * length}, "Done.",
-                     "Deleted fixedint object.", "Deleted fixedint object.",
-                     "Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done.",
-                     "Deleted fixedint object.", "Done."});
-  return result;
+  const bool minus = issigned && negative != other.negative;
+  return length <= 18 && well_formed(*this) && well_formed(other) ? word_product(*this, other, minus)
+                                                                  : digit_product(*this, other, minus);
 }
 
-fixedfloat fixedfloat::operator+(fixedfloat other) {
-  return signed_sum(*this, other, false, "Addition operation in fixedfloat.");
-}
+fixedfloat fixedfloat::operator+(fixedfloat other) { return signed_sum(*this, other, false); }
 
-fixedfloat fixedfloat::operator-(fixedfloat other) {
-  return signed_sum(*this, other, true, "Subtraction operation in fixedfloat.");
-}
+fixedfloat fixedfloat::operator-(fixedfloat other) { return signed_sum(*this, other, true); }
 
 fixedfloat fixedfloat::operator/(fixedfloat other) { return rounded_quotient(*this, other, rounding::down); }
 
 fixedfloat fixedfloat::divide(fixedfloat other, rounding mode) { return rounded_quotient(*this, other, mode); }
 
 fixedfloat fixedfloat::multiply(fixedfloat other, rounding mode) {
-  detail::log_line("Rounded multiplication operation in fixedfloat.");
+  narration told(transcript::fixedfloat_rounded_product, transcript::fixedfloat_rounded_product_refused, length);
   if (other.length != length) {
     throw std::length_error("Size is not equal!");
   }
@@ -425,12 +521,12 @@ fixedfloat fixedfloat::multiply(fixedfloat other, rounding mode) {
   const bool minus = issigned && negative != other.negative;
   detail::round_down_places(product, length / 2, mode, minus);
   fixedfloat result = fixed_result(length, product, minus);
-  detail::log_line("Done.");
+  told.finish();
   return result;
 }
 
 fixedfloat& fixedfloat::round(unsigned long long fractiondigits, rounding mode) {
-  detail::log_line("Rounding operation in fixedfloat.");
+  narration told(transcript::fixedfloat_rounded, transcript::fixedfloat_round_refused, length);
   const unsigned long long half = length / 2;
   if (fractiondigits > half) {
     throw std::out_of_range("Fraction digits out of range!");
@@ -441,16 +537,18 @@ fixedfloat& fixedfloat::round(unsigned long long fractiondigits, rounding mode) 
   detail::shift_up(digits, places);  // a carry out of the integer part is dropped, as + drops it
   value.digits.swap(digits);
   negative = negative && detail::significant_count(value.digits) != 0;
-  detail::log_line("Done.");
+  told.finish();
   return *this;
 }
 
 fixedfloat& fixedfloat::assign(const std::string& text, rounding mode) {
-  detail::log_line("Rounded assignment operation in fixedfloat.");
   std::optional<decimal_text> parts = detail::split_decimal(text, true);
   if (!parts) {
+    detail::narrate(transcript::fixedfloat_assign_refused, length);
     throw std::invalid_argument("Not a decimal number!");
   }
+  // Refused, only the entry line; done, the assignment's lines between it and "Done.".
+  narration refused(transcript::fixedfloat_assign_refused, transcript::fixedfloat_assign_refused, length);
   const std::size_t half = length / 2;
   std::string rounded;  // holds the rounded digits that `parts` then points into
   if (parts->fraction.size() > half) {
@@ -468,8 +566,8 @@ fixedfloat& fixedfloat::assign(const std::string& text, rounding mode) {
     rounded.insert(0, parts->minus ? "-" : "");
     parts = detail::split_decimal(rounded, true);
   }
-  assign_decimal(*this, *parts);
-  detail::log_line("Done.");
+  assign_decimal(*this, *parts, transcript::fixedfloat_assign_rounded, transcript::fixedfloat_assign_rounded_fraction);
+  refused.dismiss();
   return *this;
 }
 
@@ -499,27 +597,27 @@ bool fixedfloat::wordmagnitude(rounding mode, unsigned long long& magnitude) {
 // Comparison.
 
 bool fixedfloat::operator==(fixedfloat other) {
-  return compare(*this, other, "Comparison operation in fixedfloat (==).", [](int order) { return order == 0; });
+  return compare(*this, other, transcript::fixedfloat_equal, transcript::fixedfloat_equal_refused, [](int order) { return order == 0; });
 }
 
 bool fixedfloat::operator!=(fixedfloat other) {
-  return compare(*this, other, "Comparison operation in fixedfloat (!=).", [](int order) { return order != 0; });
+  return compare(*this, other, transcript::fixedfloat_not_equal, transcript::fixedfloat_not_equal_refused, [](int order) { return order != 0; });
 }
 
 bool fixedfloat::operator<(fixedfloat other) {
-  return compare(*this, other, "Comparison operation in fixedfloat (<).", [](int order) { return order < 0; });
+  return compare(*this, other, transcript::fixedfloat_less, transcript::fixedfloat_less_refused, [](int order) { return order < 0; });
 }
 
 bool fixedfloat::operator>(fixedfloat other) {
-  return compare(*this, other, "Comparison operation in fixedfloat (>).", [](int order) { return order > 0; });
+  return compare(*this, other, transcript::fixedfloat_greater, transcript::fixedfloat_greater_refused, [](int order) { return order > 0; });
 }
 
 bool fixedfloat::operator<=(fixedfloat other) {
-  return compare(*this, other, "Comparison operation in fixedfloat (<=).", [](int order) { return order <= 0; });
+  return compare(*this, other, transcript::fixedfloat_less_equal, transcript::fixedfloat_less_equal_refused, [](int order) { return order <= 0; });
 }
 
 bool fixedfloat::operator>=(fixedfloat other) {
-  return compare(*this, other, "Comparison operation in fixedfloat (>=).", [](int order) { return order >= 0; });
+  return compare(*this, other, transcript::fixedfloat_greater_equal, transcript::fixedfloat_greater_equal_refused, [](int order) { return order >= 0; });
 }
 
 std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value) {

@@ -1,19 +1,17 @@
 // fixedint. Where the log is the interface: every temporary made through a
 // length constructor or getcopy() writes three lines and every destruction
-// one, so the temporaries below exist because their lines are observable,
-// and each is marked at its line. They are pinned by the transcripts in
+// one, so each operation writes the lines of the temporaries it has always
+// made, as one record of its transcript (transcript.h), without making
+// them. They are pinned by the transcripts in
 // tests/fixedint_arithmetic_test.cpp (FixedintTranscript) and
 // tests/fixedint_core_test.cpp (FixedintLog):
 // - +: the working sum S, made before the early return to the signed
 //   difference and destroyed after the result is moved out of it;
 // - the signed difference: the silent copies A and B, the result R, and on a
-//   final borrow the two abs() copies and a nested subtraction, all written
-//   as log lines only (logged_only), without copying a digit;
-// - -: the negated copy of the right operand and its copy passed to +, as
-//   log lines only;
-// - *: the product at twice the length, cut back with resize(), written as
-//   their lines;
-// - <: the lines of the copies it has always taken for > and !=.
+//   final borrow the two abs() copies and a nested subtraction;
+// - -: the negated copy of the right operand and its copy passed to +;
+// - *: the product at twice the length, cut back with resize();
+// - <: the deletions of the copies it has always taken for > and !=.
 #include <veldar/fixedint.h>
 
 #include <algorithm>
@@ -21,6 +19,7 @@
 #include <charconv>
 #include <functional>
 #include <istream>
+#include <limits>
 #include <ostream>
 #include <stdexcept>
 #include <string_view>
@@ -29,11 +28,11 @@
 #include <veldar/diagnostics.h>
 
 #include "digits.h"
-#include "log_line.h"
 #include "products.h"
 #include "quotients.h"
 #include "sums.h"
 #include "text.h"
+#include "transcript.h"
 
 namespace VELDAR {
 
@@ -83,28 +82,6 @@ std::string_view decimal_digits(integer value, std::array<char, 24>& text) {
   return {text.data(), static_cast<std::size_t>(end - text.data())};
 }
 
-// The log lines of a temporary that + and - have always made and that they
-// no longer need to make: three when it would be made, one when it would go,
-// unwinding included. `length` 0 stands for a silent copy, which only goes.
-class logged_only {
- public:
-  explicit logged_only(unsigned long long length, bool made = true) {
-    if (made) {
-      detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
-    }
-  }
-  logged_only(const logged_only&) = delete;
-  logged_only& operator=(const logged_only&) = delete;
-  ~logged_only() { detail::log_line("Deleted fixedint object."); }
-};
-
-// A number of `length` digits holding `digits`, logged as made at that length
-// (three lines), without making any digits.
-fixedint logged_number(unsigned long long length, digit_vector&& digits) {
-  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
-  return fixedint(detail::unlogged{}, std::move(digits));
-}
-
 // Whether a result of + or - may take the place of `other`'s digits, the
 // copy of the right operand that they own: both operands at their length.
 bool in_place_lengths(const fixedint& self, const fixedint& other) {
@@ -112,81 +89,67 @@ bool in_place_lengths(const fixedint& self, const fixedint& other) {
 }
 
 // this + other for operands whose sign flags differ (the right one's flag is
-// the opposite of this one's): the difference of the magnitudes, with the sign of the
-// operand of larger magnitude (+0 for equal ones). The log reads as it has
-// always read: the working sum of + made first, silent copies A and B of the
-// operands, the result, the lines of A < B, and when the difference borrows,
-// abs() copies of both and a nested subtraction; only the result is made,
-// and where every element is a digit, in place of `other`'s digits.
-fixedint signed_difference(const fixedint& self, fixedint& other) {
+// the opposite of this one's): the difference of the magnitudes, with the
+// sign of the operand of larger magnitude (+0 for equal ones), written where
+// every element is a digit in place of `other`'s digits, the copy of the
+// right operand that + and - own. The log reads as it has always read
+// (transcript.h, sum_shape); `subtraction` adds the lines of -.
+fixedint signed_difference(const fixedint& self, fixedint& other, bool subtraction) {
   // The operand with the clear sign flag first.
   const digit_vector& positive = self.negative ? other.digits : self.digits;
   const digit_vector& negative = self.negative ? self.digits : other.digits;
   int borrow = 0;
   const bool in_place =
       in_place_lengths(self, other) && detail::sum_in_place(positive, negative, other.digits, true, borrow);
-  const logged_only sum(self.length);
-  const logged_only a(0, false);
-  const logged_only b(0, false);
-  fixedint result = in_place ? logged_number(self.length, std::move(other.digits)) : fixedint(self.length);
-  // A < B decides by the sign flags alone: one line when A is the greater, three
-  // when not (and then A and B swap), and the argument copy of <.
-  detail::log_lines(self.negative ? std::initializer_list<detail::line_text>{"Deleted fixedint object.", "Deleted fixedint object.",
-                                                                             "Deleted fixedint object.", "Deleted fixedint object."}
-                                  : std::initializer_list<detail::line_text>{"Deleted fixedint object.", "Deleted fixedint object."});
-  result.negative = false;
+  digit_vector digits;
+  bool minus = false;
   bool nested = false;  // whether the borrow took the second round through abs() copies
   if (in_place) {
+    digits = std::move(other.digits);
     if (borrow > 0) {  // the digits hold 10^length less the magnitude wanted
-      detail::negate_digits(result.digits);
-      result.negative = true;
+      detail::negate_digits(digits);
+      minus = true;
       nested = true;
     }
-  } else if (detail::subtract_digits(positive, negative, result.digits) > 0) {
-    detail::subtract_digits(negative, positive, result.digits);
-    result.negative = true;
-    // (Elements outside 0 to 9 may borrow both ways round: they take the
-    // second round here once, and have no nested lines.)
-    nested = detail::digits_in_range(positive) && detail::digits_in_range(negative);
-  }
-  if (nested) {
-    // y = B.abs(), the argument A.abs(), and y - A.abs(): the negated copy,
-    // the sum and the result of the nested addition made, then all ten go.
-    const auto made = [length = self.length] {
-      detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", length}, "Done."});
-    };
-    for (int i = 0; i < 5; ++i) {
-      made();
-    }
-    for (int i = 0; i < 10; ++i) {
-      detail::log_line("Deleted fixedint object.");
+  } else {
+    digits.assign(self.length, 0);  // before anything is logged: a failure changes nothing
+    if (detail::subtract_digits(positive, negative, digits) > 0) {
+      detail::subtract_digits(negative, positive, digits);
+      minus = true;
+      // (Elements outside 0 to 9 may borrow both ways round: they take the
+      // second round here once, and have no nested lines.)
+      nested = detail::digits_in_range(positive) && detail::digits_in_range(negative);
     }
   }
-  return result;
+  detail::narrate_sum(self.length, {true, self.negative, nested}, subtraction);
+  return fixedint(detail::unlogged{}, std::move(digits), minus);
 }
 
-// this + other, where the right operand's sign flag is `other_negative` and
-// `signs` says whether the flags take part: this number's issigned for +,
-// always for -. `other` is the copy + and - take by value: the sum takes the
-// place of its digits where every element is a digit.
-fixedint signed_sum(fixedint& self, fixedint& other, bool other_negative, bool signs) {
-  if (signs && self.negative != other_negative) {
-    return signed_difference(self, other);
-  }
+// this + other on the magnitudes, with this number's sign: the carry out of
+// the top is handed back into this number, or throws when it asks for that.
+fixedint magnitude_sum(fixedint& self, fixedint& other, bool signs, bool subtraction) {
   int carry = 0;
   const bool in_place =
       in_place_lengths(self, other) && detail::sum_in_place(self.digits, other.digits, other.digits, false, carry);
-  fixedint sum = in_place ? logged_number(self.length, std::move(other.digits)) : fixedint(self.length);  // logged
-  sum.negative = self.negative;
-  if (!in_place) {
-    carry = detail::add_digits(self.digits, other.digits, sum.digits);
+  digit_vector digits;
+  if (in_place) {
+    digits = std::move(other.digits);
+  } else {
+    digits.assign(self.length, 0);
+    carry = detail::add_digits(self.digits, other.digits, digits);
   }
+  // This number takes the carry: its new digits are made before anything
+  // changes or is logged.
+  digit_vector carried;
+  if (carry > 0 && !self.throwonoverflow) {
+    carried.assign(self.length, 0);
+  }
+  const bool minus = self.negative;
+  detail::narrate_sum(self.length, {false, false, false}, subtraction);
   if (carry > 0) {
     if (self.throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
     }
-    // This number takes the carry: its new digits are made before anything changes.
-    digit_vector carried(self.length, 0);
     self.digits.swap(carried);
     if (signs) {
       self.negative = false;
@@ -196,8 +159,64 @@ fixedint signed_sum(fixedint& self, fixedint& other, bool other_negative, bool s
     }
     self.digits[0] = static_cast<signed char>(carry);
   }
-  // Moved into the result, so that the working sum is destroyed (and logged) as well.
-  return fixedint(std::move(sum));
+  return fixedint(detail::unlogged{}, std::move(digits), minus);
+}
+
+// The same for operands of at most eighteen digits, their values `x` and
+// `y` in machine words: the sum or difference (`difference`) of the
+// magnitudes, written over `other`'s digits.
+fixedint word_sum(fixedint& self, fixedint& other, unsigned long long x, unsigned long long y, bool difference,
+                  bool signs, bool subtraction) {
+  if (difference) {
+    // The operand with the clear sign flag less the other; below zero, the
+    // result takes the sign and the nested subtraction's lines.
+    const unsigned long long positive = self.negative ? y : x;
+    const unsigned long long negative = self.negative ? x : y;
+    const bool minus = positive < negative;
+    detail::put_small_word(minus ? negative - positive : positive - negative, other.digits);
+    detail::narrate_sum(self.length, {true, self.negative, minus}, subtraction);
+    return fixedint(detail::unlogged{}, std::move(other.digits), minus);
+  }
+  const unsigned long long modulus = detail::power_of_ten(self.digits.size());
+  unsigned long long sum = x + y;  // below 2 * 10^18: no wrap
+  const bool carry = sum >= modulus;
+  sum -= carry ? modulus : 0;
+  // This number takes the carry: its new digits are made before anything
+  // changes or is logged.
+  digit_vector carried;
+  if (carry && !self.throwonoverflow) {
+    carried.assign(self.length, 0);
+  }
+  detail::put_small_word(sum, other.digits);
+  const bool minus = self.negative;
+  detail::narrate_sum(self.length, {false, false, false}, subtraction);
+  if (carry) {
+    if (self.throwonoverflow) {
+      throw std::overflow_error("Overflow occured.");
+    }
+    self.digits.swap(carried);
+    if (signs) {
+      self.negative = false;
+    }
+    self.digits[0] = 1;
+  }
+  return fixedint(detail::unlogged{}, std::move(other.digits), minus);
+}
+
+// this + other, where the right operand's sign flag is `other_negative` and
+// `signs` says whether the flags take part: this number's issigned for +,
+// always for -. `other` is the copy + and - take by value: the sum takes the
+// place of its digits where every element is a digit. (Each way returns its
+// result whole, never a named number that would be moved and logged going.)
+fixedint signed_sum(fixedint& self, fixedint& other, bool other_negative, bool signs, bool subtraction) {
+  unsigned long long x = 0;
+  unsigned long long y = 0;
+  if (self.length < detail::word_width && self.digits.size() == self.length &&
+      other.digits.size() == self.length && detail::small_word(self.digits, x) && detail::small_word(other.digits, y)) {
+    return word_sum(self, other, x, y, signs && self.negative != other_negative, signs, subtraction);
+  }
+  return signs && self.negative != other_negative ? signed_difference(self, other, subtraction)
+                                                  : magnitude_sum(self, other, signs, subtraction);
 }
 
 // The digits of `number` at its length, each 0 to 9: its own when they are,
@@ -232,9 +251,31 @@ magnitudes divide_magnitudes(const fixedint& dividend, const digit_vector& divis
 // A result of `length` digits (logged: three lines) holding `digits`, negative
 // when `minus` says so and it is not zero.
 fixedint signed_result(unsigned long long length, digit_vector& digits, bool minus) {
-  fixedint result = logged_number(length, std::move(digits));
-  result.negative = minus && significant_count(result.digits) != 0;
-  return result;
+  detail::narrate(detail::transcript::fixedint_made, length);
+  const bool negative = minus && significant_count(digits) != 0;
+  return fixedint(detail::unlogged{}, std::move(digits), negative);
+}
+
+// self * other modulo 10^length for operands of at most nineteen digits,
+// each 0 to 9, in a machine word and written over `other`'s digits, the
+// copy * owns: no digits made. False, with nothing changed, for others.
+bool word_product_in_place(const fixedint& self, fixedint& other) {
+  unsigned long long x = 0;
+  unsigned long long y = 0;
+  if (self.digits.size() != self.length || other.digits.size() != self.length || !detail::small_word(self.digits, x) ||
+      !detail::small_word(other.digits, y)) {
+    return false;
+  }
+  const unsigned long long modulus = detail::power_of_ten(self.digits.size());
+  __extension__ using wide = unsigned __int128;
+  unsigned long long product = 0;
+  if (__builtin_mul_overflow(x, y, &product)) {
+    product = static_cast<unsigned long long>(wide{x} * y % modulus);
+  } else {
+    product %= modulus;
+  }
+  detail::put_small_word(product, other.digits);
+  return true;
 }
 
 void check_lengths(const fixedint& a, const fixedint& b) {
@@ -281,16 +322,16 @@ void fixedint::construct(unsigned long long n) {
     digits.resize(n);
   } catch (...) {
     // The lines written before the digits were asked for; the exception goes on.
-    detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", n}});
+    detail::narrate(detail::transcript::fixedint_made_failed, n);
     throw;
   }
-  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", n}, "Done."});
+  detail::narrate(detail::transcript::fixedint_made, n);
 }
 
 fixedint::fixedint(unsigned long long length) { construct(length); }
 
-fixedint::fixedint(detail::unlogged /*unused*/, std::vector<signed char> digits)
-    : length(digits.size()), digits(std::move(digits)) {}
+fixedint::fixedint(detail::unlogged /*unused*/, std::vector<signed char> digits, bool negative)
+    : negative(negative), length(digits.size()), digits(std::move(digits)) {}
 
 // Not delegating: when the assignment throws, the object never existed and its
 // destructor must not log.
@@ -299,7 +340,7 @@ fixedint::fixedint(unsigned long long length, long long value) {
   *this = value;
 }
 
-fixedint::~fixedint() { detail::log_line("Deleted fixedint object."); }
+fixedint::~fixedint() { detail::narrate_fixedint_deletion(); }
 
 fixedint& fixedint::operator=(const fixedint& other) {
   if (this == &other) {
@@ -346,11 +387,11 @@ void fixedint::resize(unsigned long long n) {
   try {
     digits.resize(n, 0);  // `length` follows only once the digits are there
   } catch (...) {
-    detail::log_lines({"Resize requested in fixedint.", {"Resizing Digits to: ", n}});
+    detail::narrate(detail::transcript::fixedint_resize_failed, n);
     throw;
   }
   length = n;
-  detail::log_lines({"Resize requested in fixedint.", {"Resizing Digits to: ", n}, "Done."});
+  detail::narrate(detail::transcript::fixedint_resized, n);
 }
 
 void fixedint::wholeshiftl() { detail::shift_up(digits, 1); }
@@ -370,11 +411,7 @@ bool fixedint::operator>(fixedint other) { return compare_ordered(*this, other) 
 bool fixedint::operator<(fixedint other) {
   // The log reads as the copies of `other` that this operator has always
   // taken for > and != leave it: one, and two more when this is not greater.
-  detail::log_line("Deleted fixedint object.");
-  if (compare_ordered(*this, other) <= 0) {
-    detail::log_line("Deleted fixedint object.");
-    detail::log_line("Deleted fixedint object.");
-  }
+  detail::narrate_deletions(compare_ordered(*this, other) <= 0 ? 3 : 1);
   return orders_before(*this, other);
 }
 
@@ -384,7 +421,7 @@ fixedint fixedint::operator+(fixedint other) {
   if (other.length != length) {
     throw std::length_error("Int sizes are not equal!");
   }
-  return signed_sum(*this, other, other.negative, issigned);
+  return signed_sum(*this, other, other.negative, issigned, false);
 }
 
 fixedint fixedint::operator-(fixedint other) {
@@ -393,9 +430,7 @@ fixedint fixedint::operator-(fixedint other) {
   }
   // The right operand negated, as a copy made with getcopy() and passed on to
   // + as its argument: their lines only. The addition always respects the signs.
-  const logged_only negated(length);
-  const logged_only argument(0, false);
-  return signed_sum(*this, other, !other.negative, true);
+  return signed_sum(*this, other, !other.negative, true, true);
 }
 
 fixedint fixedint::operator*(fixedint other) {
@@ -404,26 +439,31 @@ fixedint fixedint::operator*(fixedint other) {
   }
   // The product at twice the length, cut back to the length: written as the
   // lines of a number of 2 * length digits made and resized, in one go.
+  const bool minus = issigned && negative != other.negative;
+  if (word_product_in_place(*this, other)) {
+    detail::narrate(detail::transcript::fixedint_product, length);
+    other.negative = minus;
+    other.issigned = true;
+    other.throwonoverflow = false;
+    return other;
+  }
   digit_vector product;
   try {
     product.resize(2 * length);
   } catch (...) {
-    detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", 2 * length}});
+    detail::narrate(detail::transcript::fixedint_made_failed, 2 * length);
     throw;
   }
   if (significant_count(digits) + significant_count(other.digits) > product.size()) {
     // Only when a digit vector is longer than `length`.
-    detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", 2 * length}, "Done.", "Deleted fixedint object."});
+    detail::narrate(detail::transcript::fixedint_made, 2 * length, 1, 1);
     throw std::out_of_range("Report this to dev: Out of range while running multiplication! Index: " +
                             std::to_string(product.size()));
   }
   detail::multiply_digits(digits, other.digits, product, length);
   product.resize(length);
-  detail::log_lines({"New fixedint object!", {"Resizing Digits to: ", 2 * length}, "Done.",
-                     "Resize requested in fixedint.", {"Resizing Digits to: ", length}, "Done."});
-  fixedint result(detail::unlogged{}, std::move(product));
-  result.negative = issigned && negative != other.negative;
-  return result;
+  detail::narrate(detail::transcript::fixedint_product, length);
+  return fixedint(detail::unlogged{}, std::move(product), minus);
 }
 
 fixedint fixedint::operator/(fixedint other) { return rounded_quotient(*this, other, rounding::down); }

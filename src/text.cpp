@@ -139,10 +139,11 @@ bool to_word(const digit_vector& digits, unsigned long long& magnitude) {
   }
   unsigned long long value = 0;
   for (std::size_t i = count; i-- > 0;) {
-    if (value > (std::numeric_limits<unsigned long long>::max() - static_cast<unsigned>(digits[i])) / 10) {
+    // Only a twentieth digit can overflow.
+    if (__builtin_mul_overflow(value, 10U, &value) ||
+        __builtin_add_overflow(value, static_cast<unsigned>(digits[i]), &value)) {
       return false;
     }
-    value = value * 10 + static_cast<unsigned>(digits[i]);
   }
   magnitude = value;
   return true;

@@ -14,13 +14,19 @@
 // the working directory. A process that ends normally writes nothing.
 //
 // Threads: any number of threads may log, and create, use and destroy their
-// own numbers, at once; every line stays whole. One number shared between
-// threads needs the caller's lock, as a std::vector does. The same holds for
-// the logstream object's own state (its format flags, its read position).
+// own numbers, at once; every line stays whole, and a line written with
+// several `<<` (logstream << "step " << i << '\n') stays whole too: each
+// thread's unfinished line is kept apart until its line break. One number
+// shared between threads needs the caller's lock, as a std::vector does. The
+// same holds for the logstream object's own state (its format flags, its
+// read position).
 //
-// Cost: a line takes its length in memory (about 60 bytes for "New fixedint
-// object!"), so a fixedint + logs about 250 bytes. The log is never trimmed
-// unless setloglimit() asks for it.
+// Cost: the log keeps what happened, not its text: an operation's lines are
+// one record of a few bytes (an 8-digit fixedint + with its argument and
+// result going takes 3 bytes; fixedfloat(24) = "1.5", 149 lines, takes 3),
+// and the text is made only when the log is read (str(), reading logstream,
+// the report). A message given to log() or written with `<<` is kept as
+// text. The log keeps its newest 64 MiB of text by default (loglimit()).
 #pragma once
 
 #include <cstddef>
@@ -35,8 +41,9 @@ namespace VELDAR {
 // The log as a stream. It exists from its first use, before main() and after
 // it, in every file that includes this header (as std::cout does). str() gives
 // its whole text and str("") empties it; `<<` appends raw text; reading
-// (std::getline) gives its lines from the oldest one kept. The library's own
-// lines go into it whatever the stream's format flags and error state.
+// (std::getline, >>, seekg and tellg) gives its lines from the oldest one
+// kept, the text made as it is read. The library's own lines go into it
+// whatever the stream's format flags and error state.
 class VELDAR_EXPORT logbook : public std::iostream {
  public:
   logbook();
@@ -51,8 +58,7 @@ class VELDAR_EXPORT logbook : public std::iostream {
   void str(const std::string& text);
 };
 
-// Every log line of the process, in order; never trimmed unless setloglimit()
-// says otherwise.
+// Every log line of the process, in order, within the limit of loglimit().
 extern VELDAR_EXPORT logbook& logstream;
 // True once setup() has run; it never goes back to false.
 extern VELDAR_EXPORT bool init;
@@ -63,27 +69,35 @@ extern VELDAR_EXPORT std::terminate_handler oldtermfunc;
 // cannot be stored (no memory) is lost alone; log() itself never throws.
 VELDAR_EXPORT void log(const std::string& message);
 
-// Keeps the log within about `bytes` bytes: the oldest whole lines go, a
-// quarter of the limit at a time, and the log's first line says how many went.
-// 0, the default, keeps every line. setloglimit(1 << 20) keeps the last MiB,
+// Keeps the log's text within `bytes` bytes: past it, the oldest whole lines
+// go until a quarter of the limit is free, and the log's first line, which
+// counts against the limit, says how many went: "Log limit of 4096 bytes: 120
+// earlier lines dropped.". The newest line always stays, even when it alone
+// is longer than the limit. The default is 64 MiB (67108864 bytes), so that a
+// long run neither grows until the system stops it nor leaves a report of
+// gigabytes; 0 keeps every line. setloglimit(1 << 20) keeps the last MiB,
 // which is what a crash report needs most.
 VELDAR_EXPORT void setloglimit(std::size_t bytes);
+// The limit in force: 67108864 until setloglimit() changes it.
+VELDAR_EXPORT std::size_t loglimit();
 
 // One-time module set-up: logs four lines and installs logdumper() as the
 // terminate handler. Every later call does nothing, from any thread. The
 // fixedint length constructors call it before they log anything.
 VELDAR_EXPORT void setup();
 
-// The terminate handler. Logs "Terminate called. Preparing report.", the
-// active exception's encoded type name ("St12out_of_range", "i" for a thrown
-// int, "UNKNOWN" when there is none) and its what() text ("UNKNOWN" when there
-// is none, it is not a std::exception or its what() is null), writes the log
-// to a new file in logs/ and renames it over logs/veldar.log (so an earlier
-// report survives a failed write, and a link planted there is replaced, not
-// followed), and then calls oldtermfunc. It allocates no memory to do so. When
-// the file cannot be written it says so in one line on standard error. When
-// two threads terminate at once, one writes the report and the other waits
-// for the process to end; a call from within the handler aborts at once.
+// The terminate handler. Writes the log's kept lines and after them six
+// report lines ("Terminate called. Preparing report.", ..., the active
+// exception's encoded type name: "St12out_of_range", "i" for a thrown int,
+// "UNKNOWN" when there is none; its what() text: "UNKNOWN" when there is none,
+// it is not a std::exception or its what() is null) to a new file in logs/,
+// renames it over logs/veldar.log (so an earlier report survives a failed
+// write, a file size limit included, and a link planted there is replaced,
+// not followed), and then calls oldtermfunc. It allocates no memory to do so,
+// and waits at most two seconds for a thread that holds the log. When the
+// file cannot be written it says so in one line on standard error. When two
+// threads terminate at once, one writes the report and the other waits for
+// the process to end; a call from within the handler aborts at once.
 VELDAR_EXPORT void logdumper();
 
 namespace detail {

@@ -177,7 +177,6 @@ class VELDAR_EXPORT fixedfloat {
   bool operator>=(fixedfloat other);
 
  private:
-  void reset(unsigned long long length);
   bool wordmagnitude(rounding mode, unsigned long long& magnitude);
 };
 

@@ -85,8 +85,9 @@ class VELDAR_EXPORT fixedint {
   // A float has no place here: fixedint(8, 3.99) would silently drop .99.
   template <typename floating, std::enable_if_t<std::is_floating_point_v<floating>, int> = 0>
   fixedint(unsigned long long length, floating value) = delete;
-  // The number holding `digits`, of as many digits: the library's own results.
-  fixedint(detail::unlogged, std::vector<signed char> digits);
+  // The number holding `digits`, of as many digits, with the sign flag
+  // `negative`: the library's own results, which log as their operation says.
+  fixedint(detail::unlogged, std::vector<signed char> digits, bool negative = false);
   fixedint(const fixedint&) = default;      // silent: no set-up, no log line
   fixedint(fixedint&&) noexcept = default;  // silent as well
   ~fixedint();                              // logs "Deleted fixedint object."

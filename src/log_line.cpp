@@ -1,0 +1,65 @@
+#include "log_line.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace VELDAR::detail {
+
+void time_text(std::time_t second, char* out) noexcept {
+  static constexpr std::string_view weekdays = "SunMonTueWedThuFriSat";
+  static constexpr std::string_view months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  std::tm local{};
+  const bool known = localtime_r(&second, &local) != nullptr && local.tm_year >= 1000 - 1900 &&
+                     local.tm_year <= 9999 - 1900;
+  if (!known) {
+    constexpr std::string_view unknown = "??? ??? ?? ??:??:?? ????";
+    std::copy(unknown.begin(), unknown.end(), out);
+    return;
+  }
+  const auto name = [](std::string_view names, int index) {
+    return names.substr(static_cast<std::size_t>(index) * 3, 3);
+  };
+  // Two digits, the tens as `blank` below ten: the day of the month is " 8".
+  const auto two_digits = [](int value, char blank) {
+    return std::array<char, 2>{value < 10 ? blank : static_cast<char>('0' + value / 10),
+                               static_cast<char>('0' + value % 10)};
+  };
+  const auto put = [&out](auto piece, char after) {
+    out = std::copy(piece.begin(), piece.end(), out);
+    *out++ = after;
+  };
+  // "Www Mmm dd hh:mm:ss yyyy"
+  put(name(weekdays, local.tm_wday), ' ');
+  put(name(months, local.tm_mon), ' ');
+  put(two_digits(local.tm_mday, ' '), ' ');
+  put(two_digits(local.tm_hour, '0'), ':');
+  put(two_digits(local.tm_min, '0'), ':');
+  put(two_digits(local.tm_sec, '0'), ' ');
+  std::to_chars(out, out + 4, local.tm_year + 1900);
+}
+
+std::array<char, line_prefix_size> line_prefix(std::time_t second) noexcept {
+  std::array<char, line_prefix_size> prefix{};
+  char* out = std::copy(line_opening.begin(), line_opening.end(), prefix.data());
+  time_text(second, out);
+  std::copy(line_closing.begin(), line_closing.end(), out + time_text_size);
+  return prefix;
+}
+
+std::size_t escapes_in(std::string_view text) noexcept {
+  // memchr runs far faster than a loop over the bytes, and most texts hold neither.
+  std::size_t count = 0;
+  if (text.empty()) {
+    return 0;
+  }
+  for (const char c : {'\n', '\r'}) {
+    for (const char* at = text.data(); const void* found = std::memchr(at, c, static_cast<std::size_t>(text.data() + text.size() - at));) {
+      ++count;
+      at = static_cast<const char*>(found) + 1;
+    }
+  }
+  return count;
+}
+
+}  // namespace VELDAR::detail
