@@ -4,7 +4,7 @@
 #   shared        the shared package, installed the same way; the program
 #                 loads libveldar.so.<major>.<minor> from it at run time
 #   subdirectory  add_subdirectory on SOURCE_DIR, which then builds no tests
-#                 or demo
+#                 or demo, and installs nothing unless VELDAR_INSTALL is ON
 #   pkg-config    a plain compiler command with pkg-config's flags, against
 #                 both packages and the Debian package
 #   deb           the Debian package made by CPack, unpacked with dpkg-deb -x
@@ -239,6 +239,23 @@ foreach(unwanted veldar-tests veldar-demo)
     message(FATAL_ERROR "add_subdirectory built ${unwanted}")
   endif()
 endforeach()
+# Installing the project that pulled veldar in installs its own program and
+# nothing of veldar, as VELDAR_INSTALL is OFF there by default; with it ON,
+# veldar's headers and CMake package too.
+run(${CMAKE_COMMAND} --install "${WORK}/subdirectory" --prefix "${WORK}/subdirectory-install")
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${WORK}/subdirectory-install"
+  "${WORK}/subdirectory-install/*")
+if(NOT installed STREQUAL "bin/consumer")
+  message(FATAL_ERROR "cmake --install of a project with veldar as a subdirectory installed:\n${installed}")
+endif()
+run(${CMAKE_COMMAND} -S "${SOURCE_DIR}/examples/consumer" -B "${WORK}/subdirectory" -DVELDAR_INSTALL=ON)
+run(${CMAKE_COMMAND} --install "${WORK}/subdirectory" --prefix "${WORK}/subdirectory-install-on")
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${WORK}/subdirectory-install-on"
+  "${WORK}/subdirectory-install-on/*")
+if(NOT "include/veldar/version.h" IN_LIST installed OR NOT installed MATCHES "cmake/veldar/veldarConfig\\.cmake")
+  message(FATAL_ERROR "with VELDAR_INSTALL=ON, cmake --install installed only:\n${installed}")
+endif()
+message(STATUS "subdirectory install: nothing of veldar by default, the package with VELDAR_INSTALL=ON: ok")
 
 # pkg-config, without CMake.
 build_with_pkg_config(pkg-config-static "${WORK}/static")
