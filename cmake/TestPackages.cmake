@@ -4,7 +4,7 @@
 #                              not executable, in the multiarch library folder,
 #                              with the ldconfig trigger and a shlibs file but
 #                              no maintainer scripts, and dependencies found by
-#                              dpkg-shlibdeps
+#                              dpkg-shlibdeps (unversioned without it)
 #   libveldar-dev              the headers, the libveldar.so link, the CMake
 #                              package and veldar.pc, depending on exactly its
 #                              own version of the runtime package
@@ -78,9 +78,17 @@ function(fields deb out)
 endfunction()
 string(REPLACE "." "\\." version_pattern "${debversion}")
 string(REPLACE "." "\\." runtime_pattern "${runtime}")
+# The runtime package's dependencies come from dpkg-shlibdeps, with the
+# versions it finds; without it (Debian: dpkg-dev), they are unversioned.
+find_program(SHLIBDEPS dpkg-shlibdeps)
+if(SHLIBDEPS)
+  set(depends "[^\n]*libc6 \\(>= [0-9.]+\\)[^\n]*libstdc\\+\\+6 \\(>= [0-9.]+\\)[^\n]*")
+else()
+  set(depends "libc6, libgcc-s1, libstdc\\+\\+6")
+endif()
 fields("${runtimedeb}" control)
 if(NOT control MATCHES "Package: ${runtime_pattern}\nVersion: ${version_pattern}\nSection: libs\nMaintainer: [^<\n]+ <[^@>\n ]+@[^>\n ]+\\.[^>\n ]+>\n"
-   OR NOT control MATCHES "\nDepends: [^\n]*libc6 \\(>= [0-9.]+\\)[^\n]*libstdc\\+\\+6 \\(>= [0-9.]+\\)"
+   OR NOT control MATCHES "\nDepends: ${depends}\n"
    OR NOT control MATCHES "\nDescription: [^\n]*shared library\n .*MIT license")
   fail("${runtimedeb} has the control fields:\n${control}")
 endif()
