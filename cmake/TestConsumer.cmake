@@ -4,13 +4,17 @@
 #   shared        the shared package, installed the same way; the program
 #                 loads libveldar.so.<major>.<minor> from it at run time
 #   subdirectory  add_subdirectory on SOURCE_DIR, which then builds no tests
-#                 or demo
+#                 or demo, and installs nothing unless VELDAR_INSTALL is ON
 #   pkg-config    a plain compiler command with pkg-config's flags, against
-#                 both packages and the Debian package
-#   deb           the Debian package made by CPack, unpacked with dpkg-deb -x
-#                 into WORK (never installed into the system)
+#                 both packages and the Debian packages
+#   deb           the Debian packages libveldar<major>.<minor> and
+#                 libveldar-dev that Package.DebianPackagesHoldTheirParts made
+#                 in PACKAGES (cmake/TestPackages.cmake), both unpacked with
+#                 dpkg-deb -x into WORK (never installed into the system)
 # BUILD_DIR is the build under test, its library of LIBRARY_TYPE; the other
-# kind is built here once, the library alone. Besides, every installed header
+# kind is built here once, the library alone (and BUILD_DIR's kind too when
+# INSTALL, BUILD_DIR's VELDAR_INSTALL, is OFF). A program linked against the
+# shared library must take VELDAR::version() from it. Besides, every installed header
 # compiles alone in C++17 and C++20; the shared library exports every public
 # symbol the static library defines and nothing of namespace VELDAR::detail
 # but what the public headers' inline code calls; and a program made of
@@ -18,12 +22,14 @@
 # (tests/shared_objects).
 #
 #   -DSOURCE_DIR=... -DBUILD_DIR=... -DLIBRARY_TYPE=STATIC_LIBRARY|SHARED_LIBRARY
-#   -DLIBDIR=lib -DWORK=... -DCOMPILER=... -DVERSION=... [-DSTANDARD=20]
-#   [-DFLAGS=...] [-DSANITIZE=ON] [-DTSAN=ON] [-DWERROR=ON]
-#   -DNM=... -DREADELF=... [-DPKG_CONFIG=...] [-DDPKG_DEB=...]
+#   -DLIBDIR=lib [-DINSTALL=OFF] -DWORK=... -DCOMPILER=... -DVERSION=...
+#   [-DSTANDARD=20] [-DFLAGS=...] [-DSANITIZE=ON] [-DTSAN=ON] [-DWERROR=ON]
+#   -DNM=... -DREADELF=... [-DPKG_CONFIG=...] [-DPACKAGES=... -DDPKG_DEB=...]
 cmake_minimum_required(VERSION 3.25)  # the policies of the project: no implicit dereference in if()
 file(REMOVE_RECURSE "${WORK}")
-set(expected "veldar ${VERSION}\n78.9 * 0.123 = 9.7047\n-408\n")
+string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)" parts "${VERSION}")
+math(EXPR number "${CMAKE_MATCH_1} * 10000 + ${CMAKE_MATCH_2} * 100 + ${CMAKE_MATCH_3}")
+set(expected "veldar ${VERSION} (headers ${VERSION}, ${number})\n78.9 * 0.123 = 9.7047\n-408\n")
 string(REGEX MATCH "^[0-9]+\\.[0-9]+" soversion "${VERSION}")
 set(soname "libveldar.so.${soversion}")
 set(std 17)
@@ -68,6 +74,14 @@ function(check_needed program want)
   if(NOT result EQUAL 0 OR (want AND NOT needed) OR (NOT want AND NOT any EQUAL -1))
     message(FATAL_ERROR "${program} should link ${soname}: ${want}\n${dynamic}")
   endif()
+  # The version it prints comes from the library it loads: VELDAR::version()
+  # is a symbol the loader resolves in libveldar, not code of the program.
+  if(want)
+    execute_process(COMMAND "${NM}" -D -C --undefined-only "${program}" OUTPUT_VARIABLE imported)
+    if(NOT imported MATCHES "U VELDAR::version\\(\\)")
+      message(FATAL_ERROR "${program} does not take VELDAR::version() from ${soname}:\n${imported}")
+    endif()
+  endif()
 endfunction()
 
 # Configures and builds examples/consumer with the extra arguments, and runs it.
@@ -78,45 +92,56 @@ function(build_and_run name)
 endfunction()
 
 # Builds examples/consumer/main.cpp with one compiler command and the flags of
-# the veldar.pc found in `root`, and runs it with pkg-config's libdir as the
-# loader's path.
-function(build_with_pkg_config name root)
+# the veldar.pc found in `root`/`libdir`/pkgconfig, and runs it with
+# pkg-config's libdir as the loader's path.
+function(build_with_pkg_config name root libdir)
   if(NOT PKG_CONFIG)
     message(STATUS "${name} consumer: skipped, pkg-config not found (Debian: apt-get install pkg-config)")
     return()
   endif()
-  set(ENV{PKG_CONFIG_LIBDIR} "${root}/${LIBDIR}/pkgconfig")  # that file alone
+  set(ENV{PKG_CONFIG_LIBDIR} "${root}/${libdir}/pkgconfig")  # that file alone
   set(ENV{PKG_CONFIG_PATH} "")
   execute_process(COMMAND "${PKG_CONFIG}" --cflags --libs veldar OUTPUT_VARIABLE pcflags RESULT_VARIABLE result)
-  execute_process(COMMAND "${PKG_CONFIG}" --variable=libdir veldar OUTPUT_VARIABLE libdir OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND "${PKG_CONFIG}" --variable=libdir veldar OUTPUT_VARIABLE pclibdir OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT result EQUAL 0)
-    message(FATAL_ERROR "pkg-config found no veldar.pc in ${root}/${LIBDIR}/pkgconfig")
+    message(FATAL_ERROR "pkg-config found no veldar.pc in ${root}/${libdir}/pkgconfig")
   endif()
   separate_arguments(pcflags UNIX_COMMAND "${pcflags}")
   file(MAKE_DIRECTORY "${WORK}/${name}")
   run("${COMPILER}" -std=c++${std} ${flags} "${SOURCE_DIR}/examples/consumer/main.cpp" ${pcflags}
     -o "${WORK}/${name}/consumer")
-  check_run(${name} "${WORK}/${name}/consumer" ${CMAKE_COMMAND} -E env "LD_LIBRARY_PATH=${libdir}")
+  check_run(${name} "${WORK}/${name}/consumer" ${CMAKE_COMMAND} -E env "LD_LIBRARY_PATH=${pclibdir}")
 endfunction()
 
 # The two packages: BUILD_DIR's, and the other kind built here.
 if(LIBRARY_TYPE STREQUAL "SHARED_LIBRARY")
   set(built shared)
   set(other static)
-  set(othershared OFF)
 else()
   set(built static)
   set(other shared)
-  set(othershared ON)
 endif()
-run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK}/${built}")
-set(tree_${built} "${BUILD_DIR}")
-set(tree_${other} "${WORK}/${other}-build")
-run(${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${tree_${other}}" ${common} -DBUILD_SHARED_LIBS=${othershared}
-  -DVELDAR_BUILD_TESTS=OFF -DVELDAR_BUILD_DEMO=OFF "-DVELDAR_SANITIZE=${SANITIZE}" "-DVELDAR_TSAN=${TSAN}"
-  "-DVELDAR_WERROR=${WERROR}" "-DCMAKE_INSTALL_LIBDIR=${LIBDIR}")
-run(${CMAKE_COMMAND} --build "${tree_${other}}" -j2)
-run(${CMAKE_COMMAND} --install "${tree_${other}}" --prefix "${WORK}/${other}")
+# Builds the library alone as `kind` (static or shared), with the settings of
+# BUILD_DIR, and installs it into WORK/<kind>.
+function(build_package kind)
+  set(shared OFF)
+  if(kind STREQUAL "shared")
+    set(shared ON)
+  endif()
+  set(tree "${WORK}/${kind}-build")
+  run(${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${tree}" ${common} -DBUILD_SHARED_LIBS=${shared}
+    -DVELDAR_BUILD_TESTS=OFF -DVELDAR_BUILD_DEMO=OFF "-DVELDAR_SANITIZE=${SANITIZE}" "-DVELDAR_TSAN=${TSAN}"
+    "-DVELDAR_WERROR=${WERROR}" "-DCMAKE_INSTALL_LIBDIR=${LIBDIR}")
+  run(${CMAKE_COMMAND} --build "${tree}" -j2)
+  run(${CMAKE_COMMAND} --install "${tree}" --prefix "${WORK}/${kind}")
+endfunction()
+if(NOT DEFINED INSTALL OR INSTALL)
+  run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK}/${built}")
+else()
+  message(STATUS "${BUILD_DIR} installs nothing (VELDAR_INSTALL is OFF): its kind of library is built here too")
+  build_package(${built})
+endif()
+build_package(${other})
 
 # Each installed header compiles by itself, with nothing from src/.
 file(GLOB headers RELATIVE "${WORK}/${built}/include" "${WORK}/${built}/include/veldar/*.h")
@@ -229,42 +254,48 @@ foreach(unwanted veldar-tests veldar-demo)
     message(FATAL_ERROR "add_subdirectory built ${unwanted}")
   endif()
 endforeach()
+# Installing the project that pulled veldar in installs its own program and
+# nothing of veldar, as VELDAR_INSTALL is OFF there by default; with it ON,
+# veldar's headers and CMake package too.
+run(${CMAKE_COMMAND} --install "${WORK}/subdirectory" --prefix "${WORK}/subdirectory-install")
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${WORK}/subdirectory-install"
+  "${WORK}/subdirectory-install/*")
+if(NOT installed STREQUAL "bin/consumer")
+  message(FATAL_ERROR "cmake --install of a project with veldar as a subdirectory installed:\n${installed}")
+endif()
+run(${CMAKE_COMMAND} -S "${SOURCE_DIR}/examples/consumer" -B "${WORK}/subdirectory" -DVELDAR_INSTALL=ON)
+run(${CMAKE_COMMAND} --install "${WORK}/subdirectory" --prefix "${WORK}/subdirectory-install-on")
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${WORK}/subdirectory-install-on"
+  "${WORK}/subdirectory-install-on/*")
+if(NOT "include/veldar/version.h" IN_LIST installed OR NOT installed MATCHES "cmake/veldar/veldarConfig\\.cmake")
+  message(FATAL_ERROR "with VELDAR_INSTALL=ON, cmake --install installed only:\n${installed}")
+endif()
+message(STATUS "subdirectory install: nothing of veldar by default, the package with VELDAR_INSTALL=ON: ok")
 
 # pkg-config, without CMake.
-build_with_pkg_config(pkg-config-static "${WORK}/static")
-build_with_pkg_config(pkg-config-shared "${WORK}/shared")
+build_with_pkg_config(pkg-config-static "${WORK}/static" "${LIBDIR}")
+build_with_pkg_config(pkg-config-shared "${WORK}/shared" "${LIBDIR}")
 
-# The Debian package and the archive, made from the shared build.
-if(NOT DPKG_DEB)
-  message(STATUS "deb consumer: skipped, dpkg-deb not found")
+# The Debian packages, the runtime and the development package unpacked
+# together as they would be installed.
+if(NOT PACKAGES OR NOT DPKG_DEB)
+  message(STATUS "deb consumer: skipped, dpkg-deb or gzip not found")
   return()
 endif()
-run("${CMAKE_CPACK_COMMAND}" --config "${tree_shared}/CPackConfig.cmake" -B "${WORK}/packages")  # TGZ and DEB
-file(GLOB deb "${WORK}/packages/veldar_${VERSION}_*.deb")
-file(GLOB archive "${WORK}/packages/veldar-${VERSION}-*.tar.gz")
-if(NOT deb OR NOT archive)
-  message(FATAL_ERROR "cpack made no veldar_${VERSION}_<arch>.deb or veldar-${VERSION}-<system>.tar.gz")
+file(GLOB debs "${PACKAGES}/libveldar${soversion}_*.deb" "${PACKAGES}/libveldar-dev_*.deb")
+list(LENGTH debs count)
+if(NOT count EQUAL 2)
+  message(FATAL_ERROR "no libveldar${soversion} and libveldar-dev packages in ${PACKAGES}: ${debs}")
 endif()
-execute_process(COMMAND "${DPKG_DEB}" --field "${deb}" Package Version Description OUTPUT_VARIABLE control)
-if(NOT control MATCHES "Package: veldar\nVersion: ${VERSION}\nDescription: Decimal arithmetic[^\n]*\n .*MIT license")
-  message(FATAL_ERROR "${deb} has the control fields:\n${control}")
-endif()
-run("${DPKG_DEB}" -x "${deb}" "${WORK}/deb")
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf "${archive}" OUTPUT_VARIABLE archived)
-foreach(root "${WORK}/deb/usr/" "archive")
-  foreach(file include/veldar/fixedint.h include/veldar/export.h include/veldar/version.h
-          ${LIBDIR}/libveldar.so.${VERSION} ${LIBDIR}/cmake/veldar/veldarConfig.cmake
-          ${LIBDIR}/pkgconfig/veldar.pc share/doc/veldar/copyright)
-    if((root STREQUAL "archive" AND NOT archived MATCHES "/${file}\n") OR
-       (NOT root STREQUAL "archive" AND NOT EXISTS "${root}${file}"))
-      message(FATAL_ERROR "the package (${root}) lacks ${file}")
-    endif()
-  endforeach()
+foreach(deb IN LISTS debs)
+  run("${DPKG_DEB}" -x "${deb}" "${WORK}/deb")
 endforeach()
-file(READ "${WORK}/deb/usr/share/doc/veldar/copyright" copyright)
-if(NOT copyright MATCHES "^MIT License\n\nCopyright \\(c\\) [0-9]+ The veldar authors\n")
-  message(FATAL_ERROR "the package's copyright file is not the MIT license:\n${copyright}")
+# Their library folder: the multiarch one on Debian (lib/x86_64-linux-gnu).
+file(GLOB_RECURSE config RELATIVE "${WORK}/deb/usr" "${WORK}/deb/usr/veldarConfig.cmake")
+string(REGEX REPLACE "/cmake/veldar/veldarConfig\\.cmake$" "" deblibdir "${config}")
+if(NOT EXISTS "${WORK}/deb/usr/${deblibdir}/libveldar.so.${VERSION}" OR NOT EXISTS "${WORK}/deb/usr/${deblibdir}/libveldar.so")
+  message(FATAL_ERROR "the Debian packages lack their library or its link in usr/${deblibdir}")
 endif()
 build_and_run(deb "-DCMAKE_PREFIX_PATH=${WORK}/deb/usr")
 check_needed("${WORK}/deb/consumer" ON)
-build_with_pkg_config(pkg-config-deb "${WORK}/deb/usr")
+build_with_pkg_config(pkg-config-deb "${WORK}/deb/usr" "${deblibdir}")

@@ -35,11 +35,18 @@ endfunction()
 # objects. Generated for `target`, veldar itself: in a static build the
 # attribute is empty, in a shared build it makes the symbol visible.
 # <veldar/version.h>: the project's version as VELDAR_VERSION_MAJOR, _MINOR,
-# _PATCH and VELDAR_VERSION_STRING.
+# _PATCH, VELDAR_VERSION_STRING and VELDAR_VERSION (100 * 100 * major + 100 *
+# minor + patch, which needs a minor and a patch below 100), and the
+# declaration of VELDAR::version() (src/version.cpp).
 function(veldar_generate_headers target)
   generate_export_header(${target}
     BASE_NAME VELDAR
     EXPORT_FILE_NAME "${VELDAR_GENERATED_INCLUDE_DIR}/veldar/export.h")
+  if(veldar_VERSION_MINOR GREATER 99 OR veldar_VERSION_PATCH GREATER 99)
+    message(FATAL_ERROR "VELDAR_VERSION holds a minor and a patch version below 100 only: ${veldar_VERSION}")
+  endif()
+  math(EXPR VELDAR_VERSION_NUMBER
+    "${veldar_VERSION_MAJOR} * 10000 + ${veldar_VERSION_MINOR} * 100 + ${veldar_VERSION_PATCH}")
   configure_file("${veldar_SOURCE_DIR}/cmake/version.h.in"
     "${VELDAR_GENERATED_INCLUDE_DIR}/veldar/version.h" @ONLY)
 endfunction()

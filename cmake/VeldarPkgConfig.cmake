@@ -34,4 +34,4 @@ if(CMAKE_THREAD_LIBS_INIT)
 endif()
 
 configure_file("${CMAKE_CURRENT_LIST_DIR}/veldar.pc.in" "${CMAKE_CURRENT_BINARY_DIR}/veldar.pc" @ONLY)
-install(FILES "${CMAKE_CURRENT_BINARY_DIR}/veldar.pc" DESTINATION "${pcdir}")
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/veldar.pc" DESTINATION "${pcdir}" COMPONENT development)

@@ -4,7 +4,10 @@
 #include <veldar/version.h>
 
 int main() {
-  std::cout << "veldar " << VELDAR_VERSION_STRING << '\n';
+  // The library's version, read from the library the program loaded, then
+  // that of the headers it was compiled with.
+  std::cout << "veldar " << VELDAR::version() << " (headers " << VELDAR_VERSION_STRING << ", " << VELDAR_VERSION
+            << ")\n";
   VELDAR::fixedfloat price(8);
   VELDAR::fixedfloat quantity(8);
   price = "78.9";
