@@ -25,64 +25,106 @@
 #include <vector>
 
 #include "limbs.h"
+#include "scratch.h"
 
 namespace VELDAR::detail {
 
 namespace {
 
-// A column sum of limb products, two 64-bit words wide, and the carry into
-// the next column once the column's limb is taken off.
-class column {
- public:
-  void add(std::uint64_t product) {
-    low += product;
-    high += low < product ? 1 : 0;
-  }
-  // The sum modulo 10^9; the sum becomes the quotient, the next column's
-  // carry. Long division by 32-bit halves, which needs high < 10^9: true for
-  // any sum of fewer than 10^10 products.
-  limb take() {
-    const std::uint64_t upper = (high << 32) | (low >> 32);
-    const std::uint64_t lower = ((upper % limb_base) << 32) | (low & 0xffffffffU);
-    const auto remainder = static_cast<limb>(lower % limb_base);
-    low = ((upper / limb_base) << 32) + lower / limb_base;
-    high = 0;
-    return remainder;
-  }
+// Rows of limb products summed into 64-bit entries, with the carries passed
+// on only every sixteenth row: a product is below 10^18 and an entry just
+// carried below 2^35, and 16 (10^9 - 1)^2 + 2^35 < 2^64. A row is then one
+// product and one sum a limb, which the compiler vectorises.
+constexpr std::size_t rows_between_carries = 16;
 
- private:
-  std::uint64_t low = 0;
-  std::uint64_t high = 0;
-};
+// acc[first, last) carried into limbs, the carry out added to acc[last] when
+// `last` is below `end`.
+void carry_rows(std::uint64_t* acc, std::size_t first, std::size_t last, std::size_t end) {
+  std::uint64_t carry = 0;
+  for (std::size_t k = first; k < last; ++k) {
+    const std::uint64_t value = acc[k] + carry;
+    carry = value / limb_base;
+    acc[k] = value - carry * limb_base;
+  }
+  if (last < end) {
+    acc[last] += carry;
+  }
+}
 
-// out[0, na + nb) = a * b, limb by limb, one column at a time. `out` must not
-// overlap the factors.
-void multiply_schoolbook(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
-  if (na == 0 || nb == 0) {
-    std::fill(out, out + na + nb, 0);
+// acc[0, min(ns + nl, kept)) = s * l truncated to `kept` limbs, row by row
+// over the shorter factor s, the entries carried into limbs. A row writes
+// acc[i, i + nl) below `kept`; the entries above the last group of rows are
+// zeros or the carry into them.
+[[gnu::always_inline]] inline void schoolbook_rows(const limb* s, std::size_t ns, const limb* l, std::size_t nl,
+                                                   std::uint64_t* acc, std::size_t kept) {
+  const std::size_t end = std::min(ns + nl, kept);
+  std::fill(acc, acc + end, 0);
+  for (std::size_t group = 0; group < ns; group += rows_between_carries) {
+    const std::size_t last_row = std::min(group + rows_between_carries, ns);
+    for (std::size_t i = group; i < last_row && i < end; ++i) {
+      const std::uint64_t f = s[i];
+      std::uint64_t* const row = acc + i;
+      const std::size_t count = std::min(nl, end - i);
+      for (std::size_t j = 0; j < count; ++j) {
+        row[j] += f * l[j];
+      }
+    }
+    carry_rows(acc, std::min(group, end), std::min(last_row - 1 + nl, end), end);
+  }
+}
+
+void schoolbook_rows_plain(const limb* s, std::size_t ns, const limb* l, std::size_t nl, std::uint64_t* acc,
+                           std::size_t kept) {
+  schoolbook_rows(s, ns, l, nl, acc, kept);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void schoolbook_rows_avx2(const limb* s, std::size_t ns, const limb* l, std::size_t nl,
+                                                   std::uint64_t* acc, std::size_t kept) {
+  schoolbook_rows(s, ns, l, nl, acc, kept);
+}
+
+bool has_avx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+  return avx2;
+}
+#endif
+
+// out[0, min(na + nb, kept)) = a * b truncated to `kept` limbs. `out` must
+// not overlap the factors.
+void multiply_schoolbook_kept(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out,
+                              std::size_t kept) {
+  if (na < nb) {
+    std::swap(a, b);
+    std::swap(na, nb);
+  }
+  const std::size_t end = std::min(na + nb, kept);
+  if (nb == 0) {
+    std::fill(out, out + end, 0);
     return;
   }
-  column sum;
-  for (std::size_t k = 0; k + 1 < na + nb; ++k) {
-    const std::size_t first = k < nb ? 0 : k - nb + 1;
-    const std::size_t last = std::min(k + 1, na);
-    for (std::size_t i = first; i < last; ++i) {
-      sum.add(std::uint64_t{a[i]} * b[k - i]);
-    }
-    out[k] = sum.take();
+  scratch_frame frame;
+  std::uint64_t* const acc = frame.take<std::uint64_t>(end);
+#if defined(__x86_64__)
+  if (has_avx2()) {
+    schoolbook_rows_avx2(b, nb, a, na, acc, kept);
+  } else {
+    schoolbook_rows_plain(b, nb, a, na, acc, kept);
   }
-  out[na + nb - 1] = sum.take();
+#else
+  schoolbook_rows_plain(b, nb, a, na, acc, kept);
+#endif
+  std::copy(acc, acc + end, out);
+}
+
+// out[0, na + nb) = a * b, limb by limb. `out` must not overlap the factors.
+void multiply_schoolbook(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+  multiply_schoolbook_kept(a, na, b, nb, out, na + nb);
 }
 
 // out[0, n) = (a * b) mod 10^(9n) for factors of n limbs: the columns below n only.
 void multiply_schoolbook_low(const limb* a, const limb* b, std::size_t n, limb* out) {
-  column sum;
-  for (std::size_t k = 0; k < n; ++k) {
-    for (std::size_t i = 0; i <= k; ++i) {
-      sum.add(std::uint64_t{a[i]} * b[k - i]);
-    }
-    out[k] = sum.take();
-  }
+  multiply_schoolbook_kept(a, n, b, n, out, n);
 }
 
 // out[0, h) = |x - y| for x of h limbs and y of l <= h limbs; returns whether
@@ -152,8 +194,8 @@ void karatsuba_slices(const limb* a, std::size_t na, const limb* b, std::size_t 
     multiply_schoolbook(a, na, b, nb, out);
     return;
   }
-  limb_vector scratch(karatsuba_scratch(nb) + 3 * nb);
-  limb* const slice = scratch.data();
+  scratch_frame frame;
+  limb* const slice = frame.take<limb>(karatsuba_scratch(nb) + 3 * nb);
   limb* const product = slice + nb;
   limb* const deeper = product + 2 * nb;
   std::fill(out, out + na + nb, 0);
@@ -203,10 +245,8 @@ void multiply_on_limbs(const signed char* a, std::size_t ca, const signed char* 
   // Limbs from n up do not reach the kept digits.
   const std::size_t na = std::min(limbs_for(ca), n);
   const std::size_t nb = std::min(limbs_for(cb), n);
-  // Short products take their limbs on the stack.
-  std::array<limb, 3 * 32> small;
-  limb_vector large(na + nb + std::max(na + nb, n) > small.size() ? na + nb + std::max(na + nb, n) : 0);
-  limb* const la = large.empty() ? small.data() : large.data();
+  scratch_frame frame;
+  limb* const la = frame.take<limb>(na + nb + std::max(na + nb, n));
   limb* const lb = la + na;
   limb* const result = lb + nb;
   to_limbs(a, std::min(ca, na * limb_digits), la);
@@ -249,10 +289,11 @@ void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_
     // The transform's cost hardly depends on how much of the product is kept.
     multiply_transform(a, na, b, nb, out, std::min(na + nb, n));
   } else {
-    limb_vector padded(2 * n + multiply_low_scratch(n));
-    std::copy(a, a + na, padded.begin());
-    std::copy(b, b + nb, padded.begin() + static_cast<std::ptrdiff_t>(n));
-    multiply_low(padded.data(), padded.data() + n, n, out, padded.data() + 2 * n);
+    scratch_frame frame;
+    limb* const padded = frame.take<limb>(2 * n + multiply_low_scratch(n));
+    std::fill(std::copy(a, a + na, padded), padded + n, 0);
+    std::fill(std::copy(b, b + nb, padded + n), padded + 2 * n, 0);
+    multiply_low(padded, padded + n, n, out, padded + 2 * n);
   }
 }
 
@@ -265,8 +306,8 @@ void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_
 }
 
 void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out) {
-  limb_vector scratch(multiply_low_scratch(n));
-  multiply_low(a, b, n, out, scratch.data());
+  scratch_frame frame;
+  multiply_low(a, b, n, out, frame.take<limb>(multiply_low_scratch(n)));
 }
 
 void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& product) {
