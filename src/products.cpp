@@ -61,7 +61,36 @@ void carry_rows(std::uint64_t* acc, std::size_t first, std::size_t last, std::si
   std::fill(acc, acc + end, 0);
   for (std::size_t group = 0; group < ns; group += rows_between_carries) {
     const std::size_t last_row = std::min(group + rows_between_carries, ns);
-    for (std::size_t i = group; i < last_row && i < end; ++i) {
+    std::size_t i = group;
+    // Four rows at a time where the group has them: each entry takes the four
+    // products that land on it in one sum, and is loaded and stored once.
+    for (; i + 4 <= last_row && i < end; i += 4) {
+      const std::uint64_t f0 = s[i];
+      const std::uint64_t f1 = s[i + 1];
+      const std::uint64_t f2 = s[i + 2];
+      const std::uint64_t f3 = s[i + 3];
+      std::uint64_t* const row = acc + i;
+      const std::size_t count = std::min(nl + 3, end - i);  // row[j] takes f_r l[j - r] for 0 <= j - r < nl
+      const std::size_t full = std::min(nl, count);
+      const auto edge = [&](std::size_t j) {
+        const std::uint64_t f[4] = {f0, f1, f2, f3};
+        for (std::size_t r = 0; r < 4; ++r) {
+          if (j >= r && j - r < nl) {
+            row[j] += f[r] * l[j - r];
+          }
+        }
+      };
+      for (std::size_t j = 0; j < std::min<std::size_t>(3, count); ++j) {
+        edge(j);
+      }
+      for (std::size_t j = 3; j < full; ++j) {
+        row[j] += f0 * l[j] + f1 * l[j - 1] + f2 * l[j - 2] + f3 * l[j - 3];
+      }
+      for (std::size_t j = std::max<std::size_t>(3, full); j < count; ++j) {
+        edge(j);
+      }
+    }
+    for (; i < last_row && i < end; ++i) {
       const std::uint64_t f = s[i];
       std::uint64_t* const row = acc + i;
       const std::size_t count = std::min(nl, end - i);
@@ -147,19 +176,20 @@ bool abs_difference(const limb* x, std::size_t h, const limb* y, std::size_t l, 
 }
 
 // The scratch limbs karatsuba() needs for factors of n limbs.
-std::size_t karatsuba_scratch(std::size_t n) {
-  if (n < karatsuba_limbs) {
+std::size_t karatsuba_scratch(std::size_t n, std::size_t base) {
+  if (n < base) {
     return 0;
   }
   const std::size_t h = n - n / 2;
-  return 6 * h + 1 + karatsuba_scratch(h);
+  return 6 * h + 1 + karatsuba_scratch(h, base);
 }
 
 // out[0, 2n) = a * b for factors of n limbs each. With a = a1 B^h + a0 and b
 // alike (B = 10^9), a * b = z2 B^2h + (z0 + z2 - (a0 - a1)(b0 - b1)) B^h + z0
 // with z0 = a0 b0 and z2 = a1 b1: three products of half the size.
-void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch) {
-  if (n < karatsuba_limbs) {
+// Factors below `base` limbs are multiplied limb by limb.
+void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch, std::size_t base) {
+  if (n < base) {
     multiply_schoolbook(a, n, b, n, out);
     return;
   }
@@ -170,11 +200,11 @@ void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scr
   limb* const dd = db + h;
   limb* const middle = dd + 2 * h;
   limb* const deeper = middle + 2 * h + 1;
-  karatsuba(a, b, h, out, deeper);                  // z0 in out[0, 2h)
-  karatsuba(a + h, b + h, l, out + 2 * h, deeper);  // z2 in out[2h, 2n)
+  karatsuba(a, b, h, out, deeper, base);                  // z0 in out[0, 2h)
+  karatsuba(a + h, b + h, l, out + 2 * h, deeper, base);  // z2 in out[2h, 2n)
   const bool negative_a = abs_difference(a, h, a + h, l, da);
   const bool negative_b = abs_difference(b, h, b + h, l, db);
-  karatsuba(da, db, h, dd, deeper);
+  karatsuba(da, db, h, dd, deeper, base);
   // middle = z0 + z2 -+ dd = a0 b1 + a1 b0: never negative, below 2 B^2h.
   std::copy(out, out + 2 * h, middle);
   middle[2 * h] = 0;
@@ -189,20 +219,20 @@ void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scr
 
 // out[0, na + nb) = a * b for na >= nb: Karatsuba on nb-limb slices of a when
 // b is long enough for it.
-void karatsuba_slices(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
-  if (nb < karatsuba_limbs) {
+void karatsuba_slices(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out, std::size_t base) {
+  if (nb < base) {
     multiply_schoolbook(a, na, b, nb, out);
     return;
   }
   scratch_frame frame;
-  limb* const slice = frame.take<limb>(karatsuba_scratch(nb) + 3 * nb);
+  limb* const slice = frame.take<limb>(karatsuba_scratch(nb, base) + 3 * nb);
   limb* const product = slice + nb;
   limb* const deeper = product + 2 * nb;
   std::fill(out, out + na + nb, 0);
   for (std::size_t first = 0; first < na; first += nb) {
     const std::size_t count = std::min(nb, na - first);
     std::fill(std::copy(a + first, a + first + count, slice), slice + nb, 0);
-    karatsuba(slice, b, nb, product, deeper);
+    karatsuba(slice, b, nb, product, deeper, base);
     // The slice's product reaches no higher than na + nb.
     const std::size_t span = std::min(2 * nb, na + nb - first);
     carry_limbs(out + first + span, na + nb - first - span, add_limbs(out + first, product, span, out + first));
@@ -210,30 +240,31 @@ void karatsuba_slices(const limb* a, std::size_t na, const limb* b, std::size_t 
 }
 
 // The scratch limbs multiply_low() needs for factors of n limbs.
-std::size_t multiply_low_scratch(std::size_t n) {
-  if (n < split_low_limbs) {
+std::size_t multiply_low_scratch(std::size_t n, std::size_t split) {
+  if (n < split) {
     return 0;
   }
   const std::size_t h = n - n / 2;
-  return std::max(2 * h + karatsuba_scratch(h), n / 2 + multiply_low_scratch(n / 2));
+  return std::max(2 * h + karatsuba_scratch(h, karatsuba_limbs), n / 2 + multiply_low_scratch(n / 2, split));
 }
 
 // out[0, n) = (a * b) mod B^n for factors of n limbs. With the halves as in
 // karatsuba(), z2 lies wholly above B^n and the cross products a1 b0 and a0 b1
 // count only below B^(n-h): one full product of h limbs, two truncated ones.
-void multiply_low(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch) {
-  if (n < split_low_limbs) {
+// Factors below `split` limbs are multiplied limb by limb.
+void multiply_low(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch, std::size_t split) {
+  if (n < split) {
     multiply_schoolbook_low(a, b, n, out);
     return;
   }
   const std::size_t h = n - n / 2;
   const std::size_t l = n / 2;
-  karatsuba(a, b, h, scratch, scratch + 2 * h);
+  karatsuba(a, b, h, scratch, scratch + 2 * h, karatsuba_limbs);
   std::copy(scratch, scratch + n, out);
   limb* const cross = scratch;
-  multiply_low(a + h, b, l, cross, cross + l);
+  multiply_low(a + h, b, l, cross, cross + l, split);
   add_limbs(out + h, cross, l, out + h);
-  multiply_low(a, b + h, l, cross, cross + l);
+  multiply_low(a, b + h, l, cross, cross + l, split);
   add_limbs(out + h, cross, l, out + h);
 }
 
@@ -290,24 +321,26 @@ void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_
     multiply_transform(a, na, b, nb, out, std::min(na + nb, n));
   } else {
     scratch_frame frame;
-    limb* const padded = frame.take<limb>(2 * n + multiply_low_scratch(n));
+    limb* const padded = frame.take<limb>(2 * n + multiply_low_scratch(n, split_low_limbs));
     std::fill(std::copy(a, a + na, padded), padded + n, 0);
     std::fill(std::copy(b, b + nb, padded + n), padded + 2 * n, 0);
-    multiply_low(padded, padded + n, n, out, padded + 2 * n);
+    multiply_low(padded, padded + n, n, out, padded + 2 * n, split_low_limbs);
   }
 }
 
-void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out,
+                        std::size_t karatsuba_from) {
   if (na < nb) {
     std::swap(a, b);
     std::swap(na, nb);
   }
-  karatsuba_slices(a, na, b, nb, out);
+  karatsuba_slices(a, na, b, nb, out, std::max<std::size_t>(karatsuba_from, 2));
 }
 
-void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out) {
+void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out, std::size_t split_from) {
+  split_from = std::max<std::size_t>(split_from, 2);
   scratch_frame frame;
-  multiply_low(a, b, n, out, frame.take<limb>(multiply_low_scratch(n)));
+  multiply_low(a, b, n, out, frame.take<limb>(multiply_low_scratch(n, split_from)), split_from);
 }
 
 void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& product) {
