@@ -21,7 +21,7 @@ namespace VELDAR::detail {
 inline constexpr std::size_t plain_product_digits = 4;
 // Karatsuba splits full products of at least this many limbs a side; shorter
 // ones are multiplied limb by limb. It starts to pay between 40 and 96 limbs.
-inline constexpr std::size_t karatsuba_limbs = 64;
+inline constexpr std::size_t karatsuba_limbs = 128;
 // Truncated products of at least this many limbs are split in two halves;
 // shorter ones are multiplied limb by limb, column by column, which already
 // skips half the work. The split pays from about 200 limbs.
@@ -32,13 +32,13 @@ inline constexpr std::size_t split_low_limbs = 192;
 // it is as fast as Karatsuba (0.96 to 1.05 times from 272 to 288 limbs) or
 // faster, 1.2 times at 320 limbs, 1.4 at 384, 2 at 512. (With the longer
 // factor eight times longer, it is as fast from about 128 limbs.)
-inline constexpr std::size_t transform_limbs = 224;
+inline constexpr std::size_t transform_limbs = 362;
 // Truncated products (of factors of na and nb limbs keeping n limbs with
 // 2 na nb > n^2; the others are full products) keeping at least this many
 // limbs go through the transform too, which computes the full product: from
 // 352 limbs it is 1.05 times as fast as the split halves or faster, 1.25
 // times at 384 limbs, 1.8 at 512.
-inline constexpr std::size_t transform_low_limbs = 352;
+inline constexpr std::size_t transform_low_limbs = 512;
 
 // product += a * b over the significant digits, keeping the low `kept` digits
 // exact: the plain method's product of digits 0 to 9 has every digit in place,
@@ -56,10 +56,15 @@ void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_v
 
 // out[0, na + nb) = a * b: limb by limb below karatsuba_limbs limbs in the
 // shorter factor, Karatsuba on slices of the longer one above.
-void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out);
+// Factors below `karatsuba_from` limbs (at least 2) are multiplied limb by
+// limb, for the thresholds command.
+void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out,
+                        std::size_t karatsuba_from = karatsuba_limbs);
 // out[0, n) = (a * b) mod 10^(9n) for factors of n limbs: limb by limb below
 // split_low_limbs, split into one full and two truncated halves above.
-void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out);
+// Truncated products below `split_from` limbs (at least 2) are not split.
+void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out,
+                            std::size_t split_from = split_low_limbs);
 // out[0, n) = (a * b) mod 10^(9n) for factors of na and nb <= n limbs, by
 // the method the sizes call for. `out` has room for max(na + nb, n) limbs;
 // those from n up are left as they come.

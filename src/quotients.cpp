@@ -271,6 +271,7 @@ void divide_school(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m
 struct division_scratch {
   limb* product;
   entry* entries;
+  std::size_t recursive_limbs;  // the blocks divided recursively: from this many quotient limbs
 };
 
 void divide_block(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m, const division_scratch& scratch);
@@ -308,7 +309,7 @@ void divide_top_first(limb* u, const limb* v, std::size_t n, limb* q, std::size_
 // 2 <= n, m <= n and u < v * B^m: q[0, m) gets the quotient, u[0, n) the
 // remainder and u[n, n + m) zeros.
 void divide_block(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m, const division_scratch& scratch) {
-  if (m < recursive_division_limbs) {
+  if (m < scratch.recursive_limbs) {
     divide_school(u, v, n, q, m, scratch.entries);
   } else if (m < n) {
     divide_top_first(u, v, n, q, m, scratch);
@@ -340,6 +341,12 @@ void word_digits(word value, signed char* digits) {
 }  // namespace
 
 void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r) {
+  divide_limbs_with(a, na, b, nb, q, r, recursive_division_limbs);
+}
+
+void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r,
+                       std::size_t recursive_limbs) {
+  recursive_limbs = std::max<std::size_t>(recursive_limbs, 2);
   const std::size_t m = na - nb + 1;
   scratch_frame frame;
   if (nb == 1) {
@@ -350,7 +357,7 @@ void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, 
     return;
   }
   // The dividend gets a limb on top, which makes it below divisor * B^m.
-  if (std::min(m, nb) < recursive_division_limbs) {  // every block a schoolbook one
+  if (std::min(m, nb) < recursive_limbs) {  // every block a schoolbook one
     entry* const entries = frame.take<entry>(nb + 2 * m);
     limb* const dividend = frame.take<limb>(na + 1 + m);
     limb* const quotient = dividend + na + 1;
@@ -374,7 +381,7 @@ void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, 
   dividend[na] = multiply_by_limb(a, na, factor, dividend);
   // m quotient limbs, divided out in blocks of at most nb limbs from the top,
   // the highest block taking what is left over.
-  const division_scratch scratch{product, entries};
+  const division_scratch scratch{product, entries, recursive_limbs};
   std::size_t count = m % nb == 0 ? nb : m % nb;
   for (std::size_t first = m - count;; first -= nb, count = nb) {
     divide_block(dividend + first, divisor, nb, quotient + first, count, scratch);
