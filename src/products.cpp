@@ -33,21 +33,36 @@ namespace {
 
 // Rows of limb products summed into 64-bit entries, with the carries passed
 // on only every sixteenth row: a product is below 10^18 and an entry just
-// carried below 2^35, and 16 (10^9 - 1)^2 + 2^35 < 2^64. A row is then one
+// passed on below 2^35, and 16 (10^9 - 1)^2 + 2^35 < 2^64. A row is then one
 // product and one sum a limb, which the compiler vectorises.
 constexpr std::size_t rows_between_carries = 16;
 
-// acc[first, last) carried into limbs, the carry out added to acc[last] when
-// `last` is below `end`.
-void carry_rows(std::uint64_t* acc, std::size_t first, std::size_t last, std::size_t end) {
+// Passes floor(acc[k] / B) on from each of acc[first, last) to the next entry
+// (up to acc[last] when `last` is below `end`), all at once: each entry keeps
+// its remainder below B plus the carry it takes, below B + 2^64 / B < 2^35.
+// No carry waits for the one below it.
+void pass_carries(std::uint64_t* acc, std::size_t first, std::size_t last, std::size_t end) {
+  if (first >= last) {
+    return;
+  }
+  std::uint64_t above = last < end ? acc[last] : 0;
+  for (std::size_t k = last; k-- > first;) {
+    const std::uint64_t high = acc[k] / limb_base;
+    if (k + 1 < end) {
+      acc[k + 1] = above + high;
+    }
+    above = acc[k] - high * limb_base;
+  }
+  acc[first] = above;
+}
+
+// acc[0, end) carried into limbs, the carry out of the top dropped.
+void carry_entries(std::uint64_t* acc, std::size_t end) {
   std::uint64_t carry = 0;
-  for (std::size_t k = first; k < last; ++k) {
+  for (std::size_t k = 0; k < end; ++k) {
     const std::uint64_t value = acc[k] + carry;
     carry = value / limb_base;
     acc[k] = value - carry * limb_base;
-  }
-  if (last < end) {
-    acc[last] += carry;
   }
 }
 
@@ -98,8 +113,9 @@ void carry_rows(std::uint64_t* acc, std::size_t first, std::size_t last, std::si
         row[j] += f * l[j];
       }
     }
-    carry_rows(acc, std::min(group, end), std::min(last_row - 1 + nl, end), end);
+    pass_carries(acc, std::min(group, end), std::min(last_row - 1 + nl, end), end);
   }
+  carry_entries(acc, end);
 }
 
 void schoolbook_rows_plain(const limb* s, std::size_t ns, const limb* l, std::size_t nl, std::uint64_t* acc,
