@@ -122,9 +122,14 @@ fixedint signed_difference(const fixedint& self, fixedint& other) {
   // The operand with the clear sign flag first.
   const digit_vector& positive = self.negative ? other.digits : self.digits;
   const digit_vector& negative = self.negative ? self.digits : other.digits;
+  // In place, the larger magnitude less the smaller, so that the difference
+  // never borrows and takes no second pass: the comparison reads from the top
+  // digit down to the first that differs.
+  const bool lengths = in_place_lengths(self, other);
+  const bool swapped = lengths && detail::compare_magnitudes(positive, negative) < 0;
   int borrow = 0;
-  const bool in_place =
-      in_place_lengths(self, other) && detail::sum_in_place(positive, negative, other.digits, true, borrow);
+  const bool in_place = lengths && detail::sum_in_place(swapped ? negative : positive, swapped ? positive : negative,
+                                                        other.digits, true, borrow);
   const logged_only sum(self.length);
   const logged_only a(0, false);
   const logged_only b(0, false);
@@ -137,11 +142,8 @@ fixedint signed_difference(const fixedint& self, fixedint& other) {
   result.negative = false;
   bool nested = false;  // whether the borrow took the second round through abs() copies
   if (in_place) {
-    if (borrow > 0) {  // the digits hold 10^length less the magnitude wanted
-      detail::negate_digits(result.digits);
-      result.negative = true;
-      nested = true;
-    }
+    result.negative = swapped;
+    nested = swapped;  // where the difference of the positive less the negative operand would have borrowed
   } else if (detail::subtract_digits(positive, negative, result.digits) > 0) {
     detail::subtract_digits(negative, positive, result.digits);
     result.negative = true;
