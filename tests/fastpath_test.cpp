@@ -278,4 +278,62 @@ TEST_F(FastPathOperators, LongOperandsMatchThePlainMethod) {
   }
 }
 
+// + and - for every sign case, in place, against the plain method on the
+// magnitudes, with operands that share long runs of top digits (where the
+// larger magnitude is found late) and equal ones; the log reads as it does on
+// the path that is not in place (digit vectors one element longer than the
+// length), which took the second round through abs() copies on a borrow.
+TEST_F(FastPathOperators, EverySignCaseMatchesThePlainMethodAndLogsAsBefore) {
+  randomdigits random(6005);
+  for (const std::size_t length : {std::size_t{1000}, std::size_t{4103}}) {
+    for (int round = 0; round < 8; ++round) {
+      digitvector x = random.next(length);
+      digitvector y = round % 4 == 3 ? x : random.next(length);
+      if (round % 2 == 1) {  // the same top digits down to a random place
+        const std::size_t shared = random.below(length);
+        std::copy(x.end() - static_cast<std::ptrdiff_t>(shared), x.end(), y.end() - static_cast<std::ptrdiff_t>(shared));
+      }
+      x.back() = static_cast<signed char>(random.below(5));  // no carry out of the top digit
+      y.back() = static_cast<signed char>(std::min<int>(y.back(), 4));
+      for (int signs = 0; signs < 4; ++signs) {
+        for (const bool subtract : {false, true}) {
+          SCOPED_TRACE("length " + std::to_string(length) + ", signs " + std::to_string(signs) +
+                       (subtract ? ", -" : ", +") + ": x = " + text(x) + ", y = " + text(y));
+          const bool xnegative = (signs & 1) != 0;
+          const bool ynegative = ((signs & 2) != 0) != subtract;  // the sign y takes in the sum
+          const bool ylarger = std::lexicographical_compare(x.rbegin(), x.rend(), y.rbegin(), y.rend());
+          digitvector expected(length);
+          bool negative = xnegative;
+          if (xnegative == ynegative) {
+            detail::add_digits_plain(x, y, expected);
+          } else {
+            detail::subtract_digits_plain(ylarger ? y : x, ylarger ? x : y, expected);
+            negative = ylarger ? ynegative : xnegative && x != y;
+          }
+          const auto run = [&](bool longer) {
+            fixedint a(length);
+            fixedint b(length);
+            a.digits = x;
+            b.digits = y;
+            if (longer) {
+              a.digits.push_back(0);
+              b.digits.push_back(0);
+            }
+            a.negative = xnegative;
+            b.negative = (signs & 2) != 0;
+            const logcapture log;
+            fixedint result = subtract ? a - b : a + b;
+            result.digits.resize(length);
+            EXPECT_EQ(result.digits, expected) << (longer ? "not in place" : "in place");
+            EXPECT_EQ(result.negative, negative) << (longer ? "not in place" : "in place");
+            return log.messages();
+          };
+          const std::vector<std::string> inplace = run(false);
+          EXPECT_EQ(inplace, run(true));
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
