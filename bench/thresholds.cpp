@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   const int steps = quick ? 2 : 4;
   std::printf("Ratios are the time above the threshold over the time below it, at each size in limbs.\n");
 
-  cut_over("karatsuba_limbs", karatsuba_limbs, sizes(8, 256, steps),
+  cut_over("karatsuba_limbs", karatsuba_limbs, sizes(16, 1024, steps),
            [](std::size_t n) {
              const limb_vector a = random_limbs(n), b = random_limbs(n);
              limb_vector out(2 * n);

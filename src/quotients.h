@@ -20,10 +20,10 @@ inline constexpr std::size_t word_division_digits = 19;
 // (Burnikel and Ziegler: the block is estimated from the divisor's top limbs
 // and corrected with a product); shorter ones by schoolbook division. The
 // recursive step on m quotient limbs under a divisor of 2m limbs trades m x m
-// schoolbook steps for a product of two m-limb factors, which paid from about
-// m = 2,400 limbs with Karatsuba's products (quotients of random digits 1 to
-// 9, an x86-64 machine, g++ -O3); measured before the products took the
-// transform, which may bring it lower.
+// schoolbook steps for a product of two m-limb factors, which pays from
+// m = 431 limbs as bench/veldar-thresholds measured it (random limbs, an
+// x86-64 machine, g++ -O3; 0.95 times the schoolbook's time there, 0.71 at
+// 1,024 limbs).
 // The tests build the kernel a second time with a small value, to take the
 // recursion at small sizes.
 #ifndef VELDAR_RECURSIVE_DIVISION_LIMBS
