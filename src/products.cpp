@@ -2,19 +2,20 @@
 //
 // The method goes by the size of the factors (the thresholds are in
 // products.h):
-// - below karatsuba_limbs (64) limbs in the shorter factor, schoolbook,
-//   column by column, each column's sum taken apart into its limb and the
-//   next column's carry;
+// - below karatsuba_limbs limbs in the shorter factor, schoolbook, in rows of
+//   64-bit sums four rows at a time, whose carries are passed on every
+//   sixteenth row and carried in order once at the end;
 // - from there, Karatsuba on slices of the longer factor: three products of
 //   half the size instead of four;
-// - from transform_limbs (224) limbs in the shorter factor, a number-theoretic
+// - from transform_limbs limbs in the shorter factor, a number-theoretic
 //   transform (transform.cpp), whose time grows as n log n.
 // fixedint keeps only the low `length` digits of a product, so where the low
-// half costs less than the whole the truncated product is taken instead:
-// column by column it skips the upper columns, from split_low_limbs (192)
-// limbs it splits in halves, one full product of half the size and two
-// truncated ones (multiply_low()), and from transform_low_limbs (352) limbs
-// kept the transform computes the whole product and the low part is kept.
+// half costs less than the whole the truncated product is taken instead: the
+// rows skip the upper columns, from split_low_limbs limbs it splits in
+// halves, one full product of half the size and two truncated ones
+// (multiply_low()), and from transform_low_limbs limbs kept the transform
+// computes the whole product and the low part is kept. Scratch memory comes
+// from the thread's arena (scratch.h).
 #include "products.h"
 
 #include <algorithm>

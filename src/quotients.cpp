@@ -5,8 +5,8 @@
 // and divide_limbs():
 //   - a divisor of one limb: short division, one 64-bit division a limb (done
 //     as a product with the divisor's reciprocal);
-//   - quotients or divisors below recursive_division_limbs (3200 limbs, about
-//     29,000 digits): schoolbook division with deferred carries. The running
+//   - quotients or divisors below recursive_division_limbs (quotients.h):
+//     schoolbook division with deferred carries. The running
 //     remainder is held as 64-bit entries, one per limb, whose carries are
 //     only passed on every eighth row, so subtracting a quotient limb times
 //     the divisor is one product a limb and nothing else; each quotient limb

@@ -26,11 +26,12 @@
 // transforms of 2^k. The first level reads the coefficients and skips the
 // zeros of the padding. Transforms longer than transform_block values do one
 // level over the whole array and go on with each half, so that the inner
-// levels run in the cache. The twiddle factors are a table of N Montgomery
-// residues per prime, built level by level with one multiplication per entry,
-// and turned in place into the inverse ones between the forward and the
-// inverse transforms. The squares of equal factors take one forward
-// transform instead of two.
+// levels run in the cache. The twiddle factors are tables of Montgomery
+// residues per prime, forward and inverse, built level by level with one
+// multiplication per entry; the tables of each transform length are made
+// once and kept, shared by the threads, up to kept_twiddle_bytes. The
+// squares of equal factors take one forward transform instead of two. The
+// buffers come from the thread's scratch arena (scratch.h).
 #include "products.h"
 
 #include <algorithm>
