@@ -53,6 +53,10 @@
 #include <veldar/fixedfloat.h>
 #include <veldar/fixedint.h>
 
+#if defined(VELDAR_BENCH_GMP)
+#include <gmp.h>
+#endif
+
 #include "log_line.h"
 
 namespace {
@@ -297,6 +301,33 @@ BENCHMARK(BM_FixedintAdd)->VELDAR_LENGTHS->Arg(1000000);
 BENCHMARK(BM_FixedintSubtract)->VELDAR_LENGTHS->Arg(1000000);
 BENCHMARK(BM_FixedintMultiply)->VELDAR_LENGTHS->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_FixedintCompare)->VELDAR_LENGTHS;
+
+// The full product of two n-digit operands at length 2n, the product GMP's
+// mpz_mul makes.
+void BM_FixedintMultiplyFull(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  fixedint a = numberof(operandtext(n, 0), 2 * n);
+  fixedint b = numberof(operandtext(n, 1), 2 * n);
+  operationloop(state, logmode::emptied, [&] { return a * b; });
+}
+BENCHMARK(BM_FixedintMultiplyFull)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
+
+// + and - at 1,000,000 digits for each sign case: the second argument's bit 0
+// makes the left operand negative, bit 1 the right one.
+template <typename operation>
+void signedbenchmark(benchmark::State& state, operation op) {
+  const int length = static_cast<int>(state.range(0));
+  const auto signs = state.range(1);
+  fixedint a = operand(length, 0);
+  fixedint b = operand(length, 1);
+  a.negative = (signs & 1) != 0;
+  b.negative = (signs & 2) != 0;
+  operationloop(state, logmode::emptied, [&] { return op(a, b); });
+}
+void BM_FixedintAddSigned(benchmark::State& state) { signedbenchmark(state, add); }
+void BM_FixedintSubtractSigned(benchmark::State& state) { signedbenchmark(state, subtract); }
+BENCHMARK(BM_FixedintAddSigned)->ArgsProduct({{1000000}, {0, 1, 2, 3}});
+BENCHMARK(BM_FixedintSubtractSigned)->ArgsProduct({{1000000}, {0, 1, 2, 3}});
 BENCHMARK(BM_FixedintAsstring)->VELDAR_LENGTHS;
 
 // A 2n-digit dividend by an n-digit divisor, at length 2n.
@@ -306,7 +337,53 @@ void BM_FixedintDivide(benchmark::State& state) {
   fixedint b = numberof(divisortext(n), 2 * n);
   operationloop(state, logmode::emptied, [&] { return a / b; });
 }
-BENCHMARK(BM_FixedintDivide)->Arg(8)->Arg(1000)->Arg(10000);
+BENCHMARK(BM_FixedintDivide)->Arg(8)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
+
+#if defined(VELDAR_BENCH_GMP)
+// GMP, the yardstick of the large products and quotients, on the same
+// operands read from their decimal text.
+class gmpnumber {
+ public:
+  explicit gmpnumber(const std::string& text) { mpz_init_set_str(value, text.c_str(), 10); }
+  gmpnumber() { mpz_init(value); }
+  gmpnumber(const gmpnumber&) = delete;
+  gmpnumber& operator=(const gmpnumber&) = delete;
+  ~gmpnumber() { mpz_clear(value); }
+  mpz_t value;
+};
+
+// mpz_mul of the two n-digit operands into a number kept from call to call.
+void BM_GmpMultiply(benchmark::State& state) {
+  const int length = static_cast<int>(state.range(0));
+  const gmpnumber a(operandtext(length, 0));
+  const gmpnumber b(operandtext(length, 1));
+  gmpnumber product;
+  mpz_mul(product.value, a.value, b.value);
+  const faultcount faults;
+  for (auto _ : state) {
+    mpz_mul(product.value, a.value, b.value);
+    benchmark::DoNotOptimize(product.value[0]._mp_d);
+  }
+  faults.report(state);
+}
+BENCHMARK(BM_GmpMultiply)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
+
+// mpz_tdiv_q of the 2n-digit dividend by the n-digit divisor.
+void BM_GmpDivide(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const gmpnumber a(dividendtext(n));
+  const gmpnumber b(divisortext(n));
+  gmpnumber quotient;
+  mpz_tdiv_q(quotient.value, a.value, b.value);
+  const faultcount faults;
+  for (auto _ : state) {
+    mpz_tdiv_q(quotient.value, a.value, b.value);
+    benchmark::DoNotOptimize(quotient.value[0]._mp_d);
+  }
+  faults.report(state);
+}
+BENCHMARK(BM_GmpDivide)->Arg(10000)->Arg(100000)->Arg(1000000);
+#endif
 
 // fixedfloat at length 8 and 10,000.
 

@@ -11,8 +11,18 @@
 namespace VELDAR::detail {
 
 std::size_t significant_count(const digit_vector& digits) {
-  const auto top = std::find_if(digits.rbegin(), digits.rend(), [](signed char d) { return d != 0; });
-  return static_cast<std::size_t>(digits.rend() - top);
+  // Eight elements at a time down to a word that is not all zeros.
+  std::size_t count = digits.size();
+  for (std::uint64_t w = 0; count >= 8; count -= 8) {
+    std::memcpy(&w, digits.data() + count - 8, 8);
+    if (w != 0) {
+      break;
+    }
+  }
+  while (count > 0 && digits[count - 1] == 0) {
+    --count;
+  }
+  return count;
 }
 
 digit_vector shortened_digits(const digit_vector& digits) {

@@ -98,19 +98,21 @@ fixedint signed_difference(const fixedint& self, fixedint& other, bool subtracti
   // The operand with the clear sign flag first.
   const digit_vector& positive = self.negative ? other.digits : self.digits;
   const digit_vector& negative = self.negative ? self.digits : other.digits;
+  // In place, the larger magnitude less the smaller, so that the difference
+  // never borrows and takes no second pass: the comparison reads from the top
+  // digit down to the first that differs.
+  const bool lengths = in_place_lengths(self, other);
+  const bool swapped = lengths && detail::compare_magnitudes(positive, negative) < 0;
   int borrow = 0;
-  const bool in_place =
-      in_place_lengths(self, other) && detail::sum_in_place(positive, negative, other.digits, true, borrow);
+  const bool in_place = lengths && detail::sum_in_place(swapped ? negative : positive, swapped ? positive : negative,
+                                                        other.digits, true, borrow);
   digit_vector digits;
   bool minus = false;
-  bool nested = false;  // whether the borrow took the second round through abs() copies
+  bool nested = false;  // whether the difference of the positive less the negative operand would have borrowed
   if (in_place) {
     digits = std::move(other.digits);
-    if (borrow > 0) {  // the digits hold 10^length less the magnitude wanted
-      detail::negate_digits(digits);
-      minus = true;
-      nested = true;
-    }
+    minus = swapped;
+    nested = swapped;
   } else {
     digits.assign(self.length, 0);  // before anything is logged: a failure changes nothing
     if (detail::subtract_digits(positive, negative, digits) > 0) {

@@ -2,19 +2,20 @@
 //
 // The method goes by the size of the factors (the thresholds are in
 // products.h):
-// - below karatsuba_limbs (64) limbs in the shorter factor, schoolbook,
-//   column by column, each column's sum taken apart into its limb and the
-//   next column's carry;
+// - below karatsuba_limbs limbs in the shorter factor, schoolbook, in rows of
+//   64-bit sums four rows at a time, whose carries are passed on every
+//   sixteenth row and carried in order once at the end;
 // - from there, Karatsuba on slices of the longer factor: three products of
 //   half the size instead of four;
-// - from transform_limbs (224) limbs in the shorter factor, a number-theoretic
+// - from transform_limbs limbs in the shorter factor, a number-theoretic
 //   transform (transform.cpp), whose time grows as n log n.
 // fixedint keeps only the low `length` digits of a product, so where the low
-// half costs less than the whole the truncated product is taken instead:
-// column by column it skips the upper columns, from split_low_limbs (192)
-// limbs it splits in halves, one full product of half the size and two
-// truncated ones (multiply_low()), and from transform_low_limbs (352) limbs
-// kept the transform computes the whole product and the low part is kept.
+// half costs less than the whole the truncated product is taken instead: the
+// rows skip the upper columns, from split_low_limbs limbs it splits in
+// halves, one full product of half the size and two truncated ones
+// (multiply_low()), and from transform_low_limbs limbs kept the transform
+// computes the whole product and the low part is kept. Scratch memory comes
+// from the thread's arena (scratch.h).
 #include "products.h"
 
 #include <algorithm>
@@ -25,64 +26,151 @@
 #include <vector>
 
 #include "limbs.h"
+#include "scratch.h"
 
 namespace VELDAR::detail {
 
 namespace {
 
-// A column sum of limb products, two 64-bit words wide, and the carry into
-// the next column once the column's limb is taken off.
-class column {
- public:
-  void add(std::uint64_t product) {
-    low += product;
-    high += low < product ? 1 : 0;
-  }
-  // The sum modulo 10^9; the sum becomes the quotient, the next column's
-  // carry. Long division by 32-bit halves, which needs high < 10^9: true for
-  // any sum of fewer than 10^10 products.
-  limb take() {
-    const std::uint64_t upper = (high << 32) | (low >> 32);
-    const std::uint64_t lower = ((upper % limb_base) << 32) | (low & 0xffffffffU);
-    const auto remainder = static_cast<limb>(lower % limb_base);
-    low = ((upper / limb_base) << 32) + lower / limb_base;
-    high = 0;
-    return remainder;
-  }
+// Rows of limb products summed into 64-bit entries, with the carries passed
+// on only every sixteenth row: a product is below 10^18 and an entry just
+// passed on below 2^35, and 16 (10^9 - 1)^2 + 2^35 < 2^64. A row is then one
+// product and one sum a limb, which the compiler vectorises.
+constexpr std::size_t rows_between_carries = 16;
 
- private:
-  std::uint64_t low = 0;
-  std::uint64_t high = 0;
-};
-
-// out[0, na + nb) = a * b, limb by limb, one column at a time. `out` must not
-// overlap the factors.
-void multiply_schoolbook(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
-  if (na == 0 || nb == 0) {
-    std::fill(out, out + na + nb, 0);
+// Passes floor(acc[k] / B) on from each of acc[first, last) to the next entry
+// (up to acc[last] when `last` is below `end`), all at once: each entry keeps
+// its remainder below B plus the carry it takes, below B + 2^64 / B < 2^35.
+// No carry waits for the one below it.
+void pass_carries(std::uint64_t* acc, std::size_t first, std::size_t last, std::size_t end) {
+  if (first >= last) {
     return;
   }
-  column sum;
-  for (std::size_t k = 0; k + 1 < na + nb; ++k) {
-    const std::size_t first = k < nb ? 0 : k - nb + 1;
-    const std::size_t last = std::min(k + 1, na);
-    for (std::size_t i = first; i < last; ++i) {
-      sum.add(std::uint64_t{a[i]} * b[k - i]);
+  std::uint64_t above = last < end ? acc[last] : 0;
+  for (std::size_t k = last; k-- > first;) {
+    const std::uint64_t high = acc[k] / limb_base;
+    if (k + 1 < end) {
+      acc[k + 1] = above + high;
     }
-    out[k] = sum.take();
+    above = acc[k] - high * limb_base;
   }
-  out[na + nb - 1] = sum.take();
+  acc[first] = above;
+}
+
+// acc[0, end) carried into limbs, the carry out of the top dropped.
+void carry_entries(std::uint64_t* acc, std::size_t end) {
+  std::uint64_t carry = 0;
+  for (std::size_t k = 0; k < end; ++k) {
+    const std::uint64_t value = acc[k] + carry;
+    carry = value / limb_base;
+    acc[k] = value - carry * limb_base;
+  }
+}
+
+// acc[0, min(ns + nl, kept)) = s * l truncated to `kept` limbs, row by row
+// over the shorter factor s, the entries carried into limbs. A row writes
+// acc[i, i + nl) below `kept`; the entries above the last group of rows are
+// zeros or the carry into them.
+[[gnu::always_inline]] inline void schoolbook_rows(const limb* s, std::size_t ns, const limb* l, std::size_t nl,
+                                                   std::uint64_t* acc, std::size_t kept) {
+  const std::size_t end = std::min(ns + nl, kept);
+  std::fill(acc, acc + end, 0);
+  for (std::size_t group = 0; group < ns; group += rows_between_carries) {
+    const std::size_t last_row = std::min(group + rows_between_carries, ns);
+    std::size_t i = group;
+    // Four rows at a time where the group has them: each entry takes the four
+    // products that land on it in one sum, and is loaded and stored once.
+    for (; i + 4 <= last_row && i < end; i += 4) {
+      const std::uint64_t f0 = s[i];
+      const std::uint64_t f1 = s[i + 1];
+      const std::uint64_t f2 = s[i + 2];
+      const std::uint64_t f3 = s[i + 3];
+      std::uint64_t* const row = acc + i;
+      const std::size_t count = std::min(nl + 3, end - i);  // row[j] takes f_r l[j - r] for 0 <= j - r < nl
+      const std::size_t full = std::min(nl, count);
+      const auto edge = [&](std::size_t j) {
+        const std::uint64_t f[4] = {f0, f1, f2, f3};
+        for (std::size_t r = 0; r < 4; ++r) {
+          if (j >= r && j - r < nl) {
+            row[j] += f[r] * l[j - r];
+          }
+        }
+      };
+      for (std::size_t j = 0; j < std::min<std::size_t>(3, count); ++j) {
+        edge(j);
+      }
+      for (std::size_t j = 3; j < full; ++j) {
+        row[j] += f0 * l[j] + f1 * l[j - 1] + f2 * l[j - 2] + f3 * l[j - 3];
+      }
+      for (std::size_t j = std::max<std::size_t>(3, full); j < count; ++j) {
+        edge(j);
+      }
+    }
+    for (; i < last_row && i < end; ++i) {
+      const std::uint64_t f = s[i];
+      std::uint64_t* const row = acc + i;
+      const std::size_t count = std::min(nl, end - i);
+      for (std::size_t j = 0; j < count; ++j) {
+        row[j] += f * l[j];
+      }
+    }
+    pass_carries(acc, std::min(group, end), std::min(last_row - 1 + nl, end), end);
+  }
+  carry_entries(acc, end);
+}
+
+void schoolbook_rows_plain(const limb* s, std::size_t ns, const limb* l, std::size_t nl, std::uint64_t* acc,
+                           std::size_t kept) {
+  schoolbook_rows(s, ns, l, nl, acc, kept);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void schoolbook_rows_avx2(const limb* s, std::size_t ns, const limb* l, std::size_t nl,
+                                                   std::uint64_t* acc, std::size_t kept) {
+  schoolbook_rows(s, ns, l, nl, acc, kept);
+}
+
+bool has_avx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+  return avx2;
+}
+#endif
+
+// out[0, min(na + nb, kept)) = a * b truncated to `kept` limbs. `out` must
+// not overlap the factors.
+void multiply_schoolbook_kept(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out,
+                              std::size_t kept) {
+  if (na < nb) {
+    std::swap(a, b);
+    std::swap(na, nb);
+  }
+  const std::size_t end = std::min(na + nb, kept);
+  if (nb == 0) {
+    std::fill(out, out + end, 0);
+    return;
+  }
+  scratch_frame frame;
+  std::uint64_t* const acc = frame.take<std::uint64_t>(end);
+#if defined(__x86_64__)
+  if (has_avx2()) {
+    schoolbook_rows_avx2(b, nb, a, na, acc, kept);
+  } else {
+    schoolbook_rows_plain(b, nb, a, na, acc, kept);
+  }
+#else
+  schoolbook_rows_plain(b, nb, a, na, acc, kept);
+#endif
+  std::copy(acc, acc + end, out);
+}
+
+// out[0, na + nb) = a * b, limb by limb. `out` must not overlap the factors.
+void multiply_schoolbook(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+  multiply_schoolbook_kept(a, na, b, nb, out, na + nb);
 }
 
 // out[0, n) = (a * b) mod 10^(9n) for factors of n limbs: the columns below n only.
 void multiply_schoolbook_low(const limb* a, const limb* b, std::size_t n, limb* out) {
-  column sum;
-  for (std::size_t k = 0; k < n; ++k) {
-    for (std::size_t i = 0; i <= k; ++i) {
-      sum.add(std::uint64_t{a[i]} * b[k - i]);
-    }
-    out[k] = sum.take();
-  }
+  multiply_schoolbook_kept(a, n, b, n, out, n);
 }
 
 // out[0, h) = |x - y| for x of h limbs and y of l <= h limbs; returns whether
@@ -105,19 +193,20 @@ bool abs_difference(const limb* x, std::size_t h, const limb* y, std::size_t l, 
 }
 
 // The scratch limbs karatsuba() needs for factors of n limbs.
-std::size_t karatsuba_scratch(std::size_t n) {
-  if (n < karatsuba_limbs) {
+std::size_t karatsuba_scratch(std::size_t n, std::size_t base) {
+  if (n < base) {
     return 0;
   }
   const std::size_t h = n - n / 2;
-  return 6 * h + 1 + karatsuba_scratch(h);
+  return 6 * h + 1 + karatsuba_scratch(h, base);
 }
 
 // out[0, 2n) = a * b for factors of n limbs each. With a = a1 B^h + a0 and b
 // alike (B = 10^9), a * b = z2 B^2h + (z0 + z2 - (a0 - a1)(b0 - b1)) B^h + z0
 // with z0 = a0 b0 and z2 = a1 b1: three products of half the size.
-void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch) {
-  if (n < karatsuba_limbs) {
+// Factors below `base` limbs are multiplied limb by limb.
+void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch, std::size_t base) {
+  if (n < base) {
     multiply_schoolbook(a, n, b, n, out);
     return;
   }
@@ -128,11 +217,11 @@ void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scr
   limb* const dd = db + h;
   limb* const middle = dd + 2 * h;
   limb* const deeper = middle + 2 * h + 1;
-  karatsuba(a, b, h, out, deeper);                  // z0 in out[0, 2h)
-  karatsuba(a + h, b + h, l, out + 2 * h, deeper);  // z2 in out[2h, 2n)
+  karatsuba(a, b, h, out, deeper, base);                  // z0 in out[0, 2h)
+  karatsuba(a + h, b + h, l, out + 2 * h, deeper, base);  // z2 in out[2h, 2n)
   const bool negative_a = abs_difference(a, h, a + h, l, da);
   const bool negative_b = abs_difference(b, h, b + h, l, db);
-  karatsuba(da, db, h, dd, deeper);
+  karatsuba(da, db, h, dd, deeper, base);
   // middle = z0 + z2 -+ dd = a0 b1 + a1 b0: never negative, below 2 B^2h.
   std::copy(out, out + 2 * h, middle);
   middle[2 * h] = 0;
@@ -147,20 +236,20 @@ void karatsuba(const limb* a, const limb* b, std::size_t n, limb* out, limb* scr
 
 // out[0, na + nb) = a * b for na >= nb: Karatsuba on nb-limb slices of a when
 // b is long enough for it.
-void karatsuba_slices(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
-  if (nb < karatsuba_limbs) {
+void karatsuba_slices(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out, std::size_t base) {
+  if (nb < base) {
     multiply_schoolbook(a, na, b, nb, out);
     return;
   }
-  limb_vector scratch(karatsuba_scratch(nb) + 3 * nb);
-  limb* const slice = scratch.data();
+  scratch_frame frame;
+  limb* const slice = frame.take<limb>(karatsuba_scratch(nb, base) + 3 * nb);
   limb* const product = slice + nb;
   limb* const deeper = product + 2 * nb;
   std::fill(out, out + na + nb, 0);
   for (std::size_t first = 0; first < na; first += nb) {
     const std::size_t count = std::min(nb, na - first);
     std::fill(std::copy(a + first, a + first + count, slice), slice + nb, 0);
-    karatsuba(slice, b, nb, product, deeper);
+    karatsuba(slice, b, nb, product, deeper, base);
     // The slice's product reaches no higher than na + nb.
     const std::size_t span = std::min(2 * nb, na + nb - first);
     carry_limbs(out + first + span, na + nb - first - span, add_limbs(out + first, product, span, out + first));
@@ -168,30 +257,31 @@ void karatsuba_slices(const limb* a, std::size_t na, const limb* b, std::size_t 
 }
 
 // The scratch limbs multiply_low() needs for factors of n limbs.
-std::size_t multiply_low_scratch(std::size_t n) {
-  if (n < split_low_limbs) {
+std::size_t multiply_low_scratch(std::size_t n, std::size_t split) {
+  if (n < split) {
     return 0;
   }
   const std::size_t h = n - n / 2;
-  return std::max(2 * h + karatsuba_scratch(h), n / 2 + multiply_low_scratch(n / 2));
+  return std::max(2 * h + karatsuba_scratch(h, karatsuba_limbs), n / 2 + multiply_low_scratch(n / 2, split));
 }
 
 // out[0, n) = (a * b) mod B^n for factors of n limbs. With the halves as in
 // karatsuba(), z2 lies wholly above B^n and the cross products a1 b0 and a0 b1
 // count only below B^(n-h): one full product of h limbs, two truncated ones.
-void multiply_low(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch) {
-  if (n < split_low_limbs) {
+// Factors below `split` limbs are multiplied limb by limb.
+void multiply_low(const limb* a, const limb* b, std::size_t n, limb* out, limb* scratch, std::size_t split) {
+  if (n < split) {
     multiply_schoolbook_low(a, b, n, out);
     return;
   }
   const std::size_t h = n - n / 2;
   const std::size_t l = n / 2;
-  karatsuba(a, b, h, scratch, scratch + 2 * h);
+  karatsuba(a, b, h, scratch, scratch + 2 * h, karatsuba_limbs);
   std::copy(scratch, scratch + n, out);
   limb* const cross = scratch;
-  multiply_low(a + h, b, l, cross, cross + l);
+  multiply_low(a + h, b, l, cross, cross + l, split);
   add_limbs(out + h, cross, l, out + h);
-  multiply_low(a, b + h, l, cross, cross + l);
+  multiply_low(a, b + h, l, cross, cross + l, split);
   add_limbs(out + h, cross, l, out + h);
 }
 
@@ -203,10 +293,8 @@ void multiply_on_limbs(const signed char* a, std::size_t ca, const signed char* 
   // Limbs from n up do not reach the kept digits.
   const std::size_t na = std::min(limbs_for(ca), n);
   const std::size_t nb = std::min(limbs_for(cb), n);
-  // Short products take their limbs on the stack.
-  std::array<limb, 3 * 32> small;
-  limb_vector large(na + nb + std::max(na + nb, n) > small.size() ? na + nb + std::max(na + nb, n) : 0);
-  limb* const la = large.empty() ? small.data() : large.data();
+  scratch_frame frame;
+  limb* const la = frame.take<limb>(na + nb + std::max(na + nb, n));
   limb* const lb = la + na;
   limb* const result = lb + nb;
   to_limbs(a, std::min(ca, na * limb_digits), la);
@@ -249,24 +337,27 @@ void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_
     // The transform's cost hardly depends on how much of the product is kept.
     multiply_transform(a, na, b, nb, out, std::min(na + nb, n));
   } else {
-    limb_vector padded(2 * n + multiply_low_scratch(n));
-    std::copy(a, a + na, padded.begin());
-    std::copy(b, b + nb, padded.begin() + static_cast<std::ptrdiff_t>(n));
-    multiply_low(padded.data(), padded.data() + n, n, out, padded.data() + 2 * n);
+    scratch_frame frame;
+    limb* const padded = frame.take<limb>(2 * n + multiply_low_scratch(n, split_low_limbs));
+    std::fill(std::copy(a, a + na, padded), padded + n, 0);
+    std::fill(std::copy(b, b + nb, padded + n), padded + 2 * n, 0);
+    multiply_low(padded, padded + n, n, out, padded + 2 * n, split_low_limbs);
   }
 }
 
-void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
+void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out,
+                        std::size_t karatsuba_from) {
   if (na < nb) {
     std::swap(a, b);
     std::swap(na, nb);
   }
-  karatsuba_slices(a, na, b, nb, out);
+  karatsuba_slices(a, na, b, nb, out, std::max<std::size_t>(karatsuba_from, 2));
 }
 
-void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out) {
-  limb_vector scratch(multiply_low_scratch(n));
-  multiply_low(a, b, n, out, scratch.data());
+void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out, std::size_t split_from) {
+  split_from = std::max<std::size_t>(split_from, 2);
+  scratch_frame frame;
+  multiply_low(a, b, n, out, frame.take<limb>(multiply_low_scratch(n, split_from)), split_from);
 }
 
 void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_vector& product) {

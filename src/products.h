@@ -14,31 +14,34 @@
 
 namespace VELDAR::detail {
 
-// The thresholds below were measured on products of random digits 1 to 9
-// (an x86-64 machine, g++ -O3); the times are flat for some way around them.
+// The thresholds below are what bench/veldar-thresholds measured on random
+// limbs (an x86-64 machine, g++ -O3, bench/README.md has the run): each is
+// the smallest size from which the method above it was the faster at every
+// size measured. The times are flat for some way around them.
 // Products with fewer significant digits in either factor use the plain loop:
 // below four digits it beats the limbs' conversions and buffer.
 inline constexpr std::size_t plain_product_digits = 4;
 // Karatsuba splits full products of at least this many limbs a side; shorter
-// ones are multiplied limb by limb. It starts to pay between 40 and 96 limbs.
-inline constexpr std::size_t karatsuba_limbs = 64;
+// ones are multiplied limb by limb, in rows that vectorise, which keeps up
+// with one split up to about 300 limbs (1.31 times as fast at 128 limbs, 1.0
+// at 215 to 304, 0.9 from 431 up).
+inline constexpr std::size_t karatsuba_limbs = 304;
 // Truncated products of at least this many limbs are split in two halves;
-// shorter ones are multiplied limb by limb, column by column, which already
-// skips half the work. The split pays from about 200 limbs.
-inline constexpr std::size_t split_low_limbs = 192;
+// shorter ones are multiplied limb by limb, row by row, which already skips
+// half the work. The split pays only from about 1,400 limbs, past
+// transform_low_limbs: it is left for products too long for the transform.
+inline constexpr std::size_t split_low_limbs = 1448;
 // Full products with at least this many limbs in the shorter factor go
 // through the number-theoretic transform (transform.cpp). Its time steps up
-// with its length, a power of two or three times one: from 224 limbs a side
-// it is as fast as Karatsuba (0.96 to 1.05 times from 272 to 288 limbs) or
-// faster, 1.2 times at 320 limbs, 1.4 at 384, 2 at 512. (With the longer
-// factor eight times longer, it is as fast from about 128 limbs.)
-inline constexpr std::size_t transform_limbs = 224;
+// with its length, a power of two or three times one: from 512 limbs a side
+// it is faster than Karatsuba (0.8 times at 512, 0.57 at 1,024 limbs).
+inline constexpr std::size_t transform_limbs = 512;
 // Truncated products (of factors of na and nb limbs keeping n limbs with
 // 2 na nb > n^2; the others are full products) keeping at least this many
 // limbs go through the transform too, which computes the full product: from
-// 352 limbs it is 1.05 times as fast as the split halves or faster, 1.25
-// times at 384 limbs, 1.8 at 512.
-inline constexpr std::size_t transform_low_limbs = 352;
+// 861 limbs it is as fast as the truncated rows or faster, 0.67 times at
+// 1,024 limbs.
+inline constexpr std::size_t transform_low_limbs = 861;
 
 // product += a * b over the significant digits, keeping the low `kept` digits
 // exact: the plain method's product of digits 0 to 9 has every digit in place,
@@ -56,10 +59,15 @@ void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_v
 
 // out[0, na + nb) = a * b: limb by limb below karatsuba_limbs limbs in the
 // shorter factor, Karatsuba on slices of the longer one above.
-void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out);
+// Factors below `karatsuba_from` limbs (at least 2) are multiplied limb by
+// limb, for the thresholds command.
+void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out,
+                        std::size_t karatsuba_from = karatsuba_limbs);
 // out[0, n) = (a * b) mod 10^(9n) for factors of n limbs: limb by limb below
 // split_low_limbs, split into one full and two truncated halves above.
-void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out);
+// Truncated products below `split_from` limbs (at least 2) are not split.
+void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out,
+                            std::size_t split_from = split_low_limbs);
 // out[0, n) = (a * b) mod 10^(9n) for factors of na and nb <= n limbs, by
 // the method the sizes call for. `out` has room for max(na + nb, n) limbs;
 // those from n up are left as they come.

@@ -5,8 +5,8 @@
 // and divide_limbs():
 //   - a divisor of one limb: short division, one 64-bit division a limb (done
 //     as a product with the divisor's reciprocal);
-//   - quotients or divisors below recursive_division_limbs (3200 limbs, about
-//     29,000 digits): schoolbook division with deferred carries. The running
+//   - quotients or divisors below recursive_division_limbs (quotients.h):
+//     schoolbook division with deferred carries. The running
 //     remainder is held as 64-bit entries, one per limb, whose carries are
 //     only passed on every eighth row, so subtracting a quotient limb times
 //     the divisor is one product a limb and nothing else; each quotient limb
@@ -29,6 +29,7 @@
 //     to the schoolbook. The remainder is divided by f at the end, exactly.
 #include "quotients.h"
 
+#include "scratch.h"
 #include "sums.h"
 
 #include <algorithm>
@@ -270,6 +271,7 @@ void divide_school(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m
 struct division_scratch {
   limb* product;
   entry* entries;
+  std::size_t recursive_limbs;  // the blocks divided recursively: from this many quotient limbs
 };
 
 void divide_block(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m, const division_scratch& scratch);
@@ -307,7 +309,7 @@ void divide_top_first(limb* u, const limb* v, std::size_t n, limb* q, std::size_
 // 2 <= n, m <= n and u < v * B^m: q[0, m) gets the quotient, u[0, n) the
 // remainder and u[n, n + m) zeros.
 void divide_block(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m, const division_scratch& scratch) {
-  if (m < recursive_division_limbs) {
+  if (m < scratch.recursive_limbs) {
     divide_school(u, v, n, q, m, scratch.entries);
   } else if (m < n) {
     divide_top_first(u, v, n, q, m, scratch);
@@ -339,23 +341,29 @@ void word_digits(word value, signed char* digits) {
 }  // namespace
 
 void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r) {
+  divide_limbs_with(a, na, b, nb, q, r, recursive_division_limbs);
+}
+
+void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r,
+                       std::size_t recursive_limbs) {
+  recursive_limbs = std::max<std::size_t>(recursive_limbs, 2);
   const std::size_t m = na - nb + 1;
+  scratch_frame frame;
   if (nb == 1) {
-    limb_vector quotient(m);
-    const limb rest = divide_by_limb(a, na, b[0], quotient.data());
-    std::copy(quotient.begin(), quotient.end(), q);
+    limb* const quotient = frame.take<limb>(m);
+    const limb rest = divide_by_limb(a, na, b[0], quotient);
+    std::copy(quotient, quotient + m, q);
     r[0] = rest;
     return;
   }
   // The dividend gets a limb on top, which makes it below divisor * B^m.
-  if (std::min(m, nb) < recursive_division_limbs) {  // every block a schoolbook one
-    std::vector<entry> entries(nb + 2 * m);
-    limb_vector work(na + 1 + m);
-    limb* const dividend = work.data();
+  if (std::min(m, nb) < recursive_limbs) {  // every block a schoolbook one
+    entry* const entries = frame.take<entry>(nb + 2 * m);
+    limb* const dividend = frame.take<limb>(na + 1 + m);
     limb* const quotient = dividend + na + 1;
     std::copy(a, a + na, dividend);
     dividend[na] = 0;
-    divide_school(dividend, b, nb, quotient, m, entries.data());
+    divide_school(dividend, b, nb, quotient, m, entries);
     std::copy(quotient, quotient + m, q);
     std::copy(dividend, dividend + nb, r);
     return;
@@ -363,9 +371,8 @@ void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, 
   // Burnikel and Ziegler's division wants a normalised divisor: both operands
   // are multiplied by the factor that brings the divisor's top limb to B / 2
   // or more, and the remainder is divided by it at the end.
-  std::vector<entry> entries(3 * nb);  // a schoolbook window: at most 2 nb limbs, nb quotient limbs
-  limb_vector work(2 * nb + na + 1 + m);
-  limb* const divisor = work.data();
+  entry* const entries = frame.take<entry>(3 * nb);  // a schoolbook window: at most 2 nb limbs, nb quotient limbs
+  limb* const divisor = frame.take<limb>(2 * nb + na + 1 + m);
   limb* const product = divisor + nb;
   limb* const dividend = product + nb;
   limb* const quotient = dividend + na + 1;
@@ -374,7 +381,7 @@ void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, 
   dividend[na] = multiply_by_limb(a, na, factor, dividend);
   // m quotient limbs, divided out in blocks of at most nb limbs from the top,
   // the highest block taking what is left over.
-  const division_scratch scratch{product, entries.data()};
+  const division_scratch scratch{product, entries, recursive_limbs};
   std::size_t count = m % nb == 0 ? nb : m % nb;
   for (std::size_t first = m - count;; first -= nb, count = nb) {
     divide_block(dividend + first, divisor, nb, quotient + first, count, scratch);

@@ -20,14 +20,14 @@ inline constexpr std::size_t word_division_digits = 19;
 // (Burnikel and Ziegler: the block is estimated from the divisor's top limbs
 // and corrected with a product); shorter ones by schoolbook division. The
 // recursive step on m quotient limbs under a divisor of 2m limbs trades m x m
-// schoolbook steps for a product of two m-limb factors, which paid from about
-// m = 2,400 limbs with Karatsuba's products (quotients of random digits 1 to
-// 9, an x86-64 machine, g++ -O3); measured before the products took the
-// transform, which may bring it lower.
+// schoolbook steps for a product of two m-limb factors, which pays from
+// m = 431 limbs as bench/veldar-thresholds measured it (random limbs, an
+// x86-64 machine, g++ -O3; 0.95 times the schoolbook's time there, 0.71 at
+// 1,024 limbs).
 // The tests build the kernel a second time with a small value, to take the
 // recursion at small sizes.
 #ifndef VELDAR_RECURSIVE_DIVISION_LIMBS
-#define VELDAR_RECURSIVE_DIVISION_LIMBS 3200
+#define VELDAR_RECURSIVE_DIVISION_LIMBS 431
 #endif
 inline constexpr std::size_t recursive_division_limbs = VELDAR_RECURSIVE_DIVISION_LIMBS;
 static_assert(recursive_division_limbs >= 2, "the schoolbook divides by two limbs or more");
@@ -37,6 +37,10 @@ static_assert(recursive_division_limbs >= 2, "the schoolbook divides by two limb
 // everything else has been done, so a std::bad_alloc leaves q and r as they
 // were, and q or r may be `a` or `b`; q and r must not overlap each other.
 void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r);
+// The same, with blocks of `recursive_limbs` quotient limbs or more (at least
+// 2) divided recursively: for the tests and the thresholds command.
+void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r,
+                       std::size_t recursive_limbs);
 
 // quotient = a / b and remainder = a % b for digit vectors of digits 0 to 9
 // (least significant first, any lengths, leading zeros allowed). The quotient

@@ -73,21 +73,16 @@ struct vectors {
   static constexpr std::size_t word_count = width / word_size;
 };
 
-// The sums of the word loop for whole blocks of `width` digits from the
-// start, as long as they go right; returns the digits done and leaves in
-// `carry` the carry into the next. The words are biased as in add_word()
-// without a carry in; a word's carry out is then the clear top bit of its top
-// byte, and it goes into the next word without waiting for that word's own
-// carry in. The guess is wrong only where the carry in ran through a word of
-// all 0xff bytes (every digit sum 9) out of its top: its top bit flipped. A
-// block with such a word below its top one, or with an element that is not a
-// digit, is not written: the pass ends before it. So each block is read
-// whole before it is written, and `out` may be `a` or `b`. The top word's
-// carry in is a guess too, so the carry into the next block does not wait
-// for the carry into this one: the blocks do not queue behind each other.
+// One block of add_vectors_of() at `a` and `b`, with `carry_in` in its
+// lowest word: the digits to write, the carry into the next block in its
+// lowest word, and the words whose guess went wrong or that hold an element
+// that is not a digit (non-zero where any did).
 template <std::size_t width, bool complement>
-[[gnu::always_inline]] inline std::size_t add_vectors_of(const signed char* a, const signed char* b, signed char* out,
-                                                         std::size_t count, unsigned& carry) {
+[[gnu::always_inline]] inline void add_block(const signed char* a, const signed char* b,
+                                             const typename vectors<width>::words& carry_in,
+                                             typename vectors<width>::bytes& digits,
+                                             typename vectors<width>::words& carry_next,
+                                             typename vectors<width>::words& wrong) {
   using bytes_t = typename vectors<width>::bytes;
   using words_t = typename vectors<width>::words;
   constexpr std::size_t words = vectors<width>::word_count;
@@ -97,50 +92,97 @@ template <std::size_t width, bool complement>
     guessed[k] = top;
   }
   const words_t none{};
+  bytes_t x;
+  bytes_t y;
+  std::memcpy(&x, a, width);
+  std::memcpy(&y, b, width);
+  const bytes_t larger = x > y ? x : y;
+  const bytes_t bad = larger | (larger + 0x76);  // as in is_digit_word()
+  if constexpr (complement) {
+    y = 9 - y;
+  }
+  const words_t biased = reinterpret_cast<words_t>(x + y) + bytes(246);
+  const words_t carries_out = ~biased >> 63;
+  words_t guesses;  // each word's carry in but the lowest's: the carry out of the word below
+  if constexpr (words == 2) {
+    guesses = __builtin_shufflevector(none, carries_out, 0, 2);
+  } else {
+    guesses = __builtin_shufflevector(none, carries_out, 0, 4, 5, 6);
+  }
+  const words_t guessed_sum = biased + guesses;
+  if constexpr (words == 2) {
+    carry_next = __builtin_shufflevector(~guessed_sum >> 63, none, 1, 2);
+  } else {
+    carry_next = __builtin_shufflevector(~guessed_sum >> 63, none, 3, 4, 5, 6);
+  }
+  const words_t sum = guessed_sum + carry_in;
+  wrong = (reinterpret_cast<words_t>(bad) & bytes(0x80)) | ((biased ^ sum) & guessed);
+  // A byte that did not overflow holds its digit plus 246: adding 10 takes
+  // it round to the digit, and a digit itself (0 to 9) is the smaller.
+  const auto sum_bytes = reinterpret_cast<bytes_t>(sum);
+  const bytes_t unbiased_plus = sum_bytes + 10;
+  digits = unbiased_plus < sum_bytes ? unbiased_plus : sum_bytes;
+}
+
+template <std::size_t width>
+[[gnu::always_inline]] inline bool any_word(const typename vectors<width>::words& w) {
+  word any = 0;
+  for (std::size_t k = 0; k < vectors<width>::word_count; ++k) {
+    any |= w[k];
+  }
+  return any != 0;
+}
+
+// The sums of the word loop for whole blocks of `width` digits from the
+// start, as long as they go right; returns the digits done and leaves in
+// `carry` the carry into the next. The words are biased as in add_word()
+// without a carry in; a word's carry out is then the clear top bit of its top
+// byte, and it goes into the next word without waiting for that word's own
+// carry in. The guess is wrong only where the carry in ran through a word of
+// all 0xff bytes (every digit sum 9) out of its top: its top bit flipped. A
+// block with such a word below its top one, or with an element that is not a
+// digit, is not written: the pass ends before it (or before the pair of
+// blocks it is in). So each block is read whole before it is written, and
+// `out` may be `a` or `b`. The top word's carry in is a guess too, so the
+// carry into the next block does not wait for the carry into this one: the
+// blocks do not queue behind each other. Two blocks are checked at a time.
+template <std::size_t width, bool complement>
+[[gnu::always_inline]] inline std::size_t add_vectors_of(const signed char* a, const signed char* b, signed char* out,
+                                                         std::size_t count, unsigned& carry) {
+  using bytes_t = typename vectors<width>::bytes;
+  using words_t = typename vectors<width>::words;
   words_t carry_in{};  // the carry into the block, in its lowest word
   carry_in[0] = carry;
   std::size_t i = 0;
-  for (; i + width <= count; i += width) {
-    bytes_t x;
-    bytes_t y;
-    std::memcpy(&x, a + i, width);
-    std::memcpy(&y, b + i, width);
-    const bytes_t larger = x > y ? x : y;
-    const bytes_t bad = larger | (larger + 0x76);  // as in is_digit_word()
-    if constexpr (complement) {
-      y = 9 - y;
-    }
-    const words_t biased = reinterpret_cast<words_t>(x + y) + bytes(246);
-    const words_t carries_out = ~biased >> 63;
-    words_t guesses;  // each word's carry in but the lowest's: the carry out of the word below
-    words_t carry_next;  // the top word's carry out, in the lowest word
-    if constexpr (words == 2) {
-      guesses = __builtin_shufflevector(none, carries_out, 0, 2);
-    } else {
-      guesses = __builtin_shufflevector(none, carries_out, 0, 4, 5, 6);
-    }
-    const words_t guessed_sum = biased + guesses;
-    if constexpr (words == 2) {
-      carry_next = __builtin_shufflevector(~guessed_sum >> 63, none, 1, 2);
-    } else {
-      carry_next = __builtin_shufflevector(~guessed_sum >> 63, none, 3, 4, 5, 6);
-    }
-    const words_t sum = guessed_sum + carry_in;
-    const words_t wrong = (reinterpret_cast<words_t>(bad) & bytes(0x80)) | ((biased ^ sum) & guessed);
-    word any_wrong = 0;
-    for (std::size_t k = 0; k < words; ++k) {
-      any_wrong |= wrong[k];
-    }
-    if (any_wrong != 0) {
+  for (; i + 2 * width <= count; i += 2 * width) {
+    bytes_t low;
+    bytes_t high;
+    words_t middle;
+    words_t next;
+    words_t wrong_low;
+    words_t wrong_high;
+    add_block<width, complement>(a + i, b + i, carry_in, low, middle, wrong_low);
+    add_block<width, complement>(a + i + width, b + i + width, middle, high, next, wrong_high);
+    const words_t wrong = wrong_low | wrong_high;
+    if (any_word<width>(wrong)) {
       break;
     }
-    // A byte that did not overflow holds its digit plus 246: adding 10 takes
-    // it round to the digit, and a digit itself (0 to 9) is the smaller.
-    const auto sum_bytes = reinterpret_cast<bytes_t>(sum);
-    const bytes_t unbiased_plus = sum_bytes + 10;
-    const bytes_t unbiased = unbiased_plus < sum_bytes ? unbiased_plus : sum_bytes;
-    std::memcpy(out + i, &unbiased, width);
-    carry_in = carry_next;
+    std::memcpy(out + i, &low, width);
+    std::memcpy(out + i + width, &high, width);
+    carry_in = next;
+  }
+  if (i + 2 * width > count) {  // one block may be left
+    for (; i + width <= count; i += width) {
+      bytes_t digits;
+      words_t next;
+      words_t wrong;
+      add_block<width, complement>(a + i, b + i, carry_in, digits, next, wrong);
+      if (any_word<width>(wrong)) {
+        break;
+      }
+      std::memcpy(out + i, &digits, width);
+      carry_in = next;
+    }
   }
   carry = static_cast<unsigned>(carry_in[0]);
   return i;

@@ -26,19 +26,24 @@
 // transforms of 2^k. The first level reads the coefficients and skips the
 // zeros of the padding. Transforms longer than transform_block values do one
 // level over the whole array and go on with each half, so that the inner
-// levels run in the cache. The twiddle factors are a table of N Montgomery
-// residues per prime, built level by level with one multiplication per entry,
-// and turned in place into the inverse ones between the forward and the
-// inverse transforms. The squares of equal factors take one forward
-// transform instead of two.
+// levels run in the cache. The twiddle factors are tables of Montgomery
+// residues per prime, forward and inverse, built level by level with one
+// multiplication per entry; the tables of each transform length are made
+// once and kept, shared by the threads, up to kept_twiddle_bytes. The
+// squares of equal factors take one forward transform instead of two. The
+// buffers come from the thread's scratch arena (scratch.h).
 #include "products.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
+
+#include "scratch.h"
 
 namespace VELDAR::detail {
 
@@ -572,25 +577,121 @@ struct transform_shape {
 // x[0, n) = the forward transform of c[0, count) padded with zeros, modulo
 // f.p, with `table` holding the twiddle factors.
 void forward(const std::uint64_t* c, std::size_t count, residue* x, transform_shape shape, const residue* table,
-             const prime_field& f) {
+             const residue* table3, const prime_field& f) {
   if (!shape.radix3()) {
     forward_coefficients(c, count, x, shape.n, table, f);
     return;
   }
-  forward_radix3(c, count, x, shape.m, table + shape.m, f);
+  forward_radix3(c, count, x, shape.m, table3, f);
   for (std::size_t block = 0; block < 3; ++block) {
     forward_transform(x + block * shape.m, shape.m, table, f);
   }
 }
 
 // The inverse transform of x[0, n), times n.
-void inverse(residue* x, transform_shape shape, const residue* table, const prime_field& f) {
+void inverse(residue* x, transform_shape shape, const residue* table, const residue* table3, const prime_field& f) {
   for (std::size_t block = 0; block < shape.n / shape.m; ++block) {
     inverse_transform(x + block * shape.m, shape.m, table, f);
   }
   if (shape.radix3()) {
-    inverse_radix3(x, shape.m, table + shape.m, f);
+    inverse_radix3(x, shape.m, table3, f);
   }
+}
+
+// The twiddle factors of one prime for transforms of one shape: those of the
+// length-m transforms, forward and inverse, and of the radix-3 level (none
+// for a power of two).
+struct twiddle_tables {
+  const residue* forward;
+  const residue* inverse;
+  const residue* forward3;
+  const residue* inverse3;
+};
+
+// The tables of one prime laid out in `table`: forward (m values), inverse
+// (m), and for three times a power of two the radix-3 level's forward (2m)
+// and inverse (2m).
+twiddle_tables make_tables(const prime_field& f, transform_shape shape, residue* table) {
+  const std::size_t m = shape.m;
+  make_twiddles(f, m, table);
+  std::copy(table, table + m, table + m);
+  invert_twiddles(f, m, table + m);
+  twiddle_tables tables{table, table + m, nullptr, nullptr};
+  if (shape.radix3()) {
+    make_radix3_twiddles(f, m, false, table + 2 * m);
+    make_radix3_twiddles(f, m, true, table + 4 * m);
+    tables.forward3 = table + 2 * m;
+    tables.inverse3 = table + 4 * m;
+  }
+  return tables;
+}
+
+// The twiddle factors of the three primes for one shape, made once and
+// shared by every thread (they are never written after they are made).
+class twiddle_set {
+ public:
+  explicit twiddle_set(transform_shape shape) : values(fields.size() * per_prime(shape)) {
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+      prime[k] = make_tables(fields[k], shape, values.data() + k * per_prime(shape));
+    }
+  }
+  twiddle_tables tables(std::size_t k) const { return prime[k]; }
+  std::size_t bytes() const { return values.size() * sizeof(residue); }
+
+  // The values one prime's tables take.
+  static std::size_t per_prime(transform_shape shape) { return (shape.radix3() ? 6 : 2) * shape.m; }
+
+ private:
+  std::vector<residue> values;
+  std::array<twiddle_tables, 3> prime{};
+};
+
+// Sets of twiddle factors kept for the transform lengths used so far, up to
+// kept_twiddle_bytes in all: a product of a length used before makes none.
+// Longer transforms make theirs on every call, in the scratch arena; when the
+// kept sets would pass the bound, they are all dropped (a product using one
+// holds on to it until it ends).
+constexpr std::size_t kept_twiddle_bytes = std::size_t{48} << 20;
+
+class twiddle_cache {
+ public:
+  std::shared_ptr<const twiddle_set> find(transform_shape shape) {
+    const std::size_t bytes = fields.size() * twiddle_set::per_prime(shape) * sizeof(residue);
+    if (bytes > kept_twiddle_bytes / 4) {
+      return nullptr;
+    }
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      const auto found = sets.find(shape.n);
+      if (found != sets.end()) {
+        return found->second;
+      }
+    }
+    auto made = std::make_shared<const twiddle_set>(shape);  // outside the lock
+    const std::lock_guard<std::mutex> guard(lock);
+    if (total + made->bytes() > kept_twiddle_bytes) {
+      sets.clear();
+      total = 0;
+    }
+    const auto [where, added] = sets.emplace(shape.n, std::move(made));
+    if (added) {
+      total += where->second->bytes();
+    }
+    return where->second;
+  }
+
+ private:
+  std::mutex lock;
+  std::map<std::size_t, std::shared_ptr<const twiddle_set>> sets;  // by transform length
+  std::size_t total = 0;
+};
+
+// The kept twiddle factors of the shape, or none when it is too long to keep.
+// The cache is never destroyed, so that numbers destroyed after main() can
+// still multiply; the memory it holds goes with the process.
+std::shared_ptr<const twiddle_set> cached_twiddles(transform_shape shape) {
+  static twiddle_cache* const cache = new twiddle_cache;
+  return cache->find(shape);
 }
 
 std::size_t coefficients_for(std::size_t limbs) { return limbs - limbs / 2; }
@@ -615,39 +716,32 @@ void multiply_transform(const limb* a, std::size_t na, const limb* b, std::size_
   const std::size_t product = ca + coefficients_for(nb) - 1;  // coefficients
   const transform_shape shape(transform_length(product));
   const std::size_t n = shape.n;
-  // Everything is allocated before `out` is written, and left uninitialized:
+  // Everything is taken before `out` is written, and left uninitialised:
   // every value is written before it is read.
-  const std::unique_ptr<std::uint64_t[]> memory(new std::uint64_t[ca + cb + (square ? 4 : 5) * n]);
-  std::uint64_t* const ea = memory.get();
+  const std::shared_ptr<const twiddle_set> kept = cached_twiddles(shape);
+  scratch_frame frame;
+  const std::size_t table_size = twiddle_set::per_prime(shape);
+  residue* const made = kept ? nullptr : frame.take<residue>(table_size);
+  std::uint64_t* const ea = frame.take<std::uint64_t>(ca + cb + (square ? 3 : 4) * n);
   std::uint64_t* const eb = ea + ca;
   pack_coefficients(b, square ? 0 : nb, pack_coefficients(a, na, ea));
-  residue* const table = eb + cb;
-  residue* const values[3] = {table + n, table + 2 * n, table + 3 * n};
-  residue* const other = table + 4 * n;  // the second factor's transform
+  residue* const values[3] = {eb + cb, eb + cb + n, eb + cb + 2 * n};
+  residue* const other = eb + cb + 3 * n;  // the second factor's transform
   for (std::size_t k = 0; k < fields.size(); ++k) {
     const prime_field& f = fields[k];
     residue* const x = values[k];
-    // The length-m transforms' twiddle factors in table[0, m), the radix-3
-    // level's in table[m, 3m).
-    make_twiddles(f, shape.m, table);
-    if (shape.radix3()) {
-      make_radix3_twiddles(f, shape.m, false, table + shape.m);
-    }
-    forward(ea, ca, x, shape, table, f);
+    const twiddle_tables tables = kept ? kept->tables(k) : make_tables(f, shape, made);
+    forward(ea, ca, x, shape, tables.forward, tables.forward3, f);
     const residue* y = x;
     if (!square) {
-      forward(eb, cb, other, shape, table, f);
+      forward(eb, cb, other, shape, tables.forward, tables.forward3, f);
       y = other;
     }
     const modulus mod = f;
     for (std::size_t i = 0; i < n; ++i) {
       x[i] = montgomery_multiply(x[i], y[i], mod);  // below 4p^2 < 2^64 p
     }
-    invert_twiddles(f, shape.m, table);
-    if (shape.radix3()) {
-      make_radix3_twiddles(f, shape.m, true, table + shape.m);
-    }
-    inverse(x, shape, table, f);
+    inverse(x, shape, tables.inverse, tables.inverse3, f);
   }
   const garner crt(n);
   carrier carries;

@@ -75,17 +75,18 @@ class randomdigits {
   std::mt19937_64 random;
 };
 
-// Lengths on both sides of every threshold: the eight-digit word and the
-// sixteen-digit vector, the limb, the plain product's cut-off, Karatsuba's and
-// the half product's splits (a length of k limbs spans 9k - 8 to 9k digits),
-// and a few levels above them.
+// Lengths on both sides of every threshold a product of equal lengths meets:
+// the eight-digit word and the sixteen-digit vector, the limb, the plain
+// product's cut-off, Karatsuba's split and the truncated product's transform
+// (a length of k limbs spans 9k - 8 to 9k digits), and a level above
+// Karatsuba's. (The truncated product's split lies past its transform: the
+// kernel tests in products_test.cpp take it at every size.)
 std::vector<std::size_t> lengths() {
   std::vector<std::size_t> result;
   for (std::size_t n = 0; n <= 20; ++n) {
     result.push_back(n);
   }
-  for (std::size_t limbs : {detail::karatsuba_limbs, detail::split_low_limbs, 2 * detail::karatsuba_limbs + 1,
-                            2 * detail::split_low_limbs + 1}) {
+  for (std::size_t limbs : {detail::karatsuba_limbs, detail::transform_low_limbs, 2 * detail::karatsuba_limbs + 1}) {
     for (std::size_t n : {limbs - 1, limbs}) {
       result.push_back(n * detail::limb_digits - detail::limb_digits + 1);
       result.push_back(n * detail::limb_digits);
@@ -152,7 +153,7 @@ TEST(FastPathProducts, MatchThePlainMethod) {
   randomdigits random(6002);
   for (const std::size_t length : lengths()) {
     // Fewer rounds where the plain reference takes long.
-    for (int round = 0; round < (length < 1000 ? 12 : 4); ++round) {
+    for (int round = 0; round < (length < 1000 ? 12 : length < 5000 ? 4 : 2); ++round) {
       const digitvector a = random.next(length, round % 6 == 5);
       const digitvector b = random.next(length, round % 6 == 4 || round % 12 == 11);
       SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a) + ", b = " + text(b));
@@ -274,6 +275,64 @@ TEST_F(FastPathOperators, LongOperandsMatchThePlainMethod) {
       EXPECT_EQ(times.digits, product);
       EXPECT_TRUE(times.negative);
       EXPECT_EQ(times.length, length);
+    }
+  }
+}
+
+// + and - for every sign case, in place, against the plain method on the
+// magnitudes, with operands that share long runs of top digits (where the
+// larger magnitude is found late) and equal ones; the log reads as it does on
+// the path that is not in place (digit vectors one element longer than the
+// length), which took the second round through abs() copies on a borrow.
+TEST_F(FastPathOperators, EverySignCaseMatchesThePlainMethodAndLogsAsBefore) {
+  randomdigits random(6005);
+  for (const std::size_t length : {std::size_t{1000}, std::size_t{4103}}) {
+    for (int round = 0; round < 8; ++round) {
+      digitvector x = random.next(length);
+      digitvector y = round % 4 == 3 ? x : random.next(length);
+      if (round % 2 == 1) {  // the same top digits down to a random place
+        const std::size_t shared = random.below(length);
+        std::copy(x.end() - static_cast<std::ptrdiff_t>(shared), x.end(), y.end() - static_cast<std::ptrdiff_t>(shared));
+      }
+      x.back() = static_cast<signed char>(random.below(5));  // no carry out of the top digit
+      y.back() = static_cast<signed char>(std::min<int>(y.back(), 4));
+      for (int signs = 0; signs < 4; ++signs) {
+        for (const bool subtract : {false, true}) {
+          SCOPED_TRACE("length " + std::to_string(length) + ", signs " + std::to_string(signs) +
+                       (subtract ? ", -" : ", +") + ": x = " + text(x) + ", y = " + text(y));
+          const bool xnegative = (signs & 1) != 0;
+          const bool ynegative = ((signs & 2) != 0) != subtract;  // the sign y takes in the sum
+          const bool ylarger = std::lexicographical_compare(x.rbegin(), x.rend(), y.rbegin(), y.rend());
+          digitvector expected(length);
+          bool negative = xnegative;
+          if (xnegative == ynegative) {
+            detail::add_digits_plain(x, y, expected);
+          } else {
+            detail::subtract_digits_plain(ylarger ? y : x, ylarger ? x : y, expected);
+            negative = ylarger ? ynegative : xnegative && x != y;
+          }
+          const auto run = [&](bool longer) {
+            fixedint a(length);
+            fixedint b(length);
+            a.digits = x;
+            b.digits = y;
+            if (longer) {
+              a.digits.push_back(0);
+              b.digits.push_back(0);
+            }
+            a.negative = xnegative;
+            b.negative = (signs & 2) != 0;
+            const logcapture log;
+            fixedint result = subtract ? a - b : a + b;
+            result.digits.resize(length);
+            EXPECT_EQ(result.digits, expected) << (longer ? "not in place" : "in place");
+            EXPECT_EQ(result.negative, negative) << (longer ? "not in place" : "in place");
+            return log.messages();
+          };
+          const std::vector<std::string> inplace = run(false);
+          EXPECT_EQ(inplace, run(true));
+        }
+      }
     }
   }
 }

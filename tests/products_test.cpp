@@ -278,6 +278,33 @@ TEST(Products, LongProductsKeepTheirResidues) {
   }
 }
 
+// Karatsuba and the truncated split with every base size from 2 limbs up,
+// so that each level of their recursion meets the schoolbook rows at sizes
+// on both sides of any threshold the machine may call for.
+TEST(Products, SplitsAtAnyThresholdMatchTheSchoolbook) {
+  std::mt19937_64 random(7000);
+  for (int round = 0; round < 60; ++round) {
+    const std::size_t na = 1 + random() % 300;
+    const std::size_t nb = 1 + random() % 300;
+    const shape sa = shapes[random() % 3];
+    const shape sb = shapes[random() % 3];
+    const limb_vector a = random_limbs(random, na, sa);
+    const limb_vector b = random_limbs(random, nb, sb);
+    const limb_vector expected = schoolbook(a, b);
+    for (const std::size_t base : {std::size_t{2}, std::size_t{3}, std::size_t{17}, std::size_t{64}, na}) {
+      SCOPED_TRACE(trace(7000, na, nb, na + nb, sa, sb) + ", from " + std::to_string(base) + operands(a, b));
+      limb_vector product(na + nb, 7);
+      VELDAR::detail::multiply_karatsuba(a.data(), na, b.data(), nb, product.data(), base);
+      ASSERT_EQ(product, expected);
+      limb_vector low(na, 7);
+      const limb_vector square_b = random_limbs(random, na, sb);
+      VELDAR::detail::multiply_karatsuba_low(a.data(), square_b.data(), na, low.data(), base);
+      const limb_vector full = schoolbook(a, square_b);
+      ASSERT_TRUE(std::equal(low.begin(), low.end(), full.begin())) << "truncated product";
+    }
+  }
+}
+
 TEST(Products, FailedAllocationsLeaveTheProductAlone) {
   if (!veldartest::canfailallocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";  // valgrind, for one, takes it over

@@ -445,6 +445,57 @@ TEST(DivideDigits, FailedAllocationsLeaveTheOutputs) {
   }
 }
 
+// divide_limbs_with() at recursion thresholds from 2 limbs up, on operands
+// of up to 200 limbs: q * b + r == a and r < b, by a plain product on limbs.
+TEST(DivideLimbs, AnyRecursionThresholdGivesTheExactQuotient) {
+  std::mt19937_64 rng(seed + 7);
+  using limbs = std::vector<detail::limb>;
+  const auto random_limbs = [&rng](std::size_t n, bool nines) {
+    limbs x(n);
+    for (auto& v : x) {
+      v = nines ? limbbase - 1 : static_cast<detail::limb>(rng() % limbbase);
+    }
+    x.back() = std::max<detail::limb>(x.back(), 1);
+    return x;
+  };
+  for (std::size_t iteration = 0; iteration < 80; ++iteration) {
+    const std::size_t nb = 2 + rng() % 120;
+    const std::size_t na = nb + rng() % 200;
+    const limbs a = random_limbs(na, iteration % 5 == 0);
+    const limbs b = random_limbs(nb, iteration % 7 == 0);
+    for (const std::size_t threshold : {std::size_t{2}, std::size_t{3}, std::size_t{8}, nb / 2 + 1, nb + 1}) {
+      limbs q(na - nb + 1);
+      limbs r(nb);
+      detail::divide_limbs_with(a.data(), na, b.data(), nb, q.data(), r.data(), threshold);
+      // q * b + r, limb by limb.
+      std::vector<std::uint64_t> check(na + 2, 0);
+      for (std::size_t i = 0; i < q.size(); ++i) {
+        std::uint64_t carry = 0;
+        for (std::size_t j = 0; j < nb; ++j) {
+          const std::uint64_t t = check[i + j] + std::uint64_t{q[i]} * b[j] + carry;
+          check[i + j] = t % limbbase;
+          carry = t / limbbase;
+        }
+        for (std::size_t k = i + nb; carry != 0; ++k) {
+          const std::uint64_t t = check[k] + carry;
+          check[k] = t % limbbase;
+          carry = t / limbbase;
+        }
+      }
+      std::uint64_t carry = 0;
+      for (std::size_t k = 0; k < check.size(); ++k) {
+        const std::uint64_t t = check[k] + (k < nb ? r[k] : 0) + carry;
+        check[k] = t % limbbase;
+        carry = t / limbbase;
+      }
+      const std::string how = "case " + std::to_string(iteration) + ": " + std::to_string(na) + " / " +
+                              std::to_string(nb) + " limbs, recursion from " + std::to_string(threshold);
+      ASSERT_TRUE(std::equal(a.begin(), a.end(), check.begin()) && check[na] == 0 && check[na + 1] == 0) << how;
+      ASSERT_TRUE(std::lexicographical_compare(r.rbegin(), r.rend(), b.rbegin(), b.rend())) << how << ": r >= b";
+    }
+  }
+}
+
 // divide_limbs() with its outputs over its operands.
 TEST(DivideLimbs, OutputsMayBeTheOperands) {
   std::mt19937_64 rng(seed + 5);

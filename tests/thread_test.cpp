@@ -77,6 +77,39 @@ TEST(Threads, EachWithItsOwnNumbersAtOnce) {
   EXPECT_EQ(next, std::vector<int>(threads, rounds));
 }
 
+// Products and quotients long enough for the transform and the recursive
+// division, on four threads at once: each thread's scratch memory is its own
+// and the kept twiddle factors are shared, so every result stays right.
+TEST(Threads, LongProductsAndQuotientsAtOnce) {
+  const auto operand = [](unsigned seed, std::size_t count) {
+    std::mt19937_64 random(seed);
+    fixedint number(2 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+      number.digits[i] = static_cast<signed char>(1 + random() % 9);
+    }
+    return number;
+  };
+  const std::size_t count = 6000;
+  fixedint a = operand(1, count);
+  fixedint b = operand(2, count);
+  const std::string product = (a * b).asstring();
+  const std::string quotient = ((a * b) / b).asstring();
+  std::atomic<int> wrong{0};
+  const veldartest::logcapture capture;  // starts the log empty
+  onthreads(4, [&](int t) {
+    fixedint x = a;
+    fixedint y = b;
+    for (int round = 0; round < 3 + t; ++round) {
+      fixedint p = x * y;
+      if (p.asstring() != product || (p / y).asstring() != a.asstring()) {
+        ++wrong;
+      }
+    }
+  });
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(quotient, a.asstring());
+}
+
 TEST(Threads, LogLimitHoldsWhileThreadsLog) {
   veldartest::logcapture capture;
   VELDAR::setloglimit(1 << 16);
