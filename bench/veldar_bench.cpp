@@ -1,23 +1,14 @@
 // Benchmarks of the log, fixedint and fixedfloat through their public
 // operations, temporaries and log lines included.
 //
-// Every operation appends lines to VELDAR::logstream. Most benchmarks empty it
-// every `clearevery` iterations (sooner for operations that log megabytes), so
-// that its memory is used over and over; the emptying is timed with the loop
-// (well under a nanosecond per iteration), and the log benchmarks empty their
-// own streams at the same rate to stay comparable.
+// Every operation writes its transcript into VELDAR::logstream, which the
+// benchmarks never empty: the log stays at the library's defaults (its
+// newest 64 MiB of text kept), as in a program that runs for a long time.
 //
-// A program that never empties its log pays more: every byte of a line lands
-// in memory that the process touches for the first time. The "KeptLog"
-// benchmarks measure that case: each repetition starts from an empty log and a
-// heap whose free memory went back to the system, then runs a fixed number of
-// iterations without emptying, so that the log grows by about `keptlogbytes`
-// bytes and no more. Their yardstick is the "LogBytes" pair: copying the same
-// number of bytes per iteration into fresh memory and into memory used before.
-//
-// Each operation's benchmark reports, as counters per iteration, the page
-// faults it took (minor faults of its thread) and, for the kept log, the log
-// bytes it wrote.
+// Each operation's benchmark reports, as a counter per iteration, the page
+// faults it took (minor faults of its thread). BM_LogMemory reports the
+// memory the log's records take per operation, BM_LogRender and
+// BM_ReportRender the text they render a second.
 //
 //   veldar-bench --operands=N            prints the two N-digit operands of the
 //                                        fixedint benchmarks, one per line.
@@ -25,17 +16,15 @@
 //                                        N-digit divisor of BM_FixedintDivide/N.
 //   veldar-bench --fixedfloat-operands=N prints the two numbers of length N of
 //                                        BM_FixedfloatMultiplyRandom/N.
-//   veldar-bench --kept-log-bytes=B      lets each kept-log repetition write
-//                                        about B bytes of log (default 64 MiB).
 #include <benchmark/benchmark.h>
 
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <sys/resource.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
@@ -57,29 +46,13 @@
 #include <gmp.h>
 #endif
 
-#include "log_line.h"
+#include "log_render.h"
+#include "log_store.h"
 
 namespace {
 
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
-
-constexpr int clearevery = 1024;
-std::size_t keptlogbytes = std::size_t{64} << 20U;
-
-template <typename logtype>
-void clearlog(logtype& stream) {
-  stream.str("");
-  stream.clear();
-}
-
-// Hands the heap's free memory back to the system, so that what is allocated
-// next is touched for the first time, as a growing log's memory is.
-void releasefreememory() {
-#if defined(__GLIBC__)
-  malloc_trim(0);
-#endif
-}
 
 long minorfaults() {
   rusage usage{};
@@ -100,46 +73,16 @@ class faultcount {
   long start;
 };
 
-// How the module log is treated while an operation runs.
-enum class logmode {
-  emptied,  // emptied every `clearevery` iterations (or more often, see below), timed with the loop
-  kept,     // never emptied within the loop; emptied, and the heap trimmed, before it
-};
-
-// An emptied log holds at most about this much between two emptyings: an
-// operation that logs more than this over `clearevery` iterations (fixedfloat
-// assignment at 10,000 digits writes 3 MB a call) has its log emptied more
-// often, so that its memory is used again rather than grown.
-constexpr std::size_t emptiedlogbytes = std::size_t{4} << 20U;
-
-// Runs `op` in the benchmark loop under `mode`. One untimed call first tells
-// how much it logs, and warms the heap up; the log starts empty and is
-// emptied once the loop is done, outside the timing.
+// Runs `op` in the benchmark loop, the log as it is: one untimed call first
+// warms the heap up.
 template <typename operation>
-void operationloop(benchmark::State& state, logmode mode, operation&& op) {
-  clearlog(VELDAR::logstream);
+void operationloop(benchmark::State& state, operation&& op) {
   benchmark::DoNotOptimize(op());
-  const auto logged = static_cast<std::size_t>(std::max<std::streamoff>(VELDAR::logstream.tellp(), 1));
-  const int emptyevery = static_cast<int>(std::clamp<std::size_t>(emptiedlogbytes / logged, 1, clearevery));
-  clearlog(VELDAR::logstream);
-  if (mode == logmode::kept) {
-    releasefreememory();
-  }
   const faultcount faults;
-  int count = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(op());
-    if (mode == logmode::emptied && ++count == emptyevery) {
-      count = 0;
-      clearlog(VELDAR::logstream);
-    }
   }
   faults.report(state);
-  if (mode == logmode::kept) {
-    state.counters["log_bytes"] = benchmark::Counter(static_cast<double>(VELDAR::logstream.tellp()),
-                                                     benchmark::Counter::kAvgIterations);
-  }
-  clearlog(VELDAR::logstream);
 }
 
 // Operands.
@@ -218,40 +161,16 @@ class idlethread {
 void BM_LogLine(benchmark::State& state) {
   const std::string message = "New fixedint object!";
   const idlethread other;
-  clearlog(VELDAR::logstream);
   const faultcount faults;
-  int count = 0;
   for (auto _ : state) {
     VELDAR::log(message);
-    if (++count == clearevery) {
-      count = 0;
-      clearlog(VELDAR::logstream);
-    }
   }
   faults.report(state);
-  clearlog(VELDAR::logstream);
 }
 BENCHMARK(BM_LogLine);
 
-// The same line as the library's own operations write it, from a string_view.
-void BM_LogLineInternal(benchmark::State& state) {
-  const idlethread other;
-  clearlog(VELDAR::logstream);
-  const faultcount faults;
-  int count = 0;
-  for (auto _ : state) {
-    VELDAR::detail::log_line("New fixedint object!");
-    if (++count == clearevery) {
-      count = 0;
-      clearlog(VELDAR::logstream);
-    }
-  }
-  faults.report(state);
-  clearlog(VELDAR::logstream);
-}
-BENCHMARK(BM_LogLineInternal);
-
-// The same finished line appended to a stream of its own: the floor for a log line.
+// The same finished line appended to a stream of its own, emptied every
+// 1,024 lines: the floor for a log line kept as text.
 void BM_BareAppend(benchmark::State& state) {
   const std::string line = "VELDAR [Mon Dec  7 07:08:24 2026]: New fixedint object!";
   const idlethread other;
@@ -260,14 +179,173 @@ void BM_BareAppend(benchmark::State& state) {
   int count = 0;
   for (auto _ : state) {
     stream << line << std::endl;
-    if (++count == clearevery) {
+    if (++count == 1024) {
       count = 0;
-      clearlog(stream);
+      stream.str("");
     }
   }
   faults.report(state);
 }
 BENCHMARK(BM_BareAppend);
+
+// The memory the log's records take per operation, whatever the length of
+// its transcript: from an empty log with no limit, the memory of the blocks
+// holding the records of `count` operations, and their text, per operation. Then the
+// log is back at its defaults and as empty as before.
+template <typename operation>
+void logmemory(benchmark::State& state, operation op) {
+  constexpr int count = 100000;
+  auto& store = VELDAR::detail::the_log_store();
+  VELDAR::setup();
+  VELDAR::setloglimit(0);
+  double memory = 0;
+  double text = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    VELDAR::logstream.str("");
+    state.ResumeTiming();
+    for (int i = 0; i < count; ++i) {
+      op();
+    }
+    const auto measured = store.measure();
+    memory = static_cast<double>(measured.memory);
+    text = static_cast<double>(measured.bytes);
+  }
+  VELDAR::logstream.str("");
+  VELDAR::setloglimit(64U << 20U);
+  state.counters["memory_per_op"] = memory / count;
+  state.counters["text_per_op"] = text / count;
+}
+
+void BM_LogMemory(benchmark::State& state) {
+  fixedint a = operand(8, 0);
+  fixedint b = operand(8, 1);
+  fixedfloat x(8);
+  fixedfloat y(8);
+  x = "78.9";
+  y = "-0.123";
+  fixedfloat price(24);
+  fixedfloat huge(2000000);
+  switch (state.range(0)) {
+    case 0:  // fixedint + at 8 digits, with its argument and result going
+      logmemory(state, [&] { benchmark::DoNotOptimize(a + b); });
+      break;
+    case 1:  // fixedint * at 8 digits
+      logmemory(state, [&] { benchmark::DoNotOptimize(a * b); });
+      break;
+    case 2:  // fixedfloat * at length 8: 39 lines, and 4 for its argument and result going
+      logmemory(state, [&] { benchmark::DoNotOptimize(x * y); });
+      break;
+    case 3:  // price = "1234.56" at length 24: 149 lines
+      logmemory(state, [&] { benchmark::DoNotOptimize(price = std::string("1234.56")); });
+      break;
+    default:  // = "1.5" at length 2,000,000: 11 million lines, a thousand times
+      state.counters["note"] = 0;
+      logmemory(state, [&] {
+        static int calls = 0;
+        if (calls++ % 100 == 0) {
+          huge = std::string("1.5");
+        } else {
+          benchmark::DoNotOptimize(a + b);
+        }
+      });
+      break;
+  }
+}
+BENCHMARK(BM_LogMemory)->DenseRange(0, 4)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Gathers what it is given in a buffer on the stack and writes it to
+// /dev/null whenever the buffer fills, as the terminate handler writes its
+// report; counts the bytes.
+class discarding_sink final : public VELDAR::detail::text_sink {
+ public:
+  discarding_sink() : descriptor(::open("/dev/null", O_WRONLY | O_CLOEXEC)) {}
+  discarding_sink(const discarding_sink&) = delete;
+  discarding_sink& operator=(const discarding_sink&) = delete;
+  ~discarding_sink() { ::close(descriptor); }
+  bool put(std::string_view piece) noexcept override {
+    bytes += piece.size();
+    while (!piece.empty()) {
+      if (used == buffer.size()) {
+        flush();
+      }
+      const std::size_t count = std::min(piece.size(), buffer.size() - used);
+      std::copy_n(piece.data(), count, buffer.data() + used);
+      used += count;
+      piece.remove_prefix(count);
+    }
+    return true;
+  }
+  void flush() noexcept {
+    if (::write(descriptor, buffer.data(), used) < 0) {
+      bytes = 0;
+    }
+    used = 0;
+  }
+  std::size_t bytes = 0;
+
+ private:
+  int descriptor;
+  std::array<char, 16384> buffer{};
+  std::size_t used = 0;
+};
+
+// A log of operations of every kind, 64 MiB of text: the ledger's >> and +,
+// fixedint and fixedfloat * at 8 digits, and VELDAR::log() messages.
+void filllog() {
+  VELDAR::logstream.str("");
+  fixedint a = operand(8, 0);
+  fixedint b = operand(8, 1);
+  fixedfloat x(8);
+  fixedfloat y(8);
+  fixedfloat price(24);
+  fixedfloat total(24);
+  x = "78.9";
+  y = "-0.123";
+  const std::string message = "a message of the program's own";
+  while (VELDAR::logstream.tellp() < (std::streamoff{60} << 20)) {
+    for (int i = 0; i < 100; ++i) {
+      price = std::to_string(i) + ".25";
+      total = total + price;
+      benchmark::DoNotOptimize(a * b);
+      benchmark::DoNotOptimize(x * y);
+    }
+    VELDAR::log(message);
+  }
+}
+
+// str(): the whole text of a log of 60 MiB, as a string.
+void BM_LogRender(benchmark::State& state) {
+  filllog();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    const std::string text = VELDAR::logstream.str();
+    bytes = text.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
+  VELDAR::logstream.str("");
+}
+BENCHMARK(BM_LogRender)->Unit(benchmark::kMillisecond);
+
+// The report's way: the same text rendered piece by piece, as the
+// terminate handler renders it into its buffer.
+void BM_ReportRender(benchmark::State& state) {
+  filllog();
+  auto& store = VELDAR::detail::the_log_store();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    discarding_sink sink;
+    store.lock_within(std::chrono::seconds(1));
+    store.render_locked(sink);
+    store.unlock();
+    sink.flush();
+    bytes = sink.bytes;
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
+  VELDAR::logstream.str("");
+}
+BENCHMARK(BM_ReportRender)->Unit(benchmark::kMillisecond);
 
 // fixedint, through the public operators from 8 to 1,000,000 digits.
 
@@ -279,7 +357,7 @@ auto fixedintoperation(int length, operation op) {
 
 template <typename operation>
 void fixedintbenchmark(benchmark::State& state, operation op) {
-  operationloop(state, logmode::emptied, fixedintoperation(static_cast<int>(state.range(0)), op));
+  operationloop(state, fixedintoperation(static_cast<int>(state.range(0)), op));
 }
 
 const auto add = [](fixedint& a, fixedint& b) { return a + b; };
@@ -308,7 +386,7 @@ void BM_FixedintMultiplyFull(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   fixedint a = numberof(operandtext(n, 0), 2 * n);
   fixedint b = numberof(operandtext(n, 1), 2 * n);
-  operationloop(state, logmode::emptied, [&] { return a * b; });
+  operationloop(state, [&] { return a * b; });
 }
 BENCHMARK(BM_FixedintMultiplyFull)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 
@@ -322,7 +400,7 @@ void signedbenchmark(benchmark::State& state, operation op) {
   fixedint b = operand(length, 1);
   a.negative = (signs & 1) != 0;
   b.negative = (signs & 2) != 0;
-  operationloop(state, logmode::emptied, [&] { return op(a, b); });
+  operationloop(state, [&] { return op(a, b); });
 }
 void BM_FixedintAddSigned(benchmark::State& state) { signedbenchmark(state, add); }
 void BM_FixedintSubtractSigned(benchmark::State& state) { signedbenchmark(state, subtract); }
@@ -335,7 +413,7 @@ void BM_FixedintDivide(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   fixedint a = numberof(dividendtext(n), 2 * n);
   fixedint b = numberof(divisortext(n), 2 * n);
-  operationloop(state, logmode::emptied, [&] { return a / b; });
+  operationloop(state, [&] { return a / b; });
 }
 BENCHMARK(BM_FixedintDivide)->Arg(8)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 
@@ -389,13 +467,13 @@ BENCHMARK(BM_GmpDivide)->Arg(10000)->Arg(100000)->Arg(1000000);
 
 void BM_FixedfloatConstruct(benchmark::State& state) {
   const auto length = static_cast<unsigned long long>(state.range(0));
-  operationloop(state, logmode::emptied, [length] { return fixedfloat(length); });
+  operationloop(state, [length] { return fixedfloat(length); });
 }
 BENCHMARK(BM_FixedfloatConstruct)->Arg(8);
 
 void BM_FixedfloatAssignFloat(benchmark::State& state) {
   fixedfloat number(static_cast<unsigned long long>(state.range(0)));
-  operationloop(state, logmode::emptied, [&number]() -> fixedfloat& { return number = 0.123F; });
+  operationloop(state, [&number]() -> fixedfloat& { return number = 0.123F; });
 }
 BENCHMARK(BM_FixedfloatAssignFloat)->Arg(8)->Arg(10000);
 
@@ -408,9 +486,20 @@ auto fixedfloatmultiplication(int length) {
   return [x, y]() mutable { return x * y; };
 }
 void BM_FixedfloatMultiply(benchmark::State& state) {
-  operationloop(state, logmode::emptied, fixedfloatmultiplication(static_cast<int>(state.range(0))));
+  operationloop(state, fixedfloatmultiplication(static_cast<int>(state.range(0))));
 }
 BENCHMARK(BM_FixedfloatMultiply)->Arg(8)->Arg(10000);
+
+// 78.9 + -0.123.
+void BM_FixedfloatAdd(benchmark::State& state) {
+  const auto length = static_cast<unsigned long long>(state.range(0));
+  fixedfloat x(length);
+  fixedfloat y(length);
+  x = "78.9";
+  y = "-0.123";
+  operationloop(state, [&] { return x + y; });
+}
+BENCHMARK(BM_FixedfloatAdd)->Arg(8);
 
 // Two numbers with every digit used (fixedfloattext()).
 void BM_FixedfloatMultiplyRandom(benchmark::State& state) {
@@ -419,94 +508,16 @@ void BM_FixedfloatMultiplyRandom(benchmark::State& state) {
   fixedfloat y(static_cast<unsigned long long>(length));
   x = fixedfloattext(length, 0);
   y = fixedfloattext(length, 1);
-  operationloop(state, logmode::emptied, [&] { return x * y; });
+  operationloop(state, [&] { return x * y; });
 }
 BENCHMARK(BM_FixedfloatMultiplyRandom)->Arg(10000);
 
 void BM_FixedfloatAsstring(benchmark::State& state) {
   fixedfloat x(static_cast<unsigned long long>(state.range(0)));
   x = 78.9F;
-  operationloop(state, logmode::emptied, [&x] { return x.asstring(); });
+  operationloop(state, [&x] { return x.asstring(); });
 }
 BENCHMARK(BM_FixedfloatAsstring)->Arg(8);
-
-// A log that is never emptied: the operations above at 8 digits, registered
-// from main() once their log bytes per iteration are known.
-
-// Copies `bytes` bytes per iteration into a mapping no one has touched yet, as
-// a log that is never emptied writes its lines into new memory; the mapping
-// has room for every iteration, and the first write to each page faults it in.
-void logbytesfresh(benchmark::State& state, std::size_t bytes) {
-  const std::string text(bytes, 'x');
-  const auto size = static_cast<std::size_t>(state.max_iterations) * bytes;
-  void* const mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapping == MAP_FAILED) {
-    state.SkipWithError("mmap failed");
-    return;
-  }
-  char* out = static_cast<char*>(mapping);
-  const faultcount faults;
-  for (auto _ : state) {
-    std::memcpy(out, text.data(), bytes);
-    benchmark::ClobberMemory();
-    out += bytes;
-  }
-  faults.report(state);
-  munmap(mapping, size);
-}
-
-// The same copies into memory written before, `clearevery` iterations' worth
-// used over and over, as an emptied log's memory is meant to be.
-void logbytesreused(benchmark::State& state, std::size_t bytes) {
-  const std::string text(bytes, 'x');
-  std::vector<char> area(bytes * clearevery, 'y');
-  char* out = area.data();
-  int count = 0;
-  const faultcount faults;
-  for (auto _ : state) {
-    std::memcpy(out, text.data(), bytes);
-    benchmark::ClobberMemory();
-    out += bytes;
-    if (++count == clearevery) {
-      count = 0;
-      out = area.data();
-    }
-  }
-  faults.report(state);
-}
-
-// Log bytes one call of `op` writes, from a short run after a warm-up.
-template <typename operation>
-std::size_t logbytesper(operation op) {
-  constexpr int warmup = 16;
-  constexpr int runs = 256;
-  for (int i = 0; i < warmup; ++i) {
-    benchmark::DoNotOptimize(op());
-  }
-  clearlog(VELDAR::logstream);
-  const std::streamoff start = VELDAR::logstream.tellp();
-  for (int i = 0; i < runs; ++i) {
-    benchmark::DoNotOptimize(op());
-  }
-  const std::streamoff written = VELDAR::logstream.tellp() - start;
-  clearlog(VELDAR::logstream);
-  return static_cast<std::size_t>(std::max<std::streamoff>(written / runs, 1));
-}
-
-// Registers BM_KeptLog<name>/8, the operation `make()` gives with a log never
-// emptied, and BM_LogBytesFresh<name> and BM_LogBytesReused<name>, copies of
-// its log bytes per iteration; all three run the same fixed number of
-// iterations, as many as fill about `keptlogbytes` of log.
-template <typename maker>
-void registerkept(const std::string& name, maker make) {
-  const std::size_t bytes = logbytesper(make());
-  const auto iterations = static_cast<benchmark::IterationCount>(std::max<std::size_t>(keptlogbytes / bytes, 1000));
-  benchmark::RegisterBenchmark(("BM_KeptLog" + name + "/8").c_str(),
-                               [make](benchmark::State& state) { operationloop(state, logmode::kept, make()); })
-      ->Iterations(iterations);
-  benchmark::RegisterBenchmark(("BM_LogBytesFresh" + name).c_str(), logbytesfresh, bytes)->Iterations(iterations);
-  benchmark::RegisterBenchmark(("BM_LogBytesReused" + name).c_str(), logbytesreused, bytes)->Iterations(iterations);
-}
 
 // The value of `--name=value` in `argument`, if it is that flag.
 std::optional<std::string_view> flagvalue(std::string_view argument, std::string_view name) {
@@ -540,19 +551,12 @@ int main(int argc, char** argv) {
       std::cout << fixedfloattext(length, 0) << '\n' << fixedfloattext(length, 1) << '\n';
       return 0;
     }
-    if (const auto value = flagvalue(argument, "kept-log-bytes")) {
-      keptlogbytes = std::stoull(std::string(*value));
-      continue;
-    }
     argv[kept++] = argv[i];
   }
   argc = kept;
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
     return 1;
   }
-  registerkept("FixedintMultiply", [] { return fixedintoperation(8, multiply); });
-  registerkept("FixedintAdd", [] { return fixedintoperation(8, add); });
-  registerkept("FixedfloatMultiply", [] { return fixedfloatmultiplication(8); });
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -76,28 +76,56 @@ unsigned long long power_of_ten(std::size_t exponent) {
   return powers[exponent];
 }
 
+namespace {
+
+constexpr std::uint64_t ones = 0x0101010101010101ULL;
+
+// Whether every byte of `w` is a digit 0 to 9: adding 0x76 lifts bytes from
+// 10 to 0x7f into the top bit, and bytes from 0x80 up have it already.
+bool word_of_digits(std::uint64_t w) { return ((w | (w + ones * 0x76)) & (ones * 0x80)) == 0; }
+
+// The value of the eight digits in the lanes of `w`, the least significant
+// in its lowest byte: pairs, quadruples, then the eight combined.
+std::uint64_t eight_digits(std::uint64_t w) {
+  w = (w & 0x00FF00FF00FF00FFULL) + ((w >> 8U) & 0x00FF00FF00FF00FFULL) * 10;
+  w = (w & 0x0000FFFF0000FFFFULL) + ((w >> 16U) & 0x0000FFFF0000FFFFULL) * 100;
+  return (w & 0x00000000FFFFFFFFULL) + (w >> 32U) * 10000;
+}
+
+}  // namespace
+
 bool small_word(const digit_vector& digits, unsigned long long& value) {
   const std::size_t count = digits.size();
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    if (count <= 8) {
+      // The digits in one word, zeros above them.
+      std::uint64_t w = 0;
+      if (count == 8) {
+        std::memcpy(&w, digits.data(), 8);
+      } else {
+        for (std::size_t i = 0; i < count; ++i) {
+          w |= std::uint64_t{static_cast<unsigned char>(digits[i])} << (8 * i);
+        }
+      }
+      value = eight_digits(w);
+      return word_of_digits(w);
+    }
+  }
   if (count > word_width) {
     return false;
   }
-  // Eight digits at a time where they read as one little-endian word: the
-  // range check of digits_in_range(), then pairs, quadruples and the eight
-  // combined in the word's lanes, least significant digit first.
+  // Eight digits at a time where they read as one little-endian word, the
+  // most significant first.
   unsigned long long result = 0;
   std::size_t i = count;
   if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
     for (; i >= 8; i -= 8) {
       std::uint64_t w = 0;
       std::memcpy(&w, digits.data() + i - 8, 8);
-      if (((w | (w + ones * 0x76)) & (ones * 0x80)) != 0) {
+      if (!word_of_digits(w)) {
         return false;
       }
-      w = (w & 0x00FF00FF00FF00FFULL) + ((w >> 8U) & 0x00FF00FF00FF00FFULL) * 10;
-      w = (w & 0x0000FFFF0000FFFFULL) + ((w >> 16U) & 0x0000FFFF0000FFFFULL) * 100;
-      w = (w & 0x00000000FFFFFFFFULL) + (w >> 32U) * 10000;
-      result = result * 100000000ULL + w;
+      result = result * 100000000ULL + eight_digits(w);
     }
   }
   // The rest one at a time; an element that is no digit makes the value
@@ -120,16 +148,16 @@ void put_small_word(unsigned long long value, digit_vector& digits) {
   signed char* out = digits.data();
   std::size_t count = digits.size();
   while (count > 0) {
-    const unsigned long long eight = value % 100000000ULL;
-    value /= 100000000ULL;
+    const unsigned long long eight = count <= 8 ? value : value % 100000000ULL;  // below 10^8 already, or not
+    value = count <= 8 ? 0 : value / 100000000ULL;
     std::uint64_t lanes = (eight % 10000) | ((eight / 10000) << 32U);
     const std::uint64_t hundreds = ((lanes * 5243) >> 19U) & 0x0000007F0000007FULL;
     lanes = (lanes - hundreds * 100) | (hundreds << 16U);
     const std::uint64_t tens = ((lanes * 103) >> 10U) & 0x000F000F000F000FULL;
     lanes = (lanes - tens * 10) | (tens << 8U);
     const std::size_t here = std::min<std::size_t>(count, 8);
-    if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-      std::memcpy(out, &lanes, here);
+    if (here == 8 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+      std::memcpy(out, &lanes, 8);
     } else {
       for (std::size_t i = 0; i < here; ++i) {
         out[i] = static_cast<signed char>((lanes >> (8 * i)) & 0xFFU);

@@ -96,7 +96,7 @@ unsigned long long power_of_ten(std::size_t exponent);
 // The value of `digits` when it has at most word_width elements, each a
 // digit 0 to 9: {1, 2} -> 21; false for any other vector.
 bool small_word(const digit_vector& digits, unsigned long long& value);
-// The low digits.size() digits of `value` into `digits`: 1234 into 3 -> {4, 3, 2}.
+// `value`, below 10^digits.size(), into `digits`: 234 into 3 -> {4, 3, 2}.
 void put_small_word(unsigned long long value, digit_vector& digits);
 
 // Hashing.

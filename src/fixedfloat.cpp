@@ -29,6 +29,7 @@
 #include <veldar/diagnostics.h>
 
 #include "digits.h"
+#include "log_store.h"
 #include "products.h"
 #include "quotients.h"
 #include "sums.h"
@@ -95,16 +96,30 @@ void assign_decimal(fixedfloat& number, const decimal_text& parts,
   if (parts.fraction.size() > half) {
     throw std::length_error("Fraction of float too big to fit in fixedfloat!");
   }
-  digit_vector digits(length, 0);
-  detail::place_digits(digits, parts.integer, half);
-  // The fraction's first digit goes to the first place after the point.
-  detail::place_digits(digits, parts.fraction, half - parts.fraction.size());
+  // The value's own digits where they are at the length; else new ones,
+  // made before anything changes.
+  fixedint& value = number.value;
+  digit_vector made;
+  if (value.digits.size() != length) {
+    made.resize(length);
+  }
+  digit_vector& digits = value.digits.size() == length ? value.digits : made;
+  // The fraction's first digit goes to the first place after the point, the
+  // integer part's last to the first place before it, zeros around them.
+  signed char* out = digits.data();
+  out = std::fill_n(out, half - parts.fraction.size(), 0);
+  out = std::transform(parts.fraction.rbegin(), parts.fraction.rend(), out,
+                       [](char c) { return static_cast<signed char>(c - '0'); });
+  out = std::transform(parts.integer.rbegin(), parts.integer.rend(), out,
+                       [](char c) { return static_cast<signed char>(c - '0'); });
+  std::fill(out, digits.data() + digits.size(), 0);
 
   setup();
   detail::narrate(parts.fraction.empty() ? plain : with_fraction, length);
 
-  fixedint& value = number.value;
-  value.digits.swap(digits);
+  if (&digits == &made) {
+    value.digits.swap(made);
+  }
   value.length = length;
   value.negative = false;
   value.issigned = true;  // the flags every product and sum carries
@@ -183,31 +198,38 @@ fixedfloat stepwise_sum(fixedfloat& a, fixedfloat& b, bool subtract) {
   return result;
 }
 
-// a + b or a - b, as the signed copies of both values added make it: the
-// exact sum, the integer part wrapping, a zero never negative. `b` is the
-// copy + and - take by value, whose digits the sum takes the place of.
-fixedfloat direct_sum(const fixedfloat& a, fixedfloat& b, bool subtract) {
+// a + b or a - b into `b`'s digits, as the signed copies of both values
+// added make it: the exact sum, the integer part wrapping. `b` is the copy
+// + and - take by value. How the fixedint sum of the copies would have run
+// goes into `shape`, the result's sign into `minus`. False, with nothing
+// changed, when an element is no digit.
+bool add_in_place(const fixedfloat& a, fixedfloat& b, bool subtract, detail::sum_shape& shape, bool& minus) {
   // The right copy's sign as fixedint's + sees it, - negating it first.
   const bool right_negative = subtract ? !b.negative : b.negative;
   digit_vector& out = b.value.digits;
   int carry = 0;
-  detail::sum_shape shape;
-  bool minus = a.negative;
   if (a.negative == right_negative) {
-    detail::sum_in_place(a.value.digits, out, out, false, carry);  // the carry out of the top is dropped
-  } else {
-    // The magnitude of the positive one less the negative one's; a borrow
-    // means the negative one was larger, and its complement is taken.
-    const digit_vector& positive = a.negative ? out : a.value.digits;
-    const digit_vector& negative = a.negative ? a.value.digits : out;
-    detail::sum_in_place(positive, negative, out, true, carry);
-    minus = carry > 0;
-    if (minus) {
-      detail::negate_digits(out);
-    }
-    shape = {true, a.negative, minus};
+    minus = a.negative;
+    return detail::sum_in_place(a.value.digits, out, out, false, carry);  // the carry out of the top is dropped
   }
-  detail::narrate(detail::fixedfloat_sum_transcript(shape, subtract), a.length);
+  // The magnitude of the positive one less the negative one's; a borrow
+  // means the negative one was larger, and its complement is taken.
+  const digit_vector& positive = a.negative ? out : a.value.digits;
+  const digit_vector& negative = a.negative ? a.value.digits : out;
+  if (!detail::sum_in_place(positive, negative, out, true, carry)) {
+    return false;
+  }
+  minus = carry > 0;
+  if (minus) {
+    detail::negate_digits(out);
+  }
+  shape = {true, a.negative, minus};
+  return true;
+}
+
+// The result add_in_place() left in `b`, with its lines.
+fixedfloat sum_result(fixedfloat& b, const detail::sum_shape& shape, bool minus, bool subtract) {
+  detail::narrate(detail::fixedfloat_sum_transcript(shape, subtract), b.length);
   fixedfloat result(std::move(b));
   result.value.negative = false;
   result.value.issigned = true;
@@ -218,18 +240,20 @@ fixedfloat direct_sum(const fixedfloat& a, fixedfloat& b, bool subtract) {
 }
 
 fixedfloat signed_sum(fixedfloat& a, fixedfloat& b, bool subtract) {
+  const transcript entry = subtract ? transcript::fixedfloat_subtraction_refused : transcript::fixedfloat_sum_refused;
   if (a.length != b.length) {
-    detail::narrate(subtract ? transcript::fixedfloat_subtraction_refused : transcript::fixedfloat_sum_refused,
-                    a.length);
+    detail::narrate(entry, a.length);
     throw std::length_error("Size is not equal!");
   }
-  if (well_formed(a) && well_formed(b)) {
-    return direct_sum(a, b, subtract);
+  detail::sum_shape shape;
+  bool minus = false;
+  const bool direct = a.value.length == a.length && b.value.length == a.length &&
+                      a.value.digits.size() == a.length && b.value.digits.size() == a.length && !a.value.negative &&
+                      !b.value.negative && add_in_place(a, b, subtract, shape, minus);
+  if (!direct) {
+    detail::narrate(entry, a.length);  // the entry line, then the steps taken for real
   }
-  // The entry line, then the steps.
-  detail::narrate(subtract ? transcript::fixedfloat_subtraction_refused : transcript::fixedfloat_sum_refused,
-                  a.length);
-  return stepwise_sum(a, b, subtract);
+  return direct ? sum_result(b, shape, minus, subtract) : stepwise_sum(a, b, subtract);
 }
 
 // A new number of `length` whose value takes the low `length` digits of the
@@ -622,11 +646,12 @@ bool fixedfloat::operator>=(fixedfloat other) {
 
 std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value) {
   const std::string_view text(first, static_cast<std::size_t>(last - first));
-  const std::size_t size = detail::decimal_prefix(text, true);
+  detail::decimal_text digits;
+  const std::size_t size = detail::decimal_prefix(text, true, digits);
   if (size == 0) {
     return {first, std::errc::invalid_argument};
   }
-  const auto parts = detail::split_decimal(text.substr(0, size), true);
+  const detail::decimal_text* const parts = &digits;
   if (std::max(parts->integer.size(), parts->fraction.size()) > value.length / 2) {
     return {first + size, std::errc::result_out_of_range};
   }

@@ -28,6 +28,7 @@
 #include <veldar/diagnostics.h>
 
 #include "digits.h"
+#include "log_store.h"
 #include "products.h"
 #include "quotients.h"
 #include "sums.h"
@@ -164,6 +165,29 @@ fixedint magnitude_sum(fixedint& self, fixedint& other, bool signs, bool subtrac
   return fixedint(detail::unlogged{}, std::move(digits), minus);
 }
 
+// The sum of the magnitudes, written over `other`'s digits, with `carry`
+// out of the top digit: this number takes it, or throws when it asks for
+// that. Its new digits are made before anything changes or is logged.
+fixedint carried_sum(fixedint& self, fixedint& other, bool carry, bool signs, bool subtraction) {
+  digit_vector carried;
+  if (carry && !self.throwonoverflow) {
+    carried.assign(self.length, 0);
+  }
+  const bool minus = self.negative;
+  detail::narrate_sum(self.length, {false, false, false}, subtraction);
+  if (carry) {
+    if (self.throwonoverflow) {
+      throw std::overflow_error("Overflow occured.");
+    }
+    self.digits.swap(carried);
+    if (signs) {
+      self.negative = false;
+    }
+    self.digits[0] = 1;
+  }
+  return fixedint(detail::unlogged{}, std::move(other.digits), minus);
+}
+
 // The same for operands of at most eighteen digits, their values `x` and
 // `y` in machine words: the sum or difference (`difference`) of the
 // magnitudes, written over `other`'s digits.
@@ -183,26 +207,8 @@ fixedint word_sum(fixedint& self, fixedint& other, unsigned long long x, unsigne
   unsigned long long sum = x + y;  // below 2 * 10^18: no wrap
   const bool carry = sum >= modulus;
   sum -= carry ? modulus : 0;
-  // This number takes the carry: its new digits are made before anything
-  // changes or is logged.
-  digit_vector carried;
-  if (carry && !self.throwonoverflow) {
-    carried.assign(self.length, 0);
-  }
   detail::put_small_word(sum, other.digits);
-  const bool minus = self.negative;
-  detail::narrate_sum(self.length, {false, false, false}, subtraction);
-  if (carry) {
-    if (self.throwonoverflow) {
-      throw std::overflow_error("Overflow occured.");
-    }
-    self.digits.swap(carried);
-    if (signs) {
-      self.negative = false;
-    }
-    self.digits[0] = 1;
-  }
-  return fixedint(detail::unlogged{}, std::move(other.digits), minus);
+  return carried_sum(self, other, carry, signs, subtraction);
 }
 
 // this + other, where the right operand's sign flag is `other_negative` and
@@ -211,6 +217,21 @@ fixedint word_sum(fixedint& self, fixedint& other, unsigned long long x, unsigne
 // place of its digits where every element is a digit. (Each way returns its
 // result whole, never a named number that would be moved and logged going.)
 fixedint signed_sum(fixedint& self, fixedint& other, bool other_negative, bool signs, bool subtraction) {
+  const bool difference = signs && self.negative != other_negative;
+  if (self.digits.size() == self.length && self.length <= 8) {
+    if (difference) {
+      // |self - other| in place; the result takes the sign of the operand of
+      // larger magnitude, as the signed difference below gives it.
+      bool other_larger = false;
+      if (detail::small_sum_in_place(self.digits, other.digits, true, other_larger)) {
+        const bool minus = self.negative ? !other_larger && detail::significant_count(other.digits) != 0 : other_larger;
+        detail::narrate_sum(self.length, {true, self.negative, minus}, subtraction);
+        return fixedint(detail::unlogged{}, std::move(other.digits), minus);
+      }
+    } else if (bool carry = false; detail::small_sum_in_place(self.digits, other.digits, false, carry)) {
+      return carried_sum(self, other, carry, signs, subtraction);
+    }
+  }
   unsigned long long x = 0;
   unsigned long long y = 0;
   if (self.length < detail::word_width && self.digits.size() == self.length &&
@@ -544,11 +565,12 @@ void detail::throw_value_does_not_fit() { throw std::out_of_range("Value does no
 
 std::from_chars_result from_chars(const char* first, const char* last, fixedint& value) {
   const std::string_view text(first, static_cast<std::size_t>(last - first));
-  const std::size_t size = detail::decimal_prefix(text, false);
+  detail::decimal_text digits;
+  const std::size_t size = detail::decimal_prefix(text, false, digits);
   if (size == 0) {
     return {first, std::errc::invalid_argument};
   }
-  const auto parts = detail::split_decimal(text.substr(0, size), false);
+  const detail::decimal_text* const parts = &digits;
   if (parts->integer.size() > value.length) {
     return {first + size, std::errc::result_out_of_range};
   }

@@ -117,9 +117,12 @@ bool render_transcript(const transcript_record& record, std::string_view prefix,
     }
     line += shape.size - after;
   }
+  // The deletions: a line each, or a fixedfloat's two lines each.
   const std::uint64_t transcript_lines_count = shape.size - group + group_lines;
-  for (std::uint64_t d = line - transcript_lines_count; d < record.deletions; ++d) {
-    if (!rest.put(prefix) || !rest.put(deleted_line) || !rest.put("\n")) {
+  const std::size_t unit = record.fixedfloat_deletions ? 2 : 1;
+  const detail::line* const unit_lines = fixedfloat_deletion_lines.data() + (2 - unit);
+  for (std::uint64_t d = line - transcript_lines_count; d < record.deletions * unit; ++d) {
+    if (!rest.put(prefix) || !rest.put(unit_lines[d % unit].message) || !rest.put("\n")) {
       return false;
     }
   }

@@ -7,7 +7,6 @@
 #include <limits>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <thread>
 #include <utility>
 
@@ -17,11 +16,13 @@ namespace VELDAR::detail {
 
 namespace {
 
-// A block: 4 KiB with its bookkeeping. Small enough that trimming drops
+// A block: 1 KiB with its bookkeeping. Small enough that trimming drops
 // whole blocks, not record after record.
-constexpr std::size_t block_size = 4096 - 48;
-// Blocks kept for the next records once the log lets go of them (emptied,
-// or trimmed to its limit), up to 1 MiB: their memory is already touched.
+constexpr std::size_t block_size = 1024 - 48;
+// Blocks kept for the next records once the log lets go of them, up to
+// 256 KiB, and up to a quarter of the limit's worth while it is trimmed:
+// trimming frees a quarter of the limit, which the log fills again, in
+// memory already touched rather than got from the system anew.
 constexpr std::size_t spare_blocks = 256;
 
 // A record starts with its tag: a transcript (below transcript_count), or
@@ -38,9 +39,15 @@ constexpr std::size_t varint_most = 10;
 constexpr std::size_t header_most = 2 + 2 * varint_most;
 constexpr std::size_t stamp_most = 1 + varint_most;
 constexpr std::size_t record_most = header_most + stamp_most;  // a record with its second
-constexpr unsigned most_deletions = 255;                        // what a record's byte holds
+// A transcript record's deletions byte: how many deletions follow its lines
+// (up to 127), and in its top bit whether they are fixedfloats'.
+constexpr unsigned most_deletions = 127;
+constexpr unsigned fixedfloat_bit = 0x80;
 
-constexpr std::uint64_t deletion_bytes = line_prefix_size + deleted_line.size() + 1;
+// The text and lines of one deletion after a record.
+constexpr std::uint64_t fixedint_deletion_bytes = line_prefix_size + deleted_line.size() + 1;
+constexpr std::uint64_t fixedfloat_deletion_bytes =
+    2 * line_prefix_size + fixedfloat_deleted_line.size() + deleted_line.size() + 2;
 
 std::size_t put_varint(unsigned long long value, unsigned char* out) noexcept {
   std::size_t size = 0;
@@ -97,6 +104,19 @@ class buffer_sink final : public text_sink {
   char* out;
   std::size_t count;
   std::size_t used = 0;
+};
+
+// Counts what it is given.
+class counting_sink final : public text_sink {
+ public:
+  bool put(std::string_view piece) noexcept override {
+    bytes += piece.size();
+    return true;
+  }
+  std::uint64_t size() const noexcept { return bytes; }
+
+ private:
+  std::uint64_t bytes = 0;
 };
 
 // The header of a record of `<<` text, and its size.
@@ -177,54 +197,74 @@ struct log_store::block {
   std::size_t room() const noexcept { return block_size - used; }
 };
 
-// Waiting deletions.
+// Waiting records.
 //
-// A thread's slot holds its deletions in one word: how many of one kind, in
-// one second. The thread alone counts them up, without the lock; `stored`,
-// how many of them went into the log, moves only with the lock held. The
-// counts run modulo 2^15, the second takes the top 48 bits.
-struct log_store::deletion_slot {
-  std::atomic<std::uint64_t> word{0};
-  std::atomic<std::uint16_t> stored{0};
-  std::atomic<bool> taken{false};
-  deletion_slot* next = nullptr;  // set once, before the slot is on the list
+// A thread's slot is a ring of its records that wait to be stored: the
+// thread alone adds to it, without the lock, and publishes each record as it
+// adds it; the records go into the store, with the lock held, from any
+// thread (`stored` moves only then). Positions count up for ever; a record's
+// place is its position modulo the ring's size.
+
+// One waiting record, whole with its second: a transcript with its length,
+// count and deletions, or deletions alone.
+struct log_store::waiting_record {
+  std::time_t second = 0;
+  unsigned long long length = 0;
+  unsigned long long count = 0;
+  std::uint32_t deleted_before = 0;  // the thread's counted fixedint deletions that come before it
+  std::uint8_t kind = 0;             // a transcript, deletions_alone, or new_second
+  std::uint8_t deletions = 0;        // after a transcript: fixedint deletions
+  bool fixedfloats = false;          // deletions alone: a fixedfloat's each
 };
 
 namespace {
 
-constexpr std::uint64_t count_mask = 0x7FFF;
-constexpr std::uint64_t kind_bit = 0x8000;
-constexpr unsigned most_waiting = 30000;  // then they go in
-
-std::uint64_t waiting_count(std::uint64_t word, std::uint16_t stored) noexcept {
-  return (word - stored) & count_mask;
-}
-deletion kind_of(std::uint64_t word) noexcept {
-  return (word & kind_bit) != 0 ? deletion::fixedfloat : deletion::fixedint;
-}
-std::time_t second_of(std::uint64_t word) noexcept {
-  return static_cast<std::time_t>(static_cast<std::int64_t>(word) >> 16);  // the sign comes back
-}
-bool fits_word(std::time_t second) noexcept {
-  constexpr std::int64_t most = (std::int64_t{1} << 47) - 1;
-  return second <= most && second >= -most;
-}
-std::uint64_t make_word(std::time_t second, deletion kind, std::uint64_t count) noexcept {
-  return (static_cast<std::uint64_t>(second) << 16U) | (kind == deletion::fixedfloat ? kind_bit : 0) |
-         (count & count_mask);
-}
-
-// The calling thread's slot, and whether it has given it back (at its end).
-struct own_deletions {
-  log_store::deletion_slot* slot = nullptr;
-  bool ended = false;
-  bool taking = false;  // getting a slot: a deletion meanwhile goes straight in
-};
-[[gnu::tls_model("initial-exec")]] thread_local own_deletions own;
+constexpr std::uint8_t deletions_alone = 0xFF;
+constexpr std::uint8_t new_second = 0xFE;  // no lines: the second of the deletions counted after it
+constexpr std::uint32_t ring_size = 128;
 
 }  // namespace
 
-// Gives the thread's slot back when it ends, its deletions stored first.
+//
+// A thread's "Deleted fixedint object." lines, the most frequent, take no
+// place in the ring: the thread counts them up (`deleted`), and each record
+// it adds notes the count it found, so that they go in between the records
+// they came between. They carry the second of the record before them: a
+// thread adds a new_second record before deletions of a later second.
+struct log_store::thread_slot {
+  std::array<waiting_record, ring_size> ring{};
+  std::atomic<std::uint32_t> published{0};  // records added
+  std::atomic<std::uint32_t> stored{0};     // records stored
+  std::atomic<std::uint32_t> deleted{0};    // fixedint deletions counted
+  // With the lock held: the deletions stored, and the second of the last
+  // record stored, which the deletions after it carry.
+  std::atomic<std::uint32_t> deleted_stored{0};
+  std::atomic<std::time_t> stored_second{0};
+  std::atomic<bool> taken{false};
+  thread_slot* next = nullptr;  // set once, before the slot is on the list
+
+  std::uint32_t waiting() const noexcept {
+    return published.load(std::memory_order_acquire) - stored.load(std::memory_order_acquire) +
+           deleted.load(std::memory_order_acquire) - deleted_stored.load(std::memory_order_acquire);
+  }
+};
+
+namespace {
+
+// The calling thread's slot, and whether it has given it back (at its end).
+struct own_slot_state {
+  log_store::thread_slot* slot = nullptr;
+  std::time_t second = 0;      // of the thread's last record in its ring
+  bool second_known = false;
+  bool ended = false;
+  bool taking = false;         // getting a slot: a record meanwhile goes straight in
+  bool value_written = false;  // a fixedfloat wrote its value's deletion, which goes next
+};
+[[gnu::tls_model("initial-exec")]] thread_local own_slot_state own;
+
+}  // namespace
+
+// Gives the thread's slot back when it ends, its records stored first.
 // (Numbers destroyed later, after main() for one, store theirs at once.)
 struct slot_keeper {
   slot_keeper() = default;
@@ -232,8 +272,7 @@ struct slot_keeper {
   slot_keeper& operator=(const slot_keeper&) = delete;
   ~slot_keeper() {
     if (own.slot != nullptr) {
-      log_store& store = the_log_store();
-      store.append_deletions(deletion::fixedint, 0, std::time(nullptr));  // stores the waiting ones
+      the_log_store().store_waiting();
       own.slot->taken.store(false, std::memory_order_release);
     }
     own.slot = nullptr;
@@ -276,7 +315,8 @@ struct log_store::cursor {
       if (!get_varint(p, end, length) || (repeats_by_count(tag) && !get_varint(p, end, count))) {
         return false;
       }
-      record = {static_cast<transcript>(tag), length, count, deletions};
+      record = {static_cast<transcript>(tag), length, count, deletions & most_deletions,
+                (deletions & fixedfloat_bit) != 0};
       bytes = byte_count(record);
       lines = line_count(record);
       next = {at.at, static_cast<std::uint32_t>(p - at.at->data.data())};
@@ -414,7 +454,7 @@ log_store::block* log_store::take_spare() noexcept {
 }
 
 void log_store::release(block* old) noexcept {
-  if (spare_count < spare_blocks) {
+  if (spare_count < spare_bound) {
     old->next = spare;
     spare = old;
     ++spare_count;
@@ -437,11 +477,10 @@ std::size_t log_store::blocks_missing(std::size_t header_size, std::size_t paylo
   return needed > spare_count ? needed - spare_count : 0;
 }
 
-std::size_t log_store::waiting_slots() const noexcept {
+std::size_t log_store::waiting_records() const noexcept {
   std::size_t count = 0;
-  for (const deletion_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
-    count += waiting_count(slot->word.load(std::memory_order_acquire), slot->stored.load(std::memory_order_relaxed)) !=
-             0;
+  for (const thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
+    count += slot->waiting();
   }
   return count;
 }
@@ -449,9 +488,12 @@ std::size_t log_store::waiting_slots() const noexcept {
 bool log_store::lock_with_room(std::size_t header_size, std::size_t payload) noexcept {
   guard.lock();
   for (;;) {
-    // The waiting deletions go in first, each as one record at most.
-    const std::size_t waiting = waiting_slots();
-    const std::size_t missing = blocks_missing(header_size + stamp_most + waiting * record_most, payload);
+    // The waiting records go in first, all that may wait (a thread adds to
+    // its ring meanwhile), each with the deletions before it; and as much
+    // stays at hand after, so that the terminate handler, which gets no
+    // memory, can store whatever waits then.
+    const std::size_t waiting = slot_count.load(std::memory_order_acquire) * (2 * ring_size + 1);
+    const std::size_t missing = blocks_missing(header_size + stamp_most + 2 * waiting * record_most, payload);
     if (missing == 0) {
       break;
     }
@@ -486,7 +528,7 @@ bool log_store::lock_with_room(std::size_t header_size, std::size_t payload) noe
       ++spare_count;
     }
   }
-  flush_waiting_locked();
+  store_waiting_locked();
   return true;
 }
 
@@ -497,26 +539,28 @@ void log_store::unlock_and_free() noexcept {
 }
 
 void log_store::write_locked(const unsigned char* header, std::size_t header_size, std::string_view payload,
-                             std::optional<std::time_t> second, std::uint64_t bytes, std::uint64_t lines,
+                             bool stamped, std::time_t second, std::uint64_t bytes, std::uint64_t lines,
                              bool joinable) noexcept {
   std::array<unsigned char, stamp_most> stamp{};
   std::size_t stamp_size = 0;
-  if (second && (!tail_second_known || *second != tail_second)) {
+  if (stamped && (!tail_second_known || second != tail_second)) {
     stamp[0] = second_tag;
-    stamp_size = 1 + put_varint(zigzag(*second), stamp.data() + 1);
+    stamp_size = 1 + put_varint(zigzag(second), stamp.data() + 1);
   }
   if (tail == nullptr || tail->room() < stamp_size + header_size) {
     link_block();
   }
-  std::memcpy(tail->data.data() + tail->used, stamp.data(), stamp_size);
-  tail->used += static_cast<std::uint32_t>(stamp_size);
-  if (second) {
-    tail_second = *second;
+  if (stamp_size != 0) {
+    std::memcpy(tail->data.data() + tail->used, stamp.data(), stamp_size);
+    tail->used += static_cast<std::uint32_t>(stamp_size);
+  }
+  if (stamped) {
+    tail_second = second;
     tail_second_known = true;
   }
   block* const home = tail;
   const std::uint32_t start = tail->used;
-  std::memcpy(tail->data.data() + tail->used, header, header_size);
+  std::copy_n(header, header_size, tail->data.data() + tail->used);  // a few bytes
   tail->used += static_cast<std::uint32_t>(header_size);
   while (!payload.empty()) {
     if (tail->room() == 0) {
@@ -552,6 +596,11 @@ std::pair<std::uint64_t, std::uint64_t> log_store::sizes_of(std::uint8_t kind, u
 
 void log_store::link_block() noexcept {
   block* fresh = take_spare();
+  // A spare block was last written long ago: its lines are fetched ahead of
+  // the records that will fill it, rather than each on its first write.
+  for (std::size_t line = 0; line < sizeof(block); line += 64) {
+    __builtin_prefetch(reinterpret_cast<const char*>(fresh) + line, 1);
+  }
   if (tail == nullptr) {
     head = fresh;
     head_skip = 0;
@@ -582,11 +631,13 @@ void log_store::write_transcript_locked(std::uint8_t kind, unsigned long long le
     out += put_varint(count, out);
   }
   tail->used = static_cast<std::uint32_t>(out - data);
-  const auto [bytes, lines] = sizes_of(kind, length, count);
-  tail->bytes += bytes + deletion_bytes * deletions;
-  tail->lines += lines + deletions;
-  kept_bytes += bytes + deletion_bytes * deletions;
-  kept_lines += lines + deletions;
+  auto [bytes, lines] = sizes_of(kind, length, count);
+  bytes += fixedint_deletion_bytes * deletions;
+  lines += deletions;
+  tail->bytes += bytes;
+  tail->lines += lines;
+  kept_bytes += bytes;
+  kept_lines += lines;
   if (kept_bytes > trim_point) {
     trim();
   }
@@ -596,79 +647,135 @@ void log_store::write_deletions_locked(deletion kind, unsigned long long count, 
   if (count == 0) {
     return;
   }
-  if (kind == deletion::fixedfloat) {
-    write_transcript_locked(static_cast<std::uint8_t>(transcript::fixedfloat_deletions), 0, count, 0, second);
-    return;
-  }
   // Deletions join the newest record when it is a transcript of the same
-  // second with room in its count: no new record, one byte counted up.
+  // second whose deletions are none yet or of the same kind, with room in
+  // its count: no new record, one byte counted up.
+  const bool fixedfloats = kind == deletion::fixedfloat;
   if (last_transcript.at != nullptr && tail_second_known && second == tail_second) {
     unsigned char& deletions = last_transcript.at->data[last_transcript.offset + 1];
-    if (deletions + count <= most_deletions) {
-      deletions = static_cast<unsigned char>(deletions + count);
-      last_transcript.at->bytes += deletion_bytes * count;
-      last_transcript.at->lines += count;
-      kept_bytes += deletion_bytes * count;
-      kept_lines += count;
+    const unsigned joined = deletions & most_deletions;
+    if ((joined == 0 || ((deletions & fixedfloat_bit) != 0) == fixedfloats) && joined + count <= most_deletions) {
+      deletions = static_cast<unsigned char>((fixedfloats ? fixedfloat_bit : 0) | (joined + count));
+      const std::uint64_t bytes = (fixedfloats ? fixedfloat_deletion_bytes : fixedint_deletion_bytes) * count;
+      const std::uint64_t lines = (fixedfloats ? 2 : 1) * count;
+      last_transcript.at->bytes += bytes;
+      last_transcript.at->lines += lines;
+      kept_bytes += bytes;
+      kept_lines += lines;
       if (kept_bytes > trim_point) {
         trim();
       }
       return;
     }
   }
-  write_transcript_locked(static_cast<std::uint8_t>(transcript::deletions), 0, count, 0, second);
+  write_transcript_locked(
+      static_cast<std::uint8_t>(fixedfloats ? transcript::fixedfloat_deletions : transcript::deletions), 0, count, 0,
+      second);
 }
 
-// Stores every thread's waiting deletions, the oldest second first.
-void log_store::flush_waiting_locked() noexcept {
-  const auto store_slot = [this](deletion_slot* slot, std::uint64_t word) {
-    write_deletions_locked(kind_of(word), waiting_count(word, slot->stored.load(std::memory_order_relaxed)),
-                           second_of(word));
-    slot->stored.store(static_cast<std::uint16_t>(word & count_mask), std::memory_order_release);
-  };
-  deletion_slot* const first = slots.load(std::memory_order_acquire);
-  if (first != nullptr && first->next == nullptr) {  // one thread has ever deleted a number
-    const std::uint64_t word = first->word.load(std::memory_order_acquire);
-    if (waiting_count(word, first->stored.load(std::memory_order_relaxed)) != 0) {
-      store_slot(first, word);
+// Stores every thread's waiting records, each thread's in order. Records
+// waiting in two threads at once are of no order between them: a thread
+// that would add to its ring while another's has records stores them first
+// (append_waiting()), so that what one thread logs after another, through
+// a lock say, follows it.
+void log_store::store_waiting_locked() noexcept {
+  for (thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
+    // The deletions counted first, then the records: every record added
+    // before a deletion counted is then seen.
+    const std::uint32_t deleted = slot->deleted.load(std::memory_order_acquire);
+    const std::uint32_t published = slot->published.load(std::memory_order_acquire);
+    std::uint32_t at = slot->stored.load(std::memory_order_relaxed);
+    std::uint32_t deleted_stored = slot->deleted_stored.load(std::memory_order_relaxed);
+    std::time_t second = slot->stored_second.load(std::memory_order_relaxed);
+    if (at == published && deleted == deleted_stored) {
+      continue;
     }
-    return;
-  }
-  for (;;) {
-    deletion_slot* oldest = nullptr;
-    std::uint64_t oldest_word = 0;
-    for (deletion_slot* slot = first; slot != nullptr; slot = slot->next) {
-      const std::uint64_t word = slot->word.load(std::memory_order_acquire);
-      if (waiting_count(word, slot->stored.load(std::memory_order_relaxed)) != 0 &&
-          (oldest == nullptr || second_of(word) < second_of(oldest_word))) {
-        oldest = slot;
-        oldest_word = word;
+    for (; at != published; ++at) {
+      const waiting_record& record = slot->ring[at % ring_size];
+      write_deletions_locked(deletion::fixedint, record.deleted_before - deleted_stored, second);
+      deleted_stored = record.deleted_before;
+      second = record.second;
+      if (record.kind == deletions_alone) {
+        write_deletions_locked(record.fixedfloats ? deletion::fixedfloat : deletion::fixedint, record.count,
+                               record.second);
+      } else if (record.kind != new_second) {
+        write_transcript_locked(record.kind, record.length, record.count, record.deletions, record.second);
       }
     }
-    if (oldest == nullptr) {
-      return;
-    }
-    store_slot(oldest, oldest_word);
+    write_deletions_locked(deletion::fixedint, deleted - deleted_stored, second);
+    slot->stored_second.store(second, std::memory_order_relaxed);
+    slot->deleted_stored.store(deleted, std::memory_order_release);
+    slot->stored.store(published, std::memory_order_release);
   }
+}
+
+void log_store::store_waiting() noexcept {
+  if (lock_with_room(0, 0)) {
+    unlock_and_free();
+  }
+}
+
+// Adds a record to the calling thread's ring where that keeps the log's
+// order: no other thread's records wait, and the ring has room. False
+// otherwise, with nothing done. (The fields one by one: a record built on
+// the caller's stack and copied whole would be read before its stores are.)
+bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, unsigned long long count,
+                               std::uint8_t deletions, bool fixedfloats, std::time_t second) noexcept {
+  thread_slot* const slot = own.slot != nullptr ? own.slot : own_slot();
+  if (slot == nullptr) {
+    return false;
+  }
+  const std::uint32_t published = slot->published.load(std::memory_order_relaxed);
+  if (published - slot->stored.load(std::memory_order_acquire) == ring_size) {
+    return false;
+  }
+  // (A thread alone in a program has no other slot to look at.)
+  if (slot_count.load(std::memory_order_acquire) > 1) {
+    for (const thread_slot* other = slots.load(std::memory_order_acquire); other != nullptr; other = other->next) {
+      if (other != slot && other->waiting() != 0) {
+        return false;
+      }
+    }
+  }
+  waiting_record& record = slot->ring[published % ring_size];
+  record.second = second;
+  record.length = length;
+  record.count = count;
+  record.deleted_before = slot->deleted.load(std::memory_order_relaxed);
+  record.kind = kind;
+  record.deletions = deletions;
+  record.fixedfloats = fixedfloats;
+  slot->published.store(published + 1, std::memory_order_release);
+  own.second = second;
+  own.second_known = true;
+  return true;
+}
+
+// Counts a fixedint deletion up in the calling thread's slot where that
+// keeps the log's order, after a new_second record when the second moved
+// on. False otherwise, with nothing done.
+bool log_store::count_deletion(std::time_t second) noexcept {
+  thread_slot* const slot = own.slot;
+  if (slot == nullptr || ((!own.second_known || second != own.second) &&
+                          !append_waiting(new_second, 0, 0, 0, false, second))) {
+    return false;
+  }
+  if (slot_count.load(std::memory_order_acquire) > 1) {
+    for (const thread_slot* other = slots.load(std::memory_order_acquire); other != nullptr; other = other->next) {
+      if (other != slot && other->waiting() != 0) {
+        return false;
+      }
+    }
+  }
+  slot->deleted.store(slot->deleted.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+  return true;
 }
 
 bool log_store::append_transcript(std::uint8_t kind, unsigned long long length, unsigned long long count,
                                   unsigned deletions, std::time_t second) noexcept {
-  // Most records: room in the newest block for the record and for each
-  // thread's waiting deletions.
-  if (deletions <= most_deletions) {
-    guard.lock();
-    if (tail != nullptr && tail->room() >= record_most * (2 + slot_count.load(std::memory_order_acquire))) {
-      flush_waiting_locked();
-      write_transcript_locked(kind, length, count, deletions, second);
-      if (surplus == nullptr) {
-        guard.unlock();
-        return true;
-      }
-      unlock_and_free();
-      return true;
-    }
-    guard.unlock();
+  if (deletions <= most_deletions &&
+      append_waiting(kind, length, count, static_cast<std::uint8_t>(deletions), false, second)) {
+    return true;
   }
   return store_transcript(kind, length, count, deletions, second);
 }
@@ -686,18 +793,15 @@ bool log_store::store_transcript(std::uint8_t kind, unsigned long long length, u
   return true;
 }
 
-namespace {
-
-// The calling thread's slot, taken (or made) on its first deletion; null
+// The calling thread's slot, taken (or made) on its first record; null
 // when it cannot have one.
-log_store::deletion_slot* own_slot(std::atomic<log_store::deletion_slot*>& slots,
-                                   std::atomic<std::size_t>& slot_count) noexcept {
+log_store::thread_slot* log_store::own_slot() noexcept {
   if (own.slot != nullptr || own.ended || own.taking) {
     return own.slot;
   }
   own.taking = true;
-  log_store::deletion_slot* found = nullptr;
-  for (log_store::deletion_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
+  thread_slot* found = nullptr;
+  for (thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
     bool free = false;
     if (slot->taken.compare_exchange_strong(free, true, std::memory_order_acquire)) {
       found = slot;
@@ -706,11 +810,11 @@ log_store::deletion_slot* own_slot(std::atomic<log_store::deletion_slot*>& slots
   }
   if (found == nullptr && !getting_memory) {
     getting_memory = true;
-    found = new (std::nothrow) log_store::deletion_slot;  // NOLINT(cppcoreguidelines-owning-memory): never freed
+    found = new (std::nothrow) thread_slot;  // NOLINT(cppcoreguidelines-owning-memory): never freed
     getting_memory = false;
     if (found != nullptr) {
       found->taken.store(true, std::memory_order_relaxed);
-      log_store::deletion_slot* first = slots.load(std::memory_order_relaxed);
+      thread_slot* first = slots.load(std::memory_order_relaxed);
       do {
         found->next = first;
       } while (!slots.compare_exchange_weak(first, found, std::memory_order_release, std::memory_order_relaxed));
@@ -726,41 +830,14 @@ log_store::deletion_slot* own_slot(std::atomic<log_store::deletion_slot*>& slots
   return found;
 }
 
-}  // namespace
-
 bool log_store::append_deletions(deletion kind, unsigned count, std::time_t second) noexcept {
-  // Counted up in the thread's own slot where that keeps the log's order:
-  // its waiting deletions are of this kind and second, or none wait, and no
-  // other thread holds deletions of the other kind.
-  deletion_slot* const slot = own.slot;
-  if (slot != nullptr && count > 0 && fits_word(second)) {
-    const std::uint64_t word = slot->word.load(std::memory_order_relaxed);
-    const std::uint64_t waiting = waiting_count(word, slot->stored.load(std::memory_order_acquire));
-    bool alone = (waiting == 0 || (second_of(word) == second && kind_of(word) == kind)) && waiting + count < most_waiting;
-    // (A thread alone in a program has no other slot to look at.)
-    const deletion_slot* first_other = slot_count.load(std::memory_order_acquire) > 1 ? slots.load(std::memory_order_acquire)
-                                                                                      : nullptr;
-    for (const deletion_slot* other = first_other; alone && other != nullptr; other = other->next) {
-      if (other != slot) {
-        const std::uint64_t theirs = other->word.load(std::memory_order_acquire);
-        alone = waiting_count(theirs, other->stored.load(std::memory_order_acquire)) == 0 || kind_of(theirs) == kind;
-      }
-    }
-    if (alone) {
-      const std::uint64_t counted = (word & count_mask) + count;
-      slot->word.store(waiting == 0 ? make_word(second, kind, counted) : (word & ~count_mask) | (counted & count_mask),
-                       std::memory_order_release);
-      return true;
-    }
+  if (count == 0) {
+    return true;
   }
-  return store_deletions(kind, count, second);
-}
-
-// Deletions that cannot wait, or the thread's first: the thread gets its
-// slot for the next ones, and these go in with the lock.
-bool log_store::store_deletions(deletion kind, unsigned count, std::time_t second) noexcept {
-  if (own.slot == nullptr) {
-    own_slot(slots, slot_count);
+  if (kind == deletion::fixedint && count == 1 ? count_deletion(second)
+                                               : append_waiting(deletions_alone, 0, count, 0,
+                                                                kind == deletion::fixedfloat, second)) {
+    return true;
   }
   if (!lock_with_room(header_most, 0)) {
     return false;
@@ -770,16 +847,22 @@ bool log_store::store_deletions(deletion kind, unsigned count, std::time_t secon
   return true;
 }
 
-bool log_store::append_text(std::string_view message, std::time_t second) noexcept {
+void log_store::write_message_locked(std::string_view message, std::size_t escapes, std::time_t second) noexcept {
   std::array<unsigned char, header_most> header{};
   header[0] = message_tag;
-  const std::size_t escapes = escapes_in(message);
   std::size_t size = 1 + put_varint(message.size(), header.data() + 1);
   size += put_varint(escapes, header.data() + size);
-  if (!lock_with_room(size, message.size())) {
+  write_locked(header.data(), size, message, true, second, line_prefix_size + message.size() + escapes + 1, 1, false);
+}
+
+bool log_store::append_text(std::string_view message, std::time_t second) noexcept {
+  // Messages go straight in: their text would be copied twice by the way of
+  // the waiting records, for a lock that costs less.
+  const std::size_t escapes = escapes_in(message);
+  if (!lock_with_room(header_most, message.size())) {
     return false;
   }
-  write_locked(header.data(), size, message, second, line_prefix_size + message.size() + escapes + 1, 1, false);
+  write_message_locked(message, escapes, second);
   unlock_and_free();
   return true;
 }
@@ -792,7 +875,7 @@ bool log_store::append_raw(std::string_view text) noexcept {
   if (!lock_with_room(size, text.size())) {
     return false;
   }
-  write_locked(header.data(), size, text, std::nullopt, text.size(), line_breaks(text), false);
+  write_locked(header.data(), size, text, false, 0, text.size(), line_breaks(text), false);
   unlock_and_free();
   return true;
 }
@@ -830,6 +913,7 @@ std::uint64_t log_store::header_bytes(std::uint64_t dropped) const noexcept {
 std::uint64_t log_store::header_size() const noexcept { return dropped_lines == 0 ? 0 : header_bytes(dropped_lines); }
 
 void log_store::update_trim_point() noexcept {
+  spare_bound = std::max(spare_blocks, byte_limit / 4 / block_size);
   if (byte_limit == 0) {
     trim_point = std::numeric_limits<std::uint64_t>::max();
     return;
@@ -977,8 +1061,14 @@ void log_store::trim_to(std::uint64_t low) noexcept {
 }
 
 void log_store::make_room_locked(std::uint64_t reserve) noexcept {
-  if (blocks_missing(stamp_most + waiting_slots() * record_most, 0) == 0) {
-    flush_waiting_locked();
+  // The records waiting in threads are stored where the blocks they take
+  // are at hand, else rendered after the log: their text is kept room for.
+  if (blocks_missing(stamp_most + 2 * waiting_records() * record_most, 0) == 0) {
+    store_waiting_locked();
+  } else {
+    counting_sink waiting;
+    render_waiting(waiting);
+    reserve += waiting.size();
   }
   if (byte_limit != 0 && header_size() + kept_bytes + reserve > byte_limit) {
     trim_to(byte_limit > reserve ? byte_limit - reserve : 0);
@@ -1002,6 +1092,7 @@ std::size_t log_store::limit() const noexcept {
 // Replacing and clearing.
 
 void log_store::clear_locked() noexcept {
+  spare_bound = spare_blocks;  // an emptied log keeps 1 MiB for its next lines
   while (head != nullptr) {
     release(std::exchange(head, head->next));
   }
@@ -1014,10 +1105,10 @@ void log_store::clear_locked() noexcept {
   dropped_lines = 0;
   ++generation;
   hint.valid = false;
-  // Deletions waiting in threads go with the rest.
-  for (deletion_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
-    slot->stored.store(static_cast<std::uint16_t>(slot->word.load(std::memory_order_acquire) & count_mask),
-                       std::memory_order_release);
+  // Records waiting in threads go with the rest.
+  for (thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
+    slot->deleted_stored.store(slot->deleted.load(std::memory_order_acquire), std::memory_order_release);
+    slot->stored.store(slot->published.load(std::memory_order_acquire), std::memory_order_release);
   }
   update_trim_point();
 }
@@ -1047,9 +1138,9 @@ void log_store::replace(std::string_view text) {
   }
   if (!text.empty()) {
     const auto [header, size] = stream_header(text);
-    write_locked(header.data(), size, text, std::nullopt, text.size(), line_breaks(text), false);
+    write_locked(header.data(), size, text, false, 0, text.size(), line_breaks(text), false);
   }
-  while (spare_count > spare_blocks) {
+  while (spare_count > spare_blocks) {  // an emptied log keeps the least
     block* extra = spare;
     spare = extra->next;
     --spare_count;
@@ -1138,32 +1229,41 @@ bool log_store::render_from(std::uint64_t from, text_sink& sink) const noexcept 
 }
 
 bool log_store::render_waiting(text_sink& sink) const noexcept {
-  // As flush_waiting_locked() would store them, the oldest second first,
-  // without storing them: the report renders them with no memory to spare.
-  struct batch {
-    std::time_t second;
-    deletion kind;
-    std::uint64_t count;
+  // As store_waiting_locked() would store them, without storing them: the
+  // report renders them with no memory to spare.
+  const auto deletions = [&sink](std::uint32_t count, std::time_t second) {
+    const auto prefix = line_prefix(second);
+    return count == 0 ||
+           render_transcript({transcript::deletions, 0, count, 0, false}, {prefix.data(), prefix.size()}, 0, sink);
   };
-  std::array<batch, 256> batches{};
-  std::size_t found = 0;
-  const deletion_slot* slot = slots.load(std::memory_order_acquire);
-  while (slot != nullptr) {
-    for (found = 0; slot != nullptr && found < batches.size(); slot = slot->next) {
-      const std::uint64_t word = slot->word.load(std::memory_order_acquire);
-      if (const std::uint64_t count = waiting_count(word, slot->stored.load(std::memory_order_acquire)); count != 0) {
-        batches[found++] = {second_of(word), kind_of(word), count};
-      }
-    }
-    std::stable_sort(batches.begin(), batches.begin() + static_cast<std::ptrdiff_t>(found),
-                     [](const batch& a, const batch& b) { return a.second < b.second; });
-    for (std::size_t i = 0; i < found; ++i) {
-      const transcript kind =
-          batches[i].kind == deletion::fixedfloat ? transcript::fixedfloat_deletions : transcript::deletions;
-      const auto prefix = line_prefix(batches[i].second);
-      if (!render_transcript({kind, 0, batches[i].count, 0}, {prefix.data(), prefix.size()}, 0, sink)) {
+  for (const thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
+    const std::uint32_t deleted = slot->deleted.load(std::memory_order_acquire);
+    const std::uint32_t published = slot->published.load(std::memory_order_acquire);
+    std::uint32_t deleted_stored = slot->deleted_stored.load(std::memory_order_acquire);
+    std::time_t second = slot->stored_second.load(std::memory_order_acquire);
+    for (std::uint32_t at = slot->stored.load(std::memory_order_acquire); at != published; ++at) {
+      const waiting_record& waiting = slot->ring[at % ring_size];
+      if (!deletions(waiting.deleted_before - deleted_stored, second)) {
         return false;
       }
+      deleted_stored = waiting.deleted_before;
+      second = waiting.second;
+      if (waiting.kind == new_second) {
+        continue;
+      }
+      const transcript_record record =
+          waiting.kind == deletions_alone
+              ? transcript_record{waiting.fixedfloats ? transcript::fixedfloat_deletions : transcript::deletions, 0,
+                                  waiting.count, 0, false}
+              : transcript_record{static_cast<transcript>(waiting.kind), waiting.length, waiting.count,
+                                  waiting.deletions, false};
+      const auto prefix = line_prefix(waiting.second);
+      if (!render_transcript(record, {prefix.data(), prefix.size()}, 0, sink)) {
+        return false;
+      }
+    }
+    if (!deletions(deleted - deleted_stored, second)) {
+      return false;
     }
   }
   return true;
@@ -1244,7 +1344,7 @@ log_store::counts log_store::measure() noexcept {
   }
   counts now{header_size() + kept_bytes, kept_lines, dropped_lines, 0};
   for (const block* b = head; b != nullptr; b = b->next) {
-    ++now.blocks;
+    now.memory += sizeof(block);
   }
   unlock_and_free();
   return now;
@@ -1254,6 +1354,27 @@ log_store& the_log_store() noexcept {
   // Made on first use and never destroyed, so that it outlives every number.
   static log_store* const store = new log_store;  // NOLINT(cppcoreguidelines-owning-memory)
   return *store;
+}
+
+void narrate(transcript kind, unsigned long long length, unsigned long long count, unsigned deletions) noexcept {
+  the_log_store().append_transcript(static_cast<std::uint8_t>(kind), length, count, deletions, std::time(nullptr));
+}
+
+void narrate_deletions(unsigned count) noexcept {
+  the_log_store().append_deletions(deletion::fixedint, count, std::time(nullptr));
+}
+
+void narrate_fixedfloat_deletion() noexcept {
+  the_log_store().append_deletions(deletion::fixedfloat, 1, std::time(nullptr));
+  own.value_written = true;
+}
+
+void narrate_fixedint_deletion() noexcept {
+  if (own.value_written) {
+    own.value_written = false;
+    return;
+  }
+  the_log_store().append_deletions(deletion::fixedint, 1, std::time(nullptr));
 }
 
 }  // namespace VELDAR::detail

@@ -3,7 +3,7 @@
 // The log keeps records, not text: a transcript with its length (a few
 // bytes for any number of lines), a message given to VELDAR::log(), or text
 // written with `<<`, each under the second it was written in. The text is
-// made when the log is read (log_render.h). Records live in blocks of 4 KiB
+// made when the log is read (log_render.h). Records live in blocks of 1 KiB
 // on a list, so that the log never copies itself and dropping its oldest
 // lines frees whole blocks.
 //
@@ -12,16 +12,15 @@
 // again, so that an operator new which itself logs cannot deadlock. An append
 // that cannot get a block is lost alone; stored lines are never taken back.
 //
-// Deletions, the most frequent lines, wait in their thread until anything
-// else is logged: "Deleted fixedint object." lines (and a fixedfloat's two
-// deletion lines) are counted per thread, per second, without the lock. Any
-// record, from any thread, and any read first stores every thread's waiting
-// deletions, oldest second first; a thread that would count a deletion of
-// one kind while another thread holds deletions of the other stores them
-// all first. So the log reads as if each line had gone in at once: within a
-// second, waiting deletions of one kind are the same lines whichever thread
-// wrote them, and a deletion that happened before another thread's record
-// (through a lock, say) is seen, and stored, by that record.
+// The library's own records wait in a small ring of their thread, added
+// without the lock, while no other thread's records wait: a thread alone
+// in its program logs without taking the lock at all. A thread that would
+// add while another's records wait, any message or `<<` text, and any read
+// store every thread's waiting records first, each thread's in order; so
+// the log reads as if each record had gone in at once (records that wait in
+// two threads at once are of no order between them, and what one thread
+// logs after another, through a lock say, sees the other's records and
+// stores them before its own).
 //
 // The log keeps at most `limit` bytes of text (64 MiB unless set_limit()
 // says otherwise, 0 for no bound). Past it, the oldest whole lines go until a
@@ -40,7 +39,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -126,17 +124,20 @@ class log_store {
   // The calling thread's unfinished `<<` line.
   std::size_t partial_size() const noexcept;
 
-  // The text bytes and lines kept, the lines dropped so far, and the blocks
-  // holding records (tests and benchmarks).
+  // The text bytes and lines kept, the lines dropped so far, and the memory
+  // of the blocks holding records (tests and benchmarks).
   struct counts {
     std::uint64_t bytes = 0;
     std::uint64_t lines = 0;
     std::uint64_t dropped = 0;
-    std::size_t blocks = 0;
+    std::size_t memory = 0;
   };
   counts measure() noexcept;
 
-  struct deletion_slot;
+  struct thread_slot;
+
+  // Stores the calling thread's waiting records, and every other thread's.
+  void store_waiting() noexcept;
 
  private:
   struct block;
@@ -145,27 +146,31 @@ class log_store {
     std::uint32_t offset = 0;
   };
   struct cursor;
-  struct waiting;
+  struct waiting_record;
 
   // Takes the lock with room for a record of `header_size` bytes and a
   // message or text of `payload` bytes, the waiting deletions stored; false
   // when blocks could not be had. Blocks are got with the lock let go of.
   bool lock_with_room(std::size_t header_size, std::size_t payload) noexcept;
-  // The slow ways of append_transcript() and append_deletions(), out of line.
+  // The slow way of append_transcript(), out of line.
   [[gnu::noinline]] bool store_transcript(std::uint8_t kind, unsigned long long length, unsigned long long count,
                                           unsigned deletions, std::time_t second) noexcept;
-  [[gnu::noinline]] bool store_deletions(deletion kind, unsigned count, std::time_t second) noexcept;
   std::size_t blocks_missing(std::size_t header_size, std::size_t payload) const noexcept;
   void unlock_and_free() noexcept;
-  void write_locked(const unsigned char* header, std::size_t header_size, std::string_view payload,
-                    std::optional<std::time_t> second, std::uint64_t bytes, std::uint64_t lines,
-                    bool joinable) noexcept;
+  // `stamped`: the record carries `second` (`<<` text carries none).
+  void write_locked(const unsigned char* header, std::size_t header_size, std::string_view payload, bool stamped,
+                    std::time_t second, std::uint64_t bytes, std::uint64_t lines, bool joinable) noexcept;
   void write_transcript_locked(std::uint8_t kind, unsigned long long length, unsigned long long count,
                                unsigned deletions, std::time_t second) noexcept;
   void write_deletions_locked(deletion kind, unsigned long long count, std::time_t second) noexcept;
-  void flush_waiting_locked() noexcept;
-  std::size_t waiting_slots() const noexcept;
+  void store_waiting_locked() noexcept;
+  bool append_waiting(std::uint8_t kind, unsigned long long length, unsigned long long count,
+                      std::uint8_t deletions, bool fixedfloats, std::time_t second) noexcept;
+  void write_message_locked(std::string_view message, std::size_t escapes, std::time_t second) noexcept;
+  bool count_deletion(std::time_t second) noexcept;
+  std::size_t waiting_records() const noexcept;
   bool render_waiting(text_sink& sink) const noexcept;
+  thread_slot* own_slot() noexcept;
   block* take_spare() noexcept;
   void link_block() noexcept;
   void release(block* old) noexcept;
@@ -198,6 +203,7 @@ class log_store {
   block* spare = nullptr;          // blocks for the next records: got outside the lock, or let go of
   std::size_t spare_count = 0;
   block* surplus = nullptr;        // blocks to free once the lock is let go of
+  std::size_t spare_bound = 256;   // spare blocks kept at most
 
   std::size_t byte_limit = default_log_limit;
   std::uint64_t trim_point = default_log_limit;  // kept_bytes past which a trim is due
@@ -230,11 +236,27 @@ class log_store {
 
   // Every thread's waiting deletions: a list that only grows, a slot per
   // thread alive that has deleted a number, free slots taken again.
-  std::atomic<deletion_slot*> slots{nullptr};
+  std::atomic<thread_slot*> slots{nullptr};
   std::atomic<std::size_t> slot_count{0};
 };
 
 // The one store of the process, made on first use.
 log_store& the_log_store() noexcept;
+
+// The library's operations write their transcripts (transcript.h) through
+// these, stamped with the current second.
+
+// One record: narrate(transcript::fixedint_made, 8) writes the three lines
+// of a number of 8 digits made; `count` is for the transcripts that repeat
+// by count, and `deletions` adds that many "Deleted fixedint object." lines
+// after it.
+void narrate(transcript kind, unsigned long long length, unsigned long long count = 1, unsigned deletions = 0) noexcept;
+// `count` "Deleted fixedint object." lines.
+void narrate_deletions(unsigned count) noexcept;
+// The destructors: a fixedfloat's "Deleting fixedfloat object!" with its
+// value's "Deleted fixedint object." after it, as one; its value's
+// destructor, which runs next on the same thread, then writes nothing.
+void narrate_fixedfloat_deletion() noexcept;
+void narrate_fixedint_deletion() noexcept;
 
 }  // namespace VELDAR::detail

@@ -373,6 +373,53 @@ bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& ou
   return false;
 }
 
+bool small_sum_in_place(const digit_vector& a, digit_vector& b, bool difference, bool& flag) {
+  const std::size_t count = b.size();
+  if (!words_in_order || count > word_size || a.size() != count) {
+    return false;
+  }
+  // Both in one word each, zeros above them.
+  const auto load = [count](const digit_vector& digits) {
+    if (count == word_size) {
+      return load_word(digits.data());
+    }
+    word w = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      w |= word{static_cast<unsigned char>(digits[i])} << (8 * i);
+    }
+    return w;
+  };
+  const word x = load(a);
+  const word y = load(b);
+  if (!is_digit_word(x) || !is_digit_word(y)) {
+    return false;
+  }
+  word result = 0;
+  if (!difference) {
+    const unsigned carry = add_word(x, y, 0, result);
+    // The carry out of the top digit: out of the word, or into the byte above.
+    flag = count == word_size ? carry != 0 : ((result >> (8 * count)) & 0xFFU) != 0;
+  } else {
+    // Bytes in order, least significant first, compare as the numbers do.
+    flag = y > x;
+    const word larger = flag ? y : x;
+    const word smaller = flag ? x : y;
+    // The binary borrows are the decimal ones; a byte that borrowed holds
+    // 256 more than its digit less ten, and loses 246.
+    const word plain = larger - smaller;
+    const word borrowed = ((plain ^ larger ^ smaller) >> 8) & bytes(1);
+    result = plain - borrowed * 246;
+  }
+  if (count == word_size) {
+    store_word(b.data(), result);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) {
+      b[i] = static_cast<signed char>((result >> (8 * i)) & 0xFFU);
+    }
+  }
+  return true;
+}
+
 bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement, int& carry) {
   return sum_in_place(a, b, out, complement, carry, widest_vector_digits());
 }

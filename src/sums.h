@@ -28,6 +28,12 @@ int subtract_digits(const digit_vector& a, const digit_vector& b, digit_vector& 
 bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement, int& carry,
                   std::size_t vector_digits);
 bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement, int& carry);
+// b = a + b, or for a `difference` b = |a - b|, for vectors of one size up
+// to eight elements, each a digit 0 to 9: in one machine word, no pass of
+// its own. True, with the carry out of the top of a sum, or whether b was
+// the larger of a difference, in `flag`: 7 + 5 at one digit -> 2, true;
+// |3 - 5| -> 2, true. False, with nothing changed, for other vectors.
+bool small_sum_in_place(const digit_vector& a, digit_vector& b, bool difference, bool& flag);
 
 // The digits the vector pass takes at a time: 32 where the processor has
 // AVX2, else 16.

@@ -79,42 +79,83 @@ char* write_fixed_places(const digit_vector& digits, std::size_t half, bool nega
   return out == nullptr ? nullptr : put_digits(rounded, 0, places, out, last);
 }
 
-std::size_t decimal_prefix(std::string_view text, bool point) {
+std::size_t decimal_prefix(std::string_view text, bool point, decimal_text& parts) {
   const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
-  std::size_t i = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  const bool signed_text = !text.empty() && (text[0] == '-' || text[0] == '+');
+  std::size_t i = signed_text ? 1 : 0;
   const std::size_t integer = i;
   while (i < text.size() && is_digit(text[i])) {
     ++i;
   }
-  std::size_t count = i - integer;
+  std::size_t integer_end = i;
+  std::size_t fraction = i;
+  std::size_t fraction_end = i;
   if (point && i < text.size() && text[i] == '.') {
     std::size_t j = i + 1;
     while (j < text.size() && is_digit(text[j])) {
       ++j;
     }
-    if (count + (j - i - 1) > 0) {
-      return j;  // "5." and ".5" are numbers, "." is not
+    if (integer_end - integer + (j - i - 1) > 0) {  // "5." and ".5" are numbers, "." is not
+      fraction = i + 1;
+      fraction_end = j;
+      i = j;
     }
   }
-  return count > 0 ? i : 0;
+  if (integer_end == integer && fraction_end == fraction) {
+    return 0;
+  }
+  // Leading zeros of the integer part and trailing zeros of the fraction off.
+  std::size_t first = integer;
+  while (first < integer_end && text[first] == '0') {
+    ++first;
+  }
+  while (fraction_end > fraction && text[fraction_end - 1] == '0') {
+    --fraction_end;
+  }
+  parts.minus = signed_text && text[0] == '-';
+  parts.integer = text.substr(first, integer_end - first);
+  parts.fraction = text.substr(fraction, fraction_end - fraction);
+  return i;
 }
 
-std::string read_decimal_token(std::istream& in, bool point) {
+std::string_view read_decimal_token(std::istream& in, bool point, std::array<char, 64>& room, std::string& longer) {
+  // From the stream's buffer, as the stream's own extractors read: peek()
+  // and get() would each make a sentry.
   using traits = std::istream::traits_type;
-  std::string token;
-  bool dot = false;
-  for (auto c = in.peek(); !traits::eq_int_type(c, traits::eof()); c = in.peek()) {
+  std::streambuf* const buffer = in.rdbuf();
+  std::size_t size = 0;
+  bool dot = !point;  // a point is taken once, where points are taken at all
+  const auto keep = [&](char next) {
+    if (size < room.size()) {
+      room[size] = next;
+    } else {
+      if (size == room.size()) {
+        longer.assign(room.data(), room.size());
+      }
+      longer.push_back(next);
+    }
+    ++size;
+  };
+  auto c = buffer->sgetc();
+  if (!traits::eq_int_type(c, traits::eof()) && (traits::to_char_type(c) == '-' || traits::to_char_type(c) == '+')) {
+    keep(traits::to_char_type(c));
+    c = buffer->snextc();
+  }
+  for (; !traits::eq_int_type(c, traits::eof()); c = buffer->snextc()) {
     const char next = traits::to_char_type(c);
-    const bool digit = next >= '0' && next <= '9';
-    const bool sign = token.empty() && (next == '-' || next == '+');
-    if (!digit && !sign && !(point && next == '.' && !dot)) {
+    if (next >= '0' && next <= '9') {
+      keep(next);
+    } else if (next == '.' && !dot) {
+      dot = true;
+      keep(next);
+    } else {
       break;
     }
-    dot = dot || next == '.';
-    token.push_back(next);
-    in.get();
   }
-  return token;
+  if (traits::eq_int_type(c, traits::eof())) {
+    in.setstate(std::ios::eofbit);
+  }
+  return size <= room.size() ? std::string_view(room.data(), size) : std::string_view(longer);
 }
 
 double to_double(const digit_vector& digits, std::size_t half, bool negative) {

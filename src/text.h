@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstddef>
 #include <istream>
@@ -39,13 +40,15 @@ char* write_fixed_places(const digit_vector& digits, std::size_t half, bool nega
 
 // The length of the longest prefix of `text` that is a decimal number: an
 // optional sign, digits, and, when `point` allows it, a "." and digits, with
-// at least one digit in all. 0 when there is none: "12abc" -> 2, "-.5e" -> 3.
-std::size_t decimal_prefix(std::string_view text, bool point);
+// at least one digit in all; its parts, as split_decimal() gives them, go
+// into `parts`. 0 when there is none: "12abc" -> 2, "-.5e" -> 3.
+std::size_t decimal_prefix(std::string_view text, bool point, decimal_text& parts);
 
 // One decimal token from `in`: the characters that continue a decimal
 // prefix (a sign first, digits, and one "." when `point` allows it), read up
-// to the first that does not.
-std::string read_decimal_token(std::istream& in, bool point);
+// to the first that does not, into `room` while they fit it and into
+// `longer` past that. Returns the token's text.
+std::string_view read_decimal_token(std::istream& in, bool point, std::array<char, 64>& room, std::string& longer);
 
 // Reads one token into `number` as operator>> does: after whitespace, the
 // token read_decimal_token() gives; failbit, and `number` as it was, when it
@@ -54,7 +57,9 @@ template <typename number>
 std::istream& read_number(std::istream& in, number& value, bool point) {
   const std::istream::sentry ready(in);
   if (ready) {
-    const std::string token = read_decimal_token(in, point);
+    std::array<char, 64> room;  // written before it is read
+    std::string longer;
+    const std::string_view token = read_decimal_token(in, point, room, longer);
     const auto [end, error] = from_chars(token.data(), token.data() + token.size(), value);
     if (error != std::errc{} || end != token.data() + token.size()) {
       in.setstate(std::ios::failbit);

@@ -1,7 +1,6 @@
 #include "transcript.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include "log_line.h"
 #include "log_store.h"
@@ -47,7 +46,7 @@ constexpr lines<3> made_empty{{{"New fixedint object!"}, {"Resizing Digits to: 0
 constexpr lines<3> resized(shown number) {
   return {{{"Resize requested in fixedint."}, {"Resizing Digits to: ", number}, {"Done."}}};
 }
-constexpr lines<1> deleted = one(deleted_line);
+constexpr lines<1> deleted{{{deleted_line}}};
 constexpr lines<1> done = one("Done.");
 
 // The fixed-point number made, from its "Init called" line on: init().
@@ -207,7 +206,6 @@ constexpr auto fixedfloat_made_odd_lines = first<5>(fixedfloat_made_lines);
 constexpr auto fixedfloat_made_failed_lines = first<10>(fixedfloat_made_lines);
 constexpr auto init_odd_lines = first<1>(init_lines);
 constexpr auto init_failed_lines = first<6>(init_lines);
-constexpr auto fixedfloat_deletion_lines = join(one("Deleting fixedfloat object!"), deleted);
 
 constexpr auto assign_refused_lines = one(rounded_assignment);
 constexpr auto product_refused_lines = one(multiplication);
@@ -326,8 +324,6 @@ std::uint64_t group_times(const transcript_record& record) noexcept {
 
 namespace {
 
-constexpr std::uint64_t deletion_bytes = line_prefix_size + deleted_line.size() + 1;
-
 std::uint64_t bytes_of(const transcript_lines::sums& sums, unsigned long long length) {
   std::uint64_t bytes = sums.bytes;
   for (const shown number : {shown::length, shown::twice, shown::four_times, shown::half}) {
@@ -343,31 +339,41 @@ std::uint64_t line_bytes(const line& each, unsigned long long length) {
          (each.number == shown::none ? 0 : decimal_width(shown_value(each.number, length)));
 }
 
-// Walks the record's lines in order as runs: run(bytes, times, lines) for
-// each line outside the group (its bytes, once, one line), for the group as
-// a whole (the bytes of one round, its times, its lines), and for the
-// deletions (the bytes of one, their number, one line). Stops when run()
-// returns false. Only the group's run has more than one line a round.
+// The lines of one of the deletions after a record.
+const line* deletion_unit(const transcript_record& record) {
+  return record.fixedfloat_deletions ? fixedfloat_deletion_lines.data() : &fixedfloat_deletion_lines[1];
+}
+std::size_t deletion_unit_size(const transcript_record& record) { return record.fixedfloat_deletions ? 2 : 1; }
+constexpr std::uint64_t fixedint_deletion_bytes = line_prefix_size + deleted_line.size() + 1;
+constexpr std::uint64_t fixedfloat_deletion_bytes =
+    2 * line_prefix_size + fixedfloat_deleted_line.size() + deleted_line.size() + 2;
+
+// Walks the record's lines in order as runs: run(bytes, times, unit, size)
+// for each line outside the group (its bytes, once, that one line), for the
+// group (the bytes of one round, its times, its lines), and for the
+// deletions (the bytes of one, their number, the line or two of one).
+// Stops when run() returns false.
 template <typename visit>
 void runs_of(const transcript_record& record, visit run) {
   const transcript_lines& lines = lines_of(record.kind);
   for (std::size_t i = 0; i < lines.group_begin; ++i) {
-    if (!run(line_bytes(lines.lines[i], record.length), 1, std::size_t{1})) {
+    if (!run(line_bytes(lines.lines[i], record.length), 1, lines.lines + i, std::size_t{1})) {
       return;
     }
   }
   if (lines.group_end > lines.group_begin) {
     const std::size_t group = lines.group_end - lines.group_begin;
-    if (!run(bytes_of(lines.group, record.length), group_times(record), group)) {
+    if (!run(bytes_of(lines.group, record.length), group_times(record), lines.lines + lines.group_begin, group)) {
       return;
     }
   }
   for (std::size_t i = lines.group_end; i < lines.size; ++i) {
-    if (!run(line_bytes(lines.lines[i], record.length), 1, std::size_t{1})) {
+    if (!run(line_bytes(lines.lines[i], record.length), 1, lines.lines + i, std::size_t{1})) {
       return;
     }
   }
-  run(deletion_bytes, record.deletions, std::size_t{1});
+  run(record.fixedfloat_deletions ? fixedfloat_deletion_bytes : fixedint_deletion_bytes, record.deletions,
+      deletion_unit(record), deletion_unit_size(record));
 }
 
 }  // namespace
@@ -375,29 +381,27 @@ void runs_of(const transcript_record& record, visit run) {
 std::uint64_t line_count(const transcript_record& record) noexcept {
   const transcript_lines& lines = lines_of(record.kind);
   const std::uint64_t group = lines.group_end - lines.group_begin;
-  return lines.size - group + group * group_times(record) + record.deletions;
+  return lines.size - group + group * group_times(record) + record.deletions * deletion_unit_size(record);
 }
 
 std::uint64_t byte_count(const transcript_record& record) noexcept {
   const transcript_lines& lines = lines_of(record.kind);
   return bytes_of(lines.outside, record.length) + bytes_of(lines.group, record.length) * group_times(record) +
-         deletion_bytes * record.deletions;
+         (record.fixedfloat_deletions ? fixedfloat_deletion_bytes : fixedint_deletion_bytes) * record.deletions;
 }
 
 std::uint64_t bytes_of_first(const transcript_record& record, std::uint64_t lines) noexcept {
   std::uint64_t bytes = 0;
-  const transcript_lines& shape = lines_of(record.kind);
-  // Whole runs, then within the group line by line.
-  runs_of(record, [&](std::uint64_t each, std::uint64_t times, std::size_t size) {
+  // Whole runs, then within a run's unit line by line.
+  runs_of(record, [&](std::uint64_t each, std::uint64_t times, const line* unit, std::size_t size) {
     const std::uint64_t whole = std::min<std::uint64_t>(times, lines / size);
     bytes += whole * each;
     lines -= whole * size;
-    if (whole == times || size == 1) {
-      return lines > 0 && whole == times;
+    if (whole == times) {
+      return lines > 0;
     }
-    // Part of one more round of the group.
-    for (std::size_t i = shape.group_begin; lines > 0 && i < shape.group_end; ++i, --lines) {
-      bytes += line_bytes(shape.lines[i], record.length);
+    for (std::size_t i = 0; lines > 0 && i < size; ++i, --lines) {
+      bytes += line_bytes(unit[i], record.length);
     }
     return false;
   });
@@ -406,16 +410,15 @@ std::uint64_t bytes_of_first(const transcript_record& record, std::uint64_t line
 
 std::uint64_t lines_within(const transcript_record& record, std::uint64_t bytes) noexcept {
   std::uint64_t lines = 0;
-  const transcript_lines& shape = lines_of(record.kind);
-  runs_of(record, [&](std::uint64_t each, std::uint64_t times, std::size_t size) {
+  runs_of(record, [&](std::uint64_t each, std::uint64_t times, const line* unit, std::size_t size) {
     const std::uint64_t whole = each == 0 ? times : std::min<std::uint64_t>(times, bytes / each);
     bytes -= whole * each;
     lines += whole * size;
-    if (whole == times || size == 1) {
-      return whole == times;
+    if (whole == times) {
+      return true;
     }
-    for (std::size_t i = shape.group_begin; i < shape.group_end; ++i) {
-      const std::uint64_t next = line_bytes(shape.lines[i], record.length);
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::uint64_t next = line_bytes(unit[i], record.length);
       if (next > bytes) {
         break;
       }
@@ -425,33 +428,6 @@ std::uint64_t lines_within(const transcript_record& record, std::uint64_t bytes)
     return false;
   });
   return lines;
-}
-
-void narrate(transcript kind, unsigned long long length, unsigned long long count, unsigned deletions) noexcept {
-  the_log_store().append_transcript(static_cast<std::uint8_t>(kind), length, count, deletions, std::time(nullptr));
-}
-
-void narrate_deletions(unsigned count) noexcept {
-  the_log_store().append_deletions(deletion::fixedint, count, std::time(nullptr));
-}
-
-namespace {
-// Set by a fixedfloat's destructor, which has written its value's deletion,
-// for the value's destructor that runs right after it.
-[[gnu::tls_model("initial-exec")]] thread_local bool value_deletion_written = false;
-}  // namespace
-
-void narrate_fixedfloat_deletion() noexcept {
-  the_log_store().append_deletions(deletion::fixedfloat, 1, std::time(nullptr));
-  value_deletion_written = true;
-}
-
-void narrate_fixedint_deletion() noexcept {
-  if (value_deletion_written) {
-    value_deletion_written = false;
-    return;
-  }
-  the_log_store().append_deletions(deletion::fixedint, 1, std::time(nullptr));
 }
 
 void narrate_sum(unsigned long long length, sum_shape shape, bool subtraction) noexcept {

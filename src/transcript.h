@@ -34,6 +34,8 @@ enum class repeat : std::uint8_t {
   count,        // the record's count: fixedint_made with count 3 is three numbers made
 };
 
+inline constexpr std::string_view deleted_line = "Deleted fixedint object.";
+
 // A transcript's lines, the lines [group_begin, group_end) written `times`
 // over, and sums that give its size without walking it.
 struct transcript_lines {
@@ -148,13 +150,20 @@ inline constexpr std::size_t transcript_count = static_cast<std::size_t>(transcr
 // The lines of `kind`.
 const transcript_lines& lines_of(transcript kind) noexcept;
 
-// One record: a transcript at a length, its count, and the deletions after it.
+// One record: a transcript at a length, its count, and the deletions after
+// it: "Deleted fixedint object." lines, or with `fixedfloat_deletions` each
+// a fixedfloat's "Deleting fixedfloat object!" and its value's line.
 struct transcript_record {
   transcript kind = transcript::deletions;
   unsigned long long length = 0;
   unsigned long long count = 1;
   unsigned deletions = 0;
+  bool fixedfloat_deletions = false;
 };
+
+// The lines of one fixedfloat going.
+inline constexpr std::string_view fixedfloat_deleted_line = "Deleting fixedfloat object!";
+inline constexpr std::array<line, 2> fixedfloat_deletion_lines{{{fixedfloat_deleted_line}, {deleted_line}}};
 
 // The number a line showing `number` carries in a record of `length`, as the
 // operation computed it: twice 8 -> 16 (modulo 2^64).
@@ -174,7 +183,6 @@ std::uint64_t lines_within(const transcript_record& record, std::uint64_t bytes)
 inline constexpr std::array<std::string_view, 4> setup_lines{
     "First fixedint/fixedfloat object created!", "Start Initialization of Veldar Arithmetic module.",
     "Setting up log dumper...", "Done. Init Successful"};
-inline constexpr std::string_view deleted_line = "Deleted fixedint object.";
 
 // The one line that says how many lines a log limit dropped:
 // "Log limit of 4096 bytes: 120 earlier lines dropped."
@@ -191,20 +199,6 @@ inline constexpr std::string_view report_type = "Exception type: ";
 inline constexpr std::string_view report_what = "what(): ";
 inline constexpr std::string_view report_end = "--- LOG END: NO FURTHER MESSAGES ---";
 
-// Writing: one record into the module log, stamped with the current second.
-// narrate(transcript::fixedint_made, 8) writes the three lines of a number
-// of 8 digits made; `count` is for the transcripts that repeat by count, and
-// `deletions` adds that many "Deleted fixedint object." lines after it.
-void narrate(transcript kind, unsigned long long length, unsigned long long count = 1, unsigned deletions = 0) noexcept;
-// `count` "Deleted fixedint object." lines.
-void narrate_deletions(unsigned count) noexcept;
-
-// The destructors: a fixedfloat's "Deleting fixedfloat object!" with its
-// value's "Deleted fixedint object." after it, as one; its value's
-// destructor, which runs next, then writes nothing.
-void narrate_fixedfloat_deletion() noexcept;
-void narrate_fixedint_deletion() noexcept;
-
 // How a fixedint + ran, which decides its lines: the magnitudes added, or
 // their difference, A and B swapped when the left operand is the negative
 // one, and nested when the difference borrowed out of the top.
@@ -213,8 +207,8 @@ struct sum_shape {
   bool swapped = false;
   bool nested = false;
 };
-// The lines of a fixedint + of numbers of `length` digits that ran as
-// `shape`, or of a - (the negated copy and its argument besides).
+// Writes the lines of a fixedint + of numbers of `length` digits that ran
+// as `shape`, or of a - (the negated copy and its argument besides).
 void narrate_sum(unsigned long long length, sum_shape shape, bool subtraction) noexcept;
 // The fixedfloat + or - whose fixedint sum of the two values ran as `shape`.
 transcript fixedfloat_sum_transcript(sum_shape shape, bool subtraction) noexcept;
