@@ -827,6 +827,9 @@ log_store::thread_slot* log_store::own_slot() noexcept {
   }
   own.slot = found;
   own.taking = false;
+  if (found != nullptr) {
+    store_waiting();  // blocks at hand for what the new slot may hold
+  }
   return found;
 }
 
@@ -1350,11 +1353,24 @@ log_store::counts log_store::measure() noexcept {
   return now;
 }
 
-log_store& the_log_store() noexcept {
-  // Made on first use and never destroyed, so that it outlives every number.
-  static log_store* const store = new log_store;  // NOLINT(cppcoreguidelines-owning-memory)
-  return *store;
-}
+namespace {
+
+// The store lives in static storage, made at compile time and never
+// destroyed, so that it outlives every number; and so that the first
+// record of the process needs no memory (an operator new that logs would
+// otherwise make it while it is being made).
+union store_storage {
+  constexpr store_storage() : store() {}
+  store_storage(const store_storage&) = delete;
+  store_storage& operator=(const store_storage&) = delete;
+  ~store_storage() {}  // NOLINT(modernize-use-equals-default): the store is never destroyed
+  log_store store;
+};
+store_storage storage;
+
+}  // namespace
+
+log_store& the_log_store() noexcept { return storage.store; }
 
 void narrate(transcript kind, unsigned long long length, unsigned long long count, unsigned deletions) noexcept {
   the_log_store().append_transcript(static_cast<std::uint8_t>(kind), length, count, deletions, std::time(nullptr));

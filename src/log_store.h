@@ -29,8 +29,8 @@
 // dropped.". The newest line always stays, even one that is longer than the
 // limit by itself.
 //
-// The store is made on first use and never destroyed, so that numbers made
-// before main() and destroyed after it can still log.
+// The store is in static storage, made at compile time and never destroyed,
+// so that numbers made before main() and destroyed after it can still log.
 #pragma once
 
 #include <array>
@@ -67,7 +67,7 @@ enum class deletion : std::uint8_t {
 
 class log_store {
  public:
-  log_store() = default;
+  constexpr log_store() = default;
   log_store(const log_store&) = delete;
   log_store& operator=(const log_store&) = delete;
   ~log_store();
@@ -240,7 +240,7 @@ class log_store {
   std::atomic<std::size_t> slot_count{0};
 };
 
-// The one store of the process, made on first use.
+// The one store of the process.
 log_store& the_log_store() noexcept;
 
 // The library's operations write their transcripts (transcript.h) through

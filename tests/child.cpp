@@ -1,6 +1,7 @@
 // A small program the process tests run in a scratch directory: each scenario
 // ends the process in one way the terminate handler has to deal with.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -22,6 +23,9 @@ namespace {
 
 // Once set, every allocation through operator new fails, as when memory is exhausted.
 std::atomic<bool> exhausted{false};
+// Once set, every allocation through operator new writes a log line first,
+// the log's own allocations included.
+std::atomic<bool> logging_allocations{false};
 
 struct nullwhat : std::exception {
   const char* what() const noexcept override { return nullptr; }
@@ -123,11 +127,48 @@ const std::map<std::string, void (*)()> scenarios{
        }
        std::terminate();
      }},
+    {"tiny-log-limit", [] {
+       // Less room than the report's own lines take.
+       VELDAR::setloglimit(100);
+       for (int i = 0; i < 100; ++i) {
+         VELDAR::fixedint number(8, i);
+       }
+       throw std::out_of_range("Input int bigger than size!");
+     }},
+    {"file-size-limit", [] {
+       // Files may not grow past 200 bytes (the report takes more, what the
+       // process says on standard error less), and the signal that says so
+       // is left as the system has it: it would end the process.
+       const rlimit limit{200, 200};
+       setrlimit(RLIMIT_FSIZE, &limit);
+       VELDAR::fixedint number(8);
+       std::terminate();
+     }},
+    {"default-limit", [] { std::cout << VELDAR::loglimit() << '\n'; }},
+    {"logging-allocations", [] {
+       // An operator new that logs, while the log itself asks for memory:
+       // it must neither deadlock nor recurse for ever.
+       alarm(30);
+       logging_allocations = true;
+       VELDAR::fixedfloat total(24);
+       for (int i = 0; i < 20000; ++i) {
+         VELDAR::fixedfloat price(24);
+         price = std::to_string(i) + ".5";
+         total = total + price;
+         VELDAR::log("line " + std::to_string(i));
+         VELDAR::logstream << "stream " << i << '\n';
+       }
+       logging_allocations = false;
+       std::cout << total << ' ' << (VELDAR::logstream.str().find("allocation") != std::string::npos) << '\n';
+     }},
 };
 
 }  // namespace
 
 [[gnu::noinline]] void* operator new(std::size_t size) {
+  if (logging_allocations) {
+    VELDAR::log("allocation");
+  }
   void* memory = exhausted ? nullptr : std::malloc(size == 0 ? 1 : size);
   if (memory == nullptr) {
     throw std::bad_alloc();

@@ -1,7 +1,10 @@
 // The module log's lines: the time text in ctime()'s form for the second the
 // line was written in, and the stream's own state respected as `<<` does.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
+#include <thread>
 #include <ctime>
 #include <random>
 #include <set>
@@ -12,7 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <veldar/diagnostics.h>
+#include <veldar/fixedfloat.h>
+#include <veldar/fixedint.h>
 #include "log_line.h"
+#include "log_store.h"
 #include "support.h"
 
 namespace {
@@ -142,3 +148,159 @@ TEST(LogStreamState, LibraryLinesIgnoreTheStreamsFormatAndErrorState) {
 }
 
 }  // namespace
+
+namespace {
+
+// A workload of every kind of line: numbers made and gone, fixed-point
+// assignments (one record of 149 lines each), products, and messages of
+// many lengths, some with line breaks.
+void workload() {
+  VELDAR::fixedint a(8, 1234);
+  VELDAR::fixedint b(8, -987);
+  VELDAR::fixedfloat price(24);
+  VELDAR::fixedfloat total(24);
+  for (int i = 0; i < 200; ++i) {
+    price = std::to_string(i) + ".25";
+    total = total + price;
+    static_cast<void>(a * b);
+    static_cast<void>(a + b);
+    VELDAR::log(std::string(static_cast<std::size_t>(i % 37), 'x') + (i % 5 == 0 ? "\nline break" : ""));
+  }
+}
+
+std::vector<std::string> linesof(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST(LogLimit, KeepsWholeNewestLinesAndCountsEveryOneDropped) {
+  logcapture capture;
+  VELDAR::setloglimit(0);
+  workload();
+  const std::vector<std::string> all = linesof(VELDAR::logstream.str());
+  ASSERT_GT(all.size(), 30000U);
+  // Limits from a few hundred bytes up, some inside a line.
+  for (const std::size_t limit : {300U, 301U, 517U, 1000U, 4096U, 10007U, 65536U, 1000003U}) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    VELDAR::logstream.str("");
+    VELDAR::setloglimit(limit);
+    workload();
+    const std::string text = VELDAR::logstream.str();
+    VELDAR::setloglimit(0);
+    EXPECT_LE(text.size(), limit);
+    const std::vector<std::string> kept = linesof(text);
+    ASSERT_GE(kept.size(), 2U);
+    ASSERT_EQ(text.back(), '\n');
+    for (const std::string& line : kept) {
+      ASSERT_EQ(line.rfind("VELDAR [", 0), 0U) << line;
+    }
+    unsigned long long dropped = 0;
+    const std::string header = veldartest::logmessages(kept.front()).front();
+    ASSERT_EQ(std::sscanf(header.c_str(), ("Log limit of " + std::to_string(limit) + " bytes: %llu earlier lines dropped.").c_str(),
+                          &dropped),
+              1)
+        << header;
+    // Every line written is either counted as dropped or kept, in order,
+    // and the newest is kept.
+    EXPECT_EQ(dropped + kept.size() - 1, all.size());
+    for (std::size_t i = 1; i < kept.size(); ++i) {
+      ASSERT_EQ(veldartest::logmessages(kept[i]), veldartest::logmessages(all[dropped + i - 1])) << "line " << i;
+    }
+    // The end of the log is a place to seek to, and tells its size.
+    VELDAR::logstream.clear();
+    EXPECT_TRUE(VELDAR::logstream.seekg(0, std::ios::end));
+    EXPECT_EQ(VELDAR::logstream.tellg(), static_cast<std::streamoff>(text.size()));
+    VELDAR::logstream.clear();
+  }
+  VELDAR::logstream.str("");
+}
+
+TEST(LogLimit, OneTranscriptLongerThanTheLimitIsNotHeldWhole) {
+  // fixedfloat(2000000) = "1.5" writes eleven million lines.
+  logcapture capture;
+  VELDAR::setloglimit(1 << 20);
+  {
+    VELDAR::fixedfloat big(2000000);
+    big = "1.5";
+  }
+  const auto counts = VELDAR::detail::the_log_store().measure();
+  const std::string text = VELDAR::logstream.str();
+  VELDAR::setloglimit(0);
+  EXPECT_LE(text.size(), 1U << 20);
+  EXPECT_LT(counts.memory, 64U << 10) << "the records of eleven million lines take a few bytes";
+  // 13 lines made, the assignment's 11,000,000 + 17, then the number gone.
+  EXPECT_EQ(counts.dropped + counts.lines, 13 + 11000000 + 17 + 2);
+  EXPECT_EQ(veldartest::logmessages(text).back(), "Deleted fixedint object.");
+  VELDAR::logstream.str("");
+}
+
+TEST(LogLimit, DefaultKeepsSixtyFourMiBAndZeroKeepsEveryLine) {
+  const std::size_t before = VELDAR::loglimit();
+  VELDAR::setloglimit(0);
+  EXPECT_EQ(VELDAR::loglimit(), 0U);
+  VELDAR::setloglimit(VELDAR::detail::default_log_limit);
+  EXPECT_EQ(VELDAR::loglimit(), 67108864U);
+  VELDAR::setloglimit(before);
+}
+
+TEST(LogStream, AThreadsLineWrittenInPiecesStaysWholeWhileOthersLog) {
+  logcapture capture;
+  std::atomic<bool> done{false};
+  std::atomic<int> started{0};
+  std::vector<std::thread> others;
+  for (int t = 0; t < 3; ++t) {
+    others.emplace_back([&done, &started, t] {
+      ++started;
+      while (!done.load()) {
+        VELDAR::fixedint x(8, t);
+        VELDAR::log("other " + std::to_string(t));
+      }
+    });
+  }
+  while (started.load() < 3) {
+    std::this_thread::yield();
+  }
+  constexpr int lines = 20000;
+  for (int i = 0; i < lines; ++i) {
+    VELDAR::logstream << "step " << i << " of " << lines << '\n';
+  }
+  done = true;
+  for (std::thread& other : others) {
+    other.join();
+  }
+  int next = 0;
+  for (const std::string& line : linesof(VELDAR::logstream.str())) {
+    if (line.rfind("VELDAR [", 0) == 0) {
+      continue;
+    }
+    ASSERT_EQ(line, "step " + std::to_string(next++) + " of " + std::to_string(lines));
+  }
+  EXPECT_EQ(next, lines);
+  VELDAR::logstream.str("");
+}
+
+TEST(LogStream, ReadingFromTheMiddleRendersTheSameText) {
+  // Reads of a few KiB at a time, from the start and after seeks into
+  // records of many lines, give exactly str()'s text.
+  logcapture capture;
+  VELDAR::setloglimit(0);
+  workload();
+  const std::string text = VELDAR::logstream.str();
+  VELDAR::logstream.seekg(0);
+  const std::string read(std::istreambuf_iterator<char>(VELDAR::logstream), {});
+  EXPECT_EQ(read, text);
+  for (const std::size_t at : {std::size_t{1}, text.size() / 3, text.size() / 2 + 17, text.size() - 1}) {
+    VELDAR::logstream.clear();
+    VELDAR::logstream.seekg(static_cast<std::streamoff>(at));
+    const std::string rest(std::istreambuf_iterator<char>(VELDAR::logstream), {});
+    ASSERT_EQ(rest, text.substr(at)) << "from byte " << at;
+  }
+  VELDAR::logstream.clear();
+  VELDAR::logstream.str("");
+}

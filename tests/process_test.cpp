@@ -2,6 +2,7 @@
 // log, the report file and how the process ends. Each case runs the child
 // program in its own scratch directory.
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -249,5 +250,50 @@ TEST(Demo, WithoutLogsFolderPrintsTheSameAndWritesNothing) {
   EXPECT_FALSE(run.logsfolder);
   EXPECT_EQ(run.err.rfind("VELDAR: could not write report file logs/veldar.log\n", 0), 0U) << run.err;
 }
+
+}  // namespace
+
+namespace {
+
+TEST(ReportSurvives, ALimitBelowTheReportsOwnLinesKeepsThemWhole) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"tiny-log-limit"}, true);
+  expectcompletereport(run, "St12out_of_range", "Input int bigger than size!");
+  const strings lines = logmessages(*run.report);
+  EXPECT_EQ(lines.front().rfind("Log limit of 100 bytes: ", 0), 0U) << lines.front();
+  EXPECT_EQ(lines.size(), 1 + 1 + 6U) << "the first line, the newest line kept, the report's six";
+}
+
+TEST(ReportSurvives, FileSizeLimitFailsTheWriteInsteadOfEndingTheProcess) {
+  const std::string earlier = "an earlier report\n";
+  const auto run = runchild(VELDAR_TEST_CHILD, {"file-size-limit"}, true, earlier);
+  EXPECT_EQ(run.signal, SIGABRT) << "ended by the previous handler, not by SIGXFSZ";
+  EXPECT_EQ(run.report, earlier);
+  EXPECT_EQ(run.logsfiles, strings{"veldar.log"}) << "no temporary file is left behind";
+  EXPECT_EQ(run.err.rfind("VELDAR: could not write report file logs/veldar.log\n", 0), 0U) << run.err;
+}
+
+TEST(LogLimit, DefaultIsSixtyFourMiB) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"default-limit"}, true);
+  EXPECT_EQ(run.out, "67108864\n");
+}
+
+TEST(LogStorage, AnOperatorNewThatLogsNeitherDeadlocksNorRecurses) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"logging-allocations"}, true);
+  EXPECT_EQ(run.signal, 0) << "SIGALRM: it deadlocked";
+  EXPECT_EQ(run.exitcode, 0) << run.err;
+  EXPECT_EQ(run.out, "200000000.0 1\n");
+}
+
+#ifdef VELDAR_TEST_STUCK_LOG
+TEST(ReportSurvives, ALogHeldForEverByAThreadDelaysTheReportTwoSecondsAtMost) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto run = runchild(VELDAR_TEST_STUCK_LOG, {}, true);
+  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 3.5);
+  EXPECT_EQ(run.signal, SIGABRT);
+  expectcompletereport(run, "UNKNOWN", "UNKNOWN");
+  EXPECT_EQ(logmessages(*run.report).front(), setuplines.front());
+}
+#endif
 
 }  // namespace
