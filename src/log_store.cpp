@@ -86,7 +86,10 @@ bool repeats_by_count(std::uint8_t kind) noexcept {
 
 // Whether this thread is getting memory for the log: an operator new that
 // logs must not make it get more, and more, for ever.
-thread_local bool getting_memory = false;
+// An atomic, though only its thread touches it: a plain flag set around a
+// call of operator new may be left unset by the compiler, which cannot see
+// that the call comes back here.
+thread_local std::atomic<bool> getting_memory{false};
 
 // Copies the text into a buffer made beforehand, and stops once it is full.
 class buffer_sink final : public text_sink {
@@ -257,7 +260,7 @@ struct own_slot_state {
   std::time_t second = 0;      // of the thread's last record in its ring
   bool second_known = false;
   bool ended = false;
-  bool taking = false;         // getting a slot: a record meanwhile goes straight in
+  std::atomic<bool> taking{false};  // getting a slot: a record meanwhile goes straight in (atomic: as getting_memory)
   bool value_written = false;  // a fixedfloat wrote its value's deletion, which goes next
 };
 [[gnu::tls_model("initial-exec")]] thread_local own_slot_state own;

@@ -9,9 +9,9 @@
 // break inside a message is written as the two characters "\n" (and a
 // carriage return as "\r"), so that a message never forges a line of its own.
 // Nothing reaches a file while the process runs: when it ends abnormally (an
-// uncaught exception, or std::terminate()), logdumper() appends a report on the
-// active exception and writes the whole log to "logs/veldar.log", relative to
-// the working directory. A process that ends normally writes nothing.
+// uncaught exception, or std::terminate()), logdumper() writes the log's kept
+// lines and a report on the active exception to "logs/veldar.log", relative
+// to the working directory. A process that ends normally writes nothing.
 //
 // Threads: any number of threads may log, and create, use and destroy their
 // own numbers, at once; every line stays whole, and a line written with
@@ -23,10 +23,11 @@
 //
 // Cost: the log keeps what happened, not its text: an operation's lines are
 // one record of a few bytes (an 8-digit fixedint + with its argument and
-// result going takes 3 bytes; fixedfloat(24) = "1.5", 149 lines, takes 3),
-// and the text is made only when the log is read (str(), reading logstream,
-// the report). A message given to log() or written with `<<` is kept as
-// text. The log keeps its newest 64 MiB of text by default (loglimit()).
+// result going takes 3 or 4 bytes; fixedfloat(24) = "1.5", 149 lines, takes
+// 3), and the text is made only when the log is read (str(), reading
+// logstream, the report). A message given to log() or written with `<<` is
+// kept as text. A thread alone in its program logs without the log's lock.
+// The log keeps its newest 64 MiB of text by default (loglimit()).
 #pragma once
 
 #include <cstddef>
