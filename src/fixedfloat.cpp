@@ -32,6 +32,7 @@
 #include "log_store.h"
 #include "products.h"
 #include "quotients.h"
+#include "roots.h"
 #include "sums.h"
 #include "text.h"
 #include "transcript.h"
@@ -128,26 +129,52 @@ void assign_decimal(fixedfloat& number, const decimal_text& parts,
   number.negative = parts.minus && !(parts.integer.empty() && parts.fraction.empty());
 }
 
-// Sets `number` to the decimal number a float or double stands for: the
-// digits std::to_chars gives in fixed notation, the shortest text that reads
-// back as the same value.
+// The shortest text that reads back as the float or double `x`, in fixed
+// notation, into `buffer`; NaN and the infinities throw as the assignment
+// refuses them.
 template <typename floating>
-void assign_binary(fixedfloat& number, floating x) {
+std::string_view binary_text(floating x, detail::float_text& buffer) {
   if (std::isnan(x)) {
     throw std::invalid_argument("Float is not a number!");
   }
   if (std::isinf(x)) {
     throw std::out_of_range("Input int bigger than size!");
   }
-  // Every finite double in fixed notation: at most 309 integer digits, or a
-  // point and 327 fraction digits.
-  std::array<char, 400> buffer{};
-  const auto converted = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::fixed);
-  assign_decimal(number, *detail::split_decimal(
-                             {buffer.data(), static_cast<std::size_t>(converted.ptr - buffer.data())}, true));
+  return detail::shortest_fixed_text(x, buffer);
+}
+
+// Sets `number` to the decimal number a float or double stands for.
+template <typename floating>
+void assign_binary(fixedfloat& number, floating x) {
+  detail::float_text buffer{};
+  assign_decimal(number, *detail::split_decimal(binary_text(x, buffer), true));
 }
 
 bool is_zero(const fixedfloat& number) { return detail::significant_count(number.value.digits) == 0; }
+
+// -1, 0 or 1 as the magnitude of `a`, with `a_places` fraction digits, is
+// below, equal to or above that of `b` with `b_places`, whatever the sizes:
+// 0150 with 2 places (1.5) is below 0020 with 1 (2.0).
+int compare_scaled(const digit_vector& a, std::size_t a_places, const digit_vector& b, std::size_t b_places) {
+  // The digit at the place of 10^power, where an element at index i stands
+  // for 10^(i - places).
+  const auto digit = [](const digit_vector& digits, std::size_t places, std::ptrdiff_t power) {
+    const std::ptrdiff_t index = power + static_cast<std::ptrdiff_t>(places);
+    return index >= 0 && index < static_cast<std::ptrdiff_t>(digits.size()) ? digits[static_cast<std::size_t>(index)]
+                                                                            : 0;
+  };
+  const std::ptrdiff_t top = std::max(static_cast<std::ptrdiff_t>(a.size()) - static_cast<std::ptrdiff_t>(a_places),
+                                      static_cast<std::ptrdiff_t>(b.size()) - static_cast<std::ptrdiff_t>(b_places));
+  const std::ptrdiff_t bottom = -static_cast<std::ptrdiff_t>(std::max(a_places, b_places));
+  for (std::ptrdiff_t power = top - 1; power >= bottom; --power) {
+    const signed char x = digit(a, a_places, power);
+    const signed char y = digit(b, b_places, power);
+    if (x != y) {
+      return x < y ? -1 : 1;
+    }
+  }
+  return 0;
+}
 
 // -1, 0 or 1 as a's value is below, equal to or above b's; same lengths.
 int compare_values(const fixedfloat& a, const fixedfloat& b) {
@@ -160,22 +187,42 @@ int compare_values(const fixedfloat& a, const fixedfloat& b) {
   return detail::compare_magnitudes(a.value.digits, b.value.digits) * sign_a;
 }
 
+// A comparison operator: its transcripts, done and refused, and what it
+// says of compare_values().
+struct comparison {
+  transcript whole;
+  transcript refused;
+  bool (*holds)(int order);
+};
+constexpr comparison equal{transcript::fixedfloat_equal, transcript::fixedfloat_equal_refused,
+                           [](int order) { return order == 0; }};
+constexpr comparison not_equal{transcript::fixedfloat_not_equal, transcript::fixedfloat_not_equal_refused,
+                               [](int order) { return order != 0; }};
+constexpr comparison less{transcript::fixedfloat_less, transcript::fixedfloat_less_refused,
+                          [](int order) { return order < 0; }};
+constexpr comparison greater{transcript::fixedfloat_greater, transcript::fixedfloat_greater_refused,
+                             [](int order) { return order > 0; }};
+constexpr comparison less_equal{transcript::fixedfloat_less_equal, transcript::fixedfloat_less_equal_refused,
+                                [](int order) { return order <= 0; }};
+constexpr comparison greater_equal{transcript::fixedfloat_greater_equal,
+                                   transcript::fixedfloat_greater_equal_refused,
+                                   [](int order) { return order >= 0; }};
+
 // A comparison as the operators make it: its entry line and "Done.", the
 // entry line alone when the lengths differ.
-template <typename test>
-bool compare(const fixedfloat& a, const fixedfloat& b, transcript whole, transcript refused, test holds) {
-  narration told(whole, refused, a.length);
+bool compare(const fixedfloat& a, const fixedfloat& b, const comparison& which) {
+  narration told(which.whole, which.refused, a.length);
   if (a.length != b.length) {
     throw std::length_error("Size is not equal!");
   }
-  const bool result = holds(compare_values(a, b));
+  const bool result = which.holds(compare_values(a, b));
   told.finish();
   return result;
 }
 
 // The value of `number` with its sign, as a copy (logged) that adds with the
 // signs respected and hands no carry back into `number`.
-fixedint signed_value(fixedfloat& number) {
+fixedint signed_value(const fixedfloat& number) {
   fixedint copy = number.value.getcopy();
   copy.negative = number.negative;
   copy.issigned = true;
@@ -185,7 +232,7 @@ fixedint signed_value(fixedfloat& number) {
 
 // a + b or a - b for numbers whose fields were written directly: the
 // steps taken for real, with the lines they write.
-fixedfloat stepwise_sum(fixedfloat& a, fixedfloat& b, bool subtract) {
+fixedfloat stepwise_sum(const fixedfloat& a, fixedfloat& b, bool subtract) {
   fixedfloat result(a.length);
   {
     fixedint left = signed_value(a);
@@ -239,7 +286,8 @@ fixedfloat sum_result(fixedfloat& b, const detail::sum_shape& shape, bool minus,
   return result;
 }
 
-fixedfloat signed_sum(fixedfloat& a, fixedfloat& b, bool subtract) {
+// a + b or a - b, `b` being the right operand's copy.
+fixedfloat signed_sum(const fixedfloat& a, fixedfloat& b, bool subtract) {
   const transcript entry = subtract ? transcript::fixedfloat_subtraction_refused : transcript::fixedfloat_sum_refused;
   if (a.length != b.length) {
     detail::narrate(entry, a.length);
@@ -373,14 +421,145 @@ fixedfloat digit_product(const fixedfloat& a, const fixedfloat& b, bool minus) {
   return result;
 }
 
+// a * b, `b` being the right operand's copy.
+fixedfloat product(const fixedfloat& a, fixedfloat& b) {
+  if (b.length != a.length) {
+    detail::narrate(transcript::fixedfloat_product_refused, a.length);
+    throw std::length_error("Size is not equal!");
+  }
+  const bool minus = a.issigned && a.negative != b.negative;
+  return a.length <= 18 && well_formed(a) && well_formed(b) ? word_product(a, b, minus) : digit_product(a, b, minus);
+}
+
+// a * b rounded by `mode`.
+fixedfloat rounded_product(const fixedfloat& a, const fixedfloat& b, rounding mode) {
+  narration told(transcript::fixedfloat_rounded_product, transcript::fixedfloat_rounded_product_refused, a.length);
+  if (b.length != a.length) {
+    throw std::length_error("Size is not equal!");
+  }
+  // The exact product, times 10^length, back to 10^(length/2) by rounding.
+  digit_vector digits(2 * a.length, 0);
+  detail::multiply_digits(detail::normalised_copy(a.value.digits, a.length),
+                          detail::normalised_copy(b.value.digits, a.length), digits, 2 * a.length);
+  const bool minus = a.issigned && a.negative != b.negative;
+  detail::round_down_places(digits, a.length / 2, mode, minus);
+  fixedfloat result = fixed_result(a.length, digits, minus);
+  told.finish();
+  return result;
+}
+
+// a % b: the remainder of the magnitudes (both scaled alike), with a's sign.
+fixedfloat remainder(const fixedfloat& a, const fixedfloat& b) {
+  narration told(transcript::fixedfloat_remainder, transcript::fixedfloat_remainder_refused, a.length);
+  if (b.length != a.length) {
+    throw std::length_error("Size is not equal!");
+  }
+  const digit_vector divisor = detail::normalised_copy(b.value.digits, a.length);
+  if (detail::significant_count(divisor) == 0) {
+    throw std::domain_error("Division by zero!");
+  }
+  digit_vector quotient;
+  digit_vector rest;
+  detail::divide_digits(detail::normalised_copy(a.value.digits, a.length), divisor, quotient, rest);
+  const bool minus = a.negative && detail::significant_count(rest) != 0;
+  fixedfloat result = fixed_result(a.length, rest, minus);
+  told.finish();
+  return result;
+}
+
+// The `length` digits of x^n, x being the magnitude `digits` with `half`
+// fraction digits, rounded once by `mode` (for a result of sign `minus`) to
+// `half` fraction digits, the integer part kept modulo 10^half.
+digit_vector power_places(const digit_vector& digits, std::size_t half, unsigned long long n, rounding mode,
+                          bool minus) {
+  const std::size_t length = digits.size();
+  digit_vector kept(length, 0);
+  const std::size_t top = detail::significant_count(digits);
+  if (n == 0 || top == 0) {
+    if (n == 0 && length > 0) {
+      kept[half] = 1;  // 1.0, and 0.0 to the power 0 too
+    }
+    return kept;
+  }
+  // x = b * 10^(t - half) for b without trailing zeros, so x^n = b^n * 10^e
+  // with e = t * n - half * n, and the result b^n * 10^(e + half).
+  const auto t = static_cast<std::size_t>(
+      std::find_if(digits.begin(), digits.end(), [](signed char d) { return d != 0; }) - digits.begin());
+  const digit_vector b(digits.begin() + static_cast<std::ptrdiff_t>(t),
+                       digits.begin() + static_cast<std::ptrdiff_t>(top));
+  __extension__ using wide = __int128;
+  const wide shift = wide{t} * n - wide{half} * (n - 1);
+  digit_vector power;
+  if (shift >= 0) {
+    // No digit is dropped: the low digits of b^n, moved up by `shift`.
+    if (shift < static_cast<wide>(length)) {
+      const auto up = static_cast<std::size_t>(shift);
+      detail::power_digits(b, n, length - up, power);
+      std::copy(power.begin(), power.end(), kept.begin() + static_cast<std::ptrdiff_t>(up));
+    }
+    return kept;
+  }
+  // `drop` digits go, rounded: b^n to them and the `length` above, or the
+  // whole of b^n where it is shorter.
+  const wide drop = -shift;
+  const wide wanted = std::min<wide>(drop + static_cast<wide>(length), wide{detail::power_digits_bound(b, n)});
+  if (wanted > static_cast<wide>(power.max_size() / 2)) {
+    throw std::length_error("Power too large!");
+  }
+  detail::power_digits(b, n, static_cast<std::size_t>(wanted), power);
+  if (drop > static_cast<wide>(power.size())) {
+    // Every digit of the power is dropped, and it is below a tenth of the
+    // unit kept: below half of it, not zero.
+    if (detail::rounds_up(mode, minus, -1, true, false) && length > 0) {
+      kept[0] = 1;
+    }
+    return kept;
+  }
+  const auto places = static_cast<std::size_t>(drop);
+  power.resize(std::max(power.size(), places + 1), 0);  // room for a carry
+  detail::round_down_places(power, places, mode, minus);
+  power.resize(length, 0);
+  return power;
+}
+
+// The line pair of the copy of the right operand that a by-value member
+// takes, for its const overload, which takes none: written as the overload
+// returns or throws, so that the log does not tell the two apart.
+class copy_line {
+ public:
+  copy_line() = default;
+  copy_line(const copy_line&) = delete;
+  copy_line& operator=(const copy_line&) = delete;
+  ~copy_line() { detail::narrate_fixedfloat_deletions(1); }
+};
+
 }  // namespace
 
 // Construction.
 
-fixedfloat::fixedfloat(unsigned long long length) : value(detail::unlogged{}, {}) {
+void fixedfloat::construct(unsigned long long length) {
   setup();  // the first number of the process sets the module up
   reset(*this, length, transcript::fixedfloat_made, transcript::fixedfloat_made_odd,
         transcript::fixedfloat_made_failed);
+}
+
+fixedfloat::fixedfloat() : value(detail::unlogged{}, {}) { construct(0); }
+
+fixedfloat::fixedfloat(unsigned long long length) : value(detail::unlogged{}, {}) { construct(length); }
+
+fixedfloat::fixedfloat(unsigned long long length, const std::string& text) : value(detail::unlogged{}, {}) {
+  construct(length);
+  *this = text;
+}
+
+fixedfloat::fixedfloat(unsigned long long length, double x) : value(detail::unlogged{}, {}) {
+  construct(length);
+  *this = x;
+}
+
+fixedfloat::fixedfloat(unsigned long long length, float x) : value(detail::unlogged{}, {}) {
+  construct(length);
+  *this = x;
 }
 
 fixedfloat::fixedfloat(detail::unlogged unlogged, unsigned long long length)
@@ -464,20 +643,26 @@ void fixedfloat::updsign() {
   value.negative = false;
 }
 
-fixedint fixedfloat::getintpart() {
+fixedint fixedfloat::getintpart() { return std::as_const(*this).getintpart(); }
+
+fixedint fixedfloat::getintpart() const {
   fixedint part = value.getcopy();
   detail::shift_down(part.digits, length / 2);
   return part;
 }
 
-fixedint fixedfloat::getfractionpart() {
+fixedint fixedfloat::getfractionpart() { return std::as_const(*this).getfractionpart(); }
+
+fixedint fixedfloat::getfractionpart() const {
   fixedint part = value.getcopy();
   const auto half = static_cast<std::ptrdiff_t>(std::min<unsigned long long>(length / 2, part.digits.size()));
   std::fill(part.digits.begin() + half, part.digits.end(), 0);
   return part;
 }
 
-std::string fixedfloat::asstring() {
+std::string fixedfloat::asstring() { return std::as_const(*this).asstring(); }
+
+std::string fixedfloat::asstring() const {
   if (well_formed(*this)) {
     // The text made at once; the lines of the parts it has always taken.
     const unsigned long long half = length / 2;
@@ -515,38 +700,96 @@ std::string fixedfloat::asstring() {
 
 // Arithmetic.
 
-fixedfloat fixedfloat::operator*(fixedfloat other) {
-  if (other.length != length) {
-    detail::narrate(transcript::fixedfloat_product_refused, length);
-    throw std::length_error("Size is not equal!");
-  }
-  const bool minus = issigned && negative != other.negative;
-  return length <= 18 && well_formed(*this) && well_formed(other) ? word_product(*this, other, minus)
-                                                                  : digit_product(*this, other, minus);
+// The by-value members work on their argument, the copy of the right
+// operand; the const overloads make that copy, or write its lines
+// (copy_line) where they need none.
+
+fixedfloat fixedfloat::operator*(fixedfloat other) { return product(*this, other); }
+
+fixedfloat fixedfloat::operator*(const fixedfloat& other) const {
+  fixedfloat copy(other);
+  return product(*this, copy);
+}
+
+fixedfloat& fixedfloat::operator*=(fixedfloat other) {
+  *this = product(*this, other);
+  return *this;
 }
 
 fixedfloat fixedfloat::operator+(fixedfloat other) { return signed_sum(*this, other, false); }
 
+fixedfloat fixedfloat::operator+(const fixedfloat& other) const {
+  fixedfloat copy(other);
+  return signed_sum(*this, copy, false);
+}
+
+fixedfloat& fixedfloat::operator+=(fixedfloat other) {
+  *this = signed_sum(*this, other, false);
+  return *this;
+}
+
 fixedfloat fixedfloat::operator-(fixedfloat other) { return signed_sum(*this, other, true); }
+
+fixedfloat fixedfloat::operator-(const fixedfloat& other) const {
+  fixedfloat copy(other);
+  return signed_sum(*this, copy, true);
+}
+
+fixedfloat& fixedfloat::operator-=(fixedfloat other) {
+  *this = signed_sum(*this, other, true);
+  return *this;
+}
 
 fixedfloat fixedfloat::operator/(fixedfloat other) { return rounded_quotient(*this, other, rounding::down); }
 
+fixedfloat fixedfloat::operator/(const fixedfloat& other) const {
+  const copy_line going;
+  return rounded_quotient(*this, other, rounding::down);
+}
+
+fixedfloat& fixedfloat::operator/=(fixedfloat other) {
+  *this = rounded_quotient(*this, other, rounding::down);
+  return *this;
+}
+
+fixedfloat fixedfloat::operator%(fixedfloat other) { return remainder(*this, other); }
+
+fixedfloat fixedfloat::operator%(const fixedfloat& other) const {
+  const copy_line going;
+  return remainder(*this, other);
+}
+
+fixedfloat& fixedfloat::operator%=(fixedfloat other) {
+  *this = remainder(*this, other);
+  return *this;
+}
+
 fixedfloat fixedfloat::divide(fixedfloat other, rounding mode) { return rounded_quotient(*this, other, mode); }
 
-fixedfloat fixedfloat::multiply(fixedfloat other, rounding mode) {
-  narration told(transcript::fixedfloat_rounded_product, transcript::fixedfloat_rounded_product_refused, length);
-  if (other.length != length) {
-    throw std::length_error("Size is not equal!");
-  }
-  // The exact product, times 10^length, back to 10^(length/2) by rounding.
-  digit_vector product(2 * length, 0);
-  detail::multiply_digits(detail::normalised_copy(value.digits, length),
-                          detail::normalised_copy(other.value.digits, length), product, 2 * length);
-  const bool minus = issigned && negative != other.negative;
-  detail::round_down_places(product, length / 2, mode, minus);
-  fixedfloat result = fixed_result(length, product, minus);
-  told.finish();
-  return result;
+fixedfloat fixedfloat::divide(const fixedfloat& other, rounding mode) const {
+  const copy_line going;
+  return rounded_quotient(*this, other, mode);
+}
+
+fixedfloat fixedfloat::multiply(fixedfloat other, rounding mode) { return rounded_product(*this, other, mode); }
+
+fixedfloat fixedfloat::multiply(const fixedfloat& other, rounding mode) const {
+  const copy_line going;
+  return rounded_product(*this, other, mode);
+}
+
+fixedfloat fixedfloat::operator-() const {
+  fixedfloat copy(*this);
+  copy.negative = !copy.negative;
+  return copy;
+}
+
+fixedfloat fixedfloat::operator+() const { return *this; }
+
+fixedfloat abs(const fixedfloat& x) {
+  fixedfloat copy(x);
+  copy.negative = false;
+  return copy;
 }
 
 fixedfloat& fixedfloat::round(unsigned long long fractiondigits, rounding mode) {
@@ -595,54 +838,124 @@ fixedfloat& fixedfloat::assign(const std::string& text, rounding mode) {
   return *this;
 }
 
+fixedfloat& fixedfloat::assign(double x, rounding mode) {
+  detail::float_text buffer{};
+  return assign(std::string(binary_text(x, buffer)), mode);
+}
+
+fixedfloat& fixedfloat::assign(float x, rounding mode) {
+  detail::float_text buffer{};
+  return assign(std::string(binary_text(x, buffer)), mode);
+}
+
+// Roots and powers.
+
+fixedfloat fixedfloat::sqrt(rounding mode) const {
+  narration told(transcript::fixedfloat_square_root, transcript::fixedfloat_square_root_refused, length);
+  const unsigned long long half = length / 2;
+  // The value times 10^half holds the number times 10^length, whose root is
+  // the number's root times 10^half: the value of the result.
+  digit_vector root = detail::normalised_copy(value.digits, length + half);
+  if (negative && detail::significant_count(root) != 0) {
+    throw std::domain_error("Square root of a negative number!");
+  }
+  detail::shift_up(root, half);
+  const detail::square_root_rest rest = detail::square_root_digits(root, root);
+  detail::round_square_root(root, rest, mode);
+  fixedfloat result = fixed_result(length, root, false);
+  told.finish();
+  return result;
+}
+
+fixedfloat fixedfloat::pow(unsigned long long n, rounding mode) const {
+  narration told(transcript::fixedfloat_power, transcript::fixedfloat_power_refused, length);
+  const bool minus = negative && n % 2 == 1;
+  digit_vector power = power_places(detail::normalised_copy(value.digits, length), length / 2, n, mode, minus);
+  fixedfloat result = fixed_result(length, power, minus);
+  told.finish();
+  return result;
+}
+
+fixedfloat sqrt(const fixedfloat& x, rounding mode) { return x.sqrt(mode); }
+
+fixedfloat pow(const fixedfloat& x, unsigned long long n, rounding mode) { return x.pow(n, mode); }
+
 // Conversions.
 
 std::string fixedfloat::tofixed(unsigned long long fractiondigits, rounding mode) {
+  return std::as_const(*this).tofixed(fractiondigits, mode);
+}
+
+std::string fixedfloat::tofixed(unsigned long long fractiondigits, rounding mode) const {
   const unsigned long long half = length / 2;
-  if (fractiondigits > half) {
-    throw std::out_of_range("Fraction digits out of range!");
-  }
+  const unsigned long long places = std::min(fractiondigits, half);
   std::string text(length + 4, '\0');  // a sign, a carried digit, a point and the digits
-  const char* end = detail::write_fixed_places(detail::normalised_copy(value.digits, length), half, negative,
-                                               fractiondigits, mode, text.data(), text.data() + text.size());
+  const char* end = detail::write_fixed_places(detail::normalised_copy(value.digits, length), half, negative, places,
+                                               mode, text.data(), text.data() + text.size());
   text.resize(static_cast<std::size_t>(end - text.data()));
+  if (fractiondigits > places) {
+    // The value is exact: its text with more places has zeros there.
+    text.append(places == 0 ? "." : "");
+    text.append(fractiondigits - places, '0');
+  }
   return text;
 }
 
-double fixedfloat::todouble() {
+double fixedfloat::todouble() { return std::as_const(*this).todouble(); }
+
+double fixedfloat::todouble() const {
   return detail::to_double(detail::normalised_copy(value.digits, length), length / 2, negative);
 }
 
-bool fixedfloat::wordmagnitude(rounding mode, unsigned long long& magnitude) {
+bool fixedfloat::wordmagnitude(rounding mode, unsigned long long& magnitude) const {
   return detail::to_rounded_word(detail::normalised_copy(value.digits, length), length / 2, negative, mode,
                                  magnitude);
 }
 
 // Comparison.
 
-bool fixedfloat::operator==(fixedfloat other) {
-  return compare(*this, other, transcript::fixedfloat_equal, transcript::fixedfloat_equal_refused, [](int order) { return order == 0; });
+bool fixedfloat::operator==(fixedfloat other) { return compare(*this, other, equal); }
+
+bool fixedfloat::operator==(const fixedfloat& other) const {
+  const copy_line going;
+  return compare(*this, other, equal);
 }
 
-bool fixedfloat::operator!=(fixedfloat other) {
-  return compare(*this, other, transcript::fixedfloat_not_equal, transcript::fixedfloat_not_equal_refused, [](int order) { return order != 0; });
+bool fixedfloat::operator!=(fixedfloat other) { return compare(*this, other, not_equal); }
+
+bool fixedfloat::operator!=(const fixedfloat& other) const {
+  const copy_line going;
+  return compare(*this, other, not_equal);
 }
 
-bool fixedfloat::operator<(fixedfloat other) {
-  return compare(*this, other, transcript::fixedfloat_less, transcript::fixedfloat_less_refused, [](int order) { return order < 0; });
+bool fixedfloat::operator<(fixedfloat other) { return compare(*this, other, less); }
+
+bool fixedfloat::operator<(const fixedfloat& other) const {
+  const copy_line going;
+  return compare(*this, other, less);
 }
 
-bool fixedfloat::operator>(fixedfloat other) {
-  return compare(*this, other, transcript::fixedfloat_greater, transcript::fixedfloat_greater_refused, [](int order) { return order > 0; });
+bool fixedfloat::operator>(fixedfloat other) { return compare(*this, other, greater); }
+
+bool fixedfloat::operator>(const fixedfloat& other) const {
+  const copy_line going;
+  return compare(*this, other, greater);
 }
 
-bool fixedfloat::operator<=(fixedfloat other) {
-  return compare(*this, other, transcript::fixedfloat_less_equal, transcript::fixedfloat_less_equal_refused, [](int order) { return order <= 0; });
+bool fixedfloat::operator<=(fixedfloat other) { return compare(*this, other, less_equal); }
+
+bool fixedfloat::operator<=(const fixedfloat& other) const {
+  const copy_line going;
+  return compare(*this, other, less_equal);
 }
 
-bool fixedfloat::operator>=(fixedfloat other) {
-  return compare(*this, other, transcript::fixedfloat_greater_equal, transcript::fixedfloat_greater_equal_refused, [](int order) { return order >= 0; });
+bool fixedfloat::operator>=(fixedfloat other) { return compare(*this, other, greater_equal); }
+
+bool fixedfloat::operator>=(const fixedfloat& other) const {
+  const copy_line going;
+  return compare(*this, other, greater_equal);
 }
+
 
 std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value) {
   const std::string_view text(first, static_cast<std::size_t>(last - first));
@@ -670,8 +983,13 @@ std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value) 
 std::istream& operator>>(std::istream& in, fixedfloat& number) { return detail::read_number(in, number, true); }
 
 std::ostream& operator<<(std::ostream& out, const fixedfloat& number) {
-  // asstring() changes nothing; it is not const only because no member is.
-  return out << const_cast<fixedfloat&>(number).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+  const bool fixed = (out.flags() & std::ios_base::floatfield) == std::ios_base::fixed;
+  std::string text = fixed ? number.tofixed(static_cast<unsigned long long>(std::max<std::streamsize>(out.precision(), 0)))
+                           : number.asstring();
+  if ((out.flags() & std::ios_base::showpos) != 0 && text.front() != '-') {
+    text.insert(text.begin(), '+');
+  }
+  return out << text;
 }
 
 }  // namespace VELDAR
@@ -683,4 +1001,16 @@ std::size_t std::hash<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& 
 bool std::equal_to<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& a,
                                                     const VELDAR::fixedfloat& b) const noexcept {
   return a.length == b.length && VELDAR::compare_values(a, b) == 0;
+}
+
+bool std::less<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& a,
+                                                const VELDAR::fixedfloat& b) const noexcept {
+  const auto sign = [](const VELDAR::fixedfloat& x) { return VELDAR::is_zero(x) ? 0 : x.negative ? -1 : 1; };
+  const int sign_a = sign(a);
+  const int sign_b = sign(b);
+  int order = sign_a < sign_b ? -1 : sign_a > sign_b ? 1 : 0;
+  if (order == 0 && sign_a != 0) {
+    order = sign_a * VELDAR::compare_scaled(a.value.digits, a.length / 2, b.value.digits, b.length / 2);
+  }
+  return order < 0 || (order == 0 && a.length < b.length);
 }

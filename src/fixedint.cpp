@@ -31,6 +31,7 @@
 #include "log_store.h"
 #include "products.h"
 #include "quotients.h"
+#include "roots.h"
 #include "sums.h"
 #include "text.h"
 #include "transcript.h"
@@ -128,9 +129,12 @@ fixedint signed_difference(const fixedint& self, fixedint& other, bool subtracti
   return fixedint(detail::unlogged{}, std::move(digits), minus);
 }
 
+// Where the carry out of the top digit of + and - goes: into this number
+// (`taker`, the left operand), unless it is const (nullptr).
+//
 // this + other on the magnitudes, with this number's sign: the carry out of
 // the top is handed back into this number, or throws when it asks for that.
-fixedint magnitude_sum(fixedint& self, fixedint& other, bool signs, bool subtraction) {
+fixedint magnitude_sum(const fixedint& self, fixedint* taker, fixedint& other, bool signs, bool subtraction) {
   int carry = 0;
   const bool in_place =
       in_place_lengths(self, other) && detail::sum_in_place(self.digits, other.digits, other.digits, false, carry);
@@ -144,7 +148,7 @@ fixedint magnitude_sum(fixedint& self, fixedint& other, bool signs, bool subtrac
   // This number takes the carry: its new digits are made before anything
   // changes or is logged.
   digit_vector carried;
-  if (carry > 0 && !self.throwonoverflow) {
+  if (carry > 0 && !self.throwonoverflow && taker != nullptr) {
     carried.assign(self.length, 0);
   }
   const bool minus = self.negative;
@@ -153,14 +157,19 @@ fixedint magnitude_sum(fixedint& self, fixedint& other, bool signs, bool subtrac
     if (self.throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
     }
-    self.digits.swap(carried);
-    if (signs) {
-      self.negative = false;
-    }
     if (carry > 9) {
-      throw std::out_of_range("Carry over 9!");  // only after the fields were written directly; this number is 0
+      // Only after the fields were written directly; this number becomes 0.
+      if (taker != nullptr) {
+        taker->digits.swap(carried);
+        taker->negative = signs ? false : taker->negative;
+      }
+      throw std::out_of_range("Carry over 9!");
     }
-    self.digits[0] = static_cast<signed char>(carry);
+    if (taker != nullptr) {
+      taker->digits.swap(carried);
+      taker->negative = signs ? false : taker->negative;
+      taker->digits[0] = static_cast<signed char>(carry);
+    }
   }
   return fixedint(detail::unlogged{}, std::move(digits), minus);
 }
@@ -168,9 +177,10 @@ fixedint magnitude_sum(fixedint& self, fixedint& other, bool signs, bool subtrac
 // The sum of the magnitudes, written over `other`'s digits, with `carry`
 // out of the top digit: this number takes it, or throws when it asks for
 // that. Its new digits are made before anything changes or is logged.
-fixedint carried_sum(fixedint& self, fixedint& other, bool carry, bool signs, bool subtraction) {
+fixedint carried_sum(const fixedint& self, fixedint* taker, fixedint& other, bool carry, bool signs,
+                     bool subtraction) {
   digit_vector carried;
-  if (carry && !self.throwonoverflow) {
+  if (carry && !self.throwonoverflow && taker != nullptr) {
     carried.assign(self.length, 0);
   }
   const bool minus = self.negative;
@@ -179,11 +189,11 @@ fixedint carried_sum(fixedint& self, fixedint& other, bool carry, bool signs, bo
     if (self.throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
     }
-    self.digits.swap(carried);
-    if (signs) {
-      self.negative = false;
+    if (taker != nullptr) {
+      taker->digits.swap(carried);
+      taker->negative = signs ? false : taker->negative;
+      taker->digits[0] = 1;
     }
-    self.digits[0] = 1;
   }
   return fixedint(detail::unlogged{}, std::move(other.digits), minus);
 }
@@ -191,8 +201,8 @@ fixedint carried_sum(fixedint& self, fixedint& other, bool carry, bool signs, bo
 // The same for operands of at most eighteen digits, their values `x` and
 // `y` in machine words: the sum or difference (`difference`) of the
 // magnitudes, written over `other`'s digits.
-fixedint word_sum(fixedint& self, fixedint& other, unsigned long long x, unsigned long long y, bool difference,
-                  bool signs, bool subtraction) {
+fixedint word_sum(const fixedint& self, fixedint* taker, fixedint& other, unsigned long long x, unsigned long long y,
+                  bool difference, bool signs, bool subtraction) {
   if (difference) {
     // The operand with the clear sign flag less the other; below zero, the
     // result takes the sign and the nested subtraction's lines.
@@ -208,7 +218,7 @@ fixedint word_sum(fixedint& self, fixedint& other, unsigned long long x, unsigne
   const bool carry = sum >= modulus;
   sum -= carry ? modulus : 0;
   detail::put_small_word(sum, other.digits);
-  return carried_sum(self, other, carry, signs, subtraction);
+  return carried_sum(self, taker, other, carry, signs, subtraction);
 }
 
 // this + other, where the right operand's sign flag is `other_negative` and
@@ -216,7 +226,8 @@ fixedint word_sum(fixedint& self, fixedint& other, unsigned long long x, unsigne
 // always for -. `other` is the copy + and - take by value: the sum takes the
 // place of its digits where every element is a digit. (Each way returns its
 // result whole, never a named number that would be moved and logged going.)
-fixedint signed_sum(fixedint& self, fixedint& other, bool other_negative, bool signs, bool subtraction) {
+fixedint signed_sum(const fixedint& self, fixedint* taker, fixedint& other, bool other_negative, bool signs,
+                    bool subtraction) {
   const bool difference = signs && self.negative != other_negative;
   if (self.digits.size() == self.length && self.length <= 8) {
     if (difference) {
@@ -229,17 +240,30 @@ fixedint signed_sum(fixedint& self, fixedint& other, bool other_negative, bool s
         return fixedint(detail::unlogged{}, std::move(other.digits), minus);
       }
     } else if (bool carry = false; detail::small_sum_in_place(self.digits, other.digits, false, carry)) {
-      return carried_sum(self, other, carry, signs, subtraction);
+      return carried_sum(self, taker, other, carry, signs, subtraction);
     }
   }
   unsigned long long x = 0;
   unsigned long long y = 0;
   if (self.length < detail::word_width && self.digits.size() == self.length &&
       other.digits.size() == self.length && detail::small_word(self.digits, x) && detail::small_word(other.digits, y)) {
-    return word_sum(self, other, x, y, signs && self.negative != other_negative, signs, subtraction);
+    return word_sum(self, taker, other, x, y, signs && self.negative != other_negative, signs, subtraction);
   }
   return signs && self.negative != other_negative ? signed_difference(self, other, subtraction)
-                                                  : magnitude_sum(self, other, signs, subtraction);
+                                                  : magnitude_sum(self, taker, other, signs, subtraction);
+}
+
+// this + other, or this - other (`subtraction`), at equal lengths, for the
+// operators and their const overloads: `other` is the right operand's copy.
+fixedint sum(const fixedint& self, fixedint* taker, fixedint& other, bool subtraction) {
+  if (other.length != self.length) {
+    throw std::length_error("Int sizes are not equal!");
+  }
+  // -: the right operand negated, as a copy made with getcopy() and passed
+  // on to + as its argument: their lines only. The addition always respects
+  // the signs.
+  return subtraction ? signed_sum(self, taker, other, !other.negative, true, true)
+                     : signed_sum(self, taker, other, other.negative, self.issigned, false);
 }
 
 // The digits of `number` at its length, each 0 to 9: its own when they are,
@@ -301,6 +325,52 @@ bool word_product_in_place(const fixedint& self, fixedint& other) {
   return true;
 }
 
+// self * other modulo 10^length, `other` being the right operand's copy:
+// written as the lines of a number of 2 * length digits made and resized,
+// in one go.
+fixedint product(const fixedint& self, fixedint& other) {
+  if (other.length != self.length) {
+    throw std::length_error("Int sizes are not equal!");
+  }
+  const unsigned long long length = self.length;
+  const bool minus = self.issigned && self.negative != other.negative;
+  if (word_product_in_place(self, other)) {
+    detail::narrate(detail::transcript::fixedint_product, length);
+    other.negative = minus;
+    other.issigned = true;
+    other.throwonoverflow = false;
+    return std::move(other);
+  }
+  digit_vector digits;
+  try {
+    digits.resize(2 * length);
+  } catch (...) {
+    detail::narrate(detail::transcript::fixedint_made_failed, 2 * length);
+    throw;
+  }
+  if (significant_count(self.digits) + significant_count(other.digits) > digits.size()) {
+    // Only when a digit vector is longer than `length`.
+    detail::narrate(detail::transcript::fixedint_made, 2 * length, 1, 1);
+    throw std::out_of_range("Report this to dev: Out of range while running multiplication! Index: " +
+                            std::to_string(digits.size()));
+  }
+  detail::multiply_digits(self.digits, other.digits, digits, length);
+  digits.resize(length);
+  detail::narrate(detail::transcript::fixedint_product, length);
+  return fixedint(detail::unlogged{}, std::move(digits), minus);
+}
+
+// The line of the copy of the right operand that a by-value member takes,
+// for its const overload, which takes none: written as the overload returns
+// or throws, so that the log does not tell the two apart.
+class copy_line {
+ public:
+  copy_line() = default;
+  copy_line(const copy_line&) = delete;
+  copy_line& operator=(const copy_line&) = delete;
+  ~copy_line() { detail::narrate_deletions(1); }
+};
+
 void check_lengths(const fixedint& a, const fixedint& b) {
   if (a.length != b.length) {
     throw std::length_error("Int sizes are not equal!");
@@ -334,6 +404,22 @@ fixedint rounded_quotient(const fixedint& a, const fixedint& b, rounding mode) {
   return signed_result(a.length, division.quotient, minus);
 }
 
+// a < b for <: the log reads as the copies of `b` that this operator has
+// always taken for > and != leave it, one, and two more when a is not
+// greater; and `argument` lines more, for the const overload.
+bool ordered_before(const fixedint& a, const fixedint& b, unsigned argument) {
+  detail::narrate_deletions((compare_ordered(a, b) <= 0 ? 3 : 1) + argument);
+  return orders_before(a, b);
+}
+
+// a % b, the remainder with the dividend's sign, for % and its const overload.
+fixedint remainder(const fixedint& a, const fixedint& b) {
+  check_lengths(a, b);
+  digit_vector holder;
+  magnitudes division = divide_magnitudes(a, magnitude_of(b, a.length, holder));
+  return signed_result(a.length, division.remainder, a.issigned && a.negative);
+}
+
 }  // namespace
 
 // Construction and assignment.
@@ -351,7 +437,14 @@ void fixedint::construct(unsigned long long n) {
   detail::narrate(detail::transcript::fixedint_made, n);
 }
 
+fixedint::fixedint() { construct(0); }
+
 fixedint::fixedint(unsigned long long length) { construct(length); }
+
+fixedint::fixedint(unsigned long long length, const std::string& text) {
+  construct(length);
+  *this = text;
+}
 
 fixedint::fixedint(detail::unlogged /*unused*/, std::vector<signed char> digits, bool negative)
     : negative(negative), length(digits.size()), digits(std::move(digits)) {}
@@ -421,88 +514,150 @@ void fixedint::wholeshiftl() { detail::shift_up(digits, 1); }
 
 void fixedint::wholeshiftr() { detail::shift_down(digits, 1); }
 
-std::vector<signed char> fixedint::getshorteneddigits() { return detail::shortened_digits(digits); }
+std::vector<signed char> fixedint::getshorteneddigits() { return std::as_const(*this).getshorteneddigits(); }
 
-// Comparison.
+std::vector<signed char> fixedint::getshorteneddigits() const { return detail::shortened_digits(digits); }
+
+// Comparison. The by-value members log the deletion of their argument as it
+// goes; the const overloads write that line themselves (copy_line).
 
 bool fixedint::operator==(fixedint other) { return std::equal_to<fixedint>{}(*this, other); }
 
-bool fixedint::operator!=(fixedint other) { return !(*this == other); }
+bool fixedint::operator==(const fixedint& other) const {
+  const copy_line going;
+  return std::equal_to<fixedint>{}(*this, other);
+}
+
+bool fixedint::operator!=(fixedint other) { return !(*this == other); }  // == logs its own copy's line
+
+bool fixedint::operator!=(const fixedint& other) const {
+  const copy_line going;
+  return !(*this == other);
+}
 
 bool fixedint::operator>(fixedint other) { return compare_ordered(*this, other) > 0; }
 
-bool fixedint::operator<(fixedint other) {
-  // The log reads as the copies of `other` that this operator has always
-  // taken for > and != leave it: one, and two more when this is not greater.
-  detail::narrate_deletions(compare_ordered(*this, other) <= 0 ? 3 : 1);
-  return orders_before(*this, other);
+bool fixedint::operator>(const fixedint& other) const {
+  const copy_line going;
+  return compare_ordered(*this, other) > 0;
 }
 
-// Arithmetic.
+bool fixedint::operator<(fixedint other) { return ordered_before(*this, other, 0); }
 
-fixedint fixedint::operator+(fixedint other) {
-  if (other.length != length) {
-    throw std::length_error("Int sizes are not equal!");
-  }
-  return signed_sum(*this, other, other.negative, issigned, false);
+bool fixedint::operator<(const fixedint& other) const { return ordered_before(*this, other, 1); }
+
+bool fixedint::operator<=(fixedint other) { return !(other < *this); }
+
+bool fixedint::operator<=(const fixedint& other) const {
+  const copy_line going;
+  return !(other < *this);
 }
 
-fixedint fixedint::operator-(fixedint other) {
-  if (other.length != length) {
-    throw std::length_error("Int sizes are not equal!");
-  }
-  // The right operand negated, as a copy made with getcopy() and passed on to
-  // + as its argument: their lines only. The addition always respects the signs.
-  return signed_sum(*this, other, !other.negative, true, true);
+bool fixedint::operator>=(fixedint other) { return !(*this < other); }
+
+bool fixedint::operator>=(const fixedint& other) const {
+  const copy_line going;
+  return !(*this < other);
 }
 
-fixedint fixedint::operator*(fixedint other) {
-  if (other.length != length) {
-    throw std::length_error("Int sizes are not equal!");
-  }
-  // The product at twice the length, cut back to the length: written as the
-  // lines of a number of 2 * length digits made and resized, in one go.
-  const bool minus = issigned && negative != other.negative;
-  if (word_product_in_place(*this, other)) {
-    detail::narrate(detail::transcript::fixedint_product, length);
-    other.negative = minus;
-    other.issigned = true;
-    other.throwonoverflow = false;
-    return other;
-  }
-  digit_vector product;
-  try {
-    product.resize(2 * length);
-  } catch (...) {
-    detail::narrate(detail::transcript::fixedint_made_failed, 2 * length);
-    throw;
-  }
-  if (significant_count(digits) + significant_count(other.digits) > product.size()) {
-    // Only when a digit vector is longer than `length`.
-    detail::narrate(detail::transcript::fixedint_made, 2 * length, 1, 1);
-    throw std::out_of_range("Report this to dev: Out of range while running multiplication! Index: " +
-                            std::to_string(product.size()));
-  }
-  detail::multiply_digits(digits, other.digits, product, length);
-  product.resize(length);
-  detail::narrate(detail::transcript::fixedint_product, length);
-  return fixedint(detail::unlogged{}, std::move(product), minus);
+// Arithmetic. The const overloads work on a copy of the right operand, as
+// the by-value members do on theirs.
+
+fixedint fixedint::operator+(fixedint other) { return sum(*this, this, other, false); }
+
+fixedint fixedint::operator+(const fixedint& other) const {
+  fixedint copy(other);
+  return sum(*this, nullptr, copy, false);
+}
+
+fixedint& fixedint::operator+=(fixedint other) {
+  *this = sum(*this, this, other, false);
+  return *this;
+}
+
+fixedint fixedint::operator-(fixedint other) { return sum(*this, this, other, true); }
+
+fixedint fixedint::operator-(const fixedint& other) const {
+  fixedint copy(other);
+  return sum(*this, nullptr, copy, true);
+}
+
+fixedint& fixedint::operator-=(fixedint other) {
+  *this = sum(*this, this, other, true);
+  return *this;
+}
+
+fixedint fixedint::operator*(fixedint other) { return product(*this, other); }
+
+fixedint fixedint::operator*(const fixedint& other) const {
+  fixedint copy(other);
+  return product(*this, copy);
+}
+
+fixedint& fixedint::operator*=(fixedint other) {
+  *this = product(*this, other);
+  return *this;
 }
 
 fixedint fixedint::operator/(fixedint other) { return rounded_quotient(*this, other, rounding::down); }
 
-fixedint fixedint::operator%(fixedint other) {
-  check_lengths(*this, other);
-  digit_vector holder;
-  magnitudes division = divide_magnitudes(*this, magnitude_of(other, length, holder));
-  return signed_result(length, division.remainder, issigned && negative);
+fixedint fixedint::operator/(const fixedint& other) const {
+  const copy_line going;
+  return rounded_quotient(*this, other, rounding::down);
+}
+
+fixedint& fixedint::operator/=(fixedint other) {
+  *this = rounded_quotient(*this, other, rounding::down);
+  return *this;
+}
+
+fixedint fixedint::operator%(fixedint other) { return remainder(*this, other); }
+
+fixedint fixedint::operator%(const fixedint& other) const {
+  const copy_line going;
+  return remainder(*this, other);
+}
+
+fixedint& fixedint::operator%=(fixedint other) {
+  *this = remainder(*this, other);
+  return *this;
 }
 
 fixedint fixedint::divide(fixedint other, rounding mode) { return rounded_quotient(*this, other, mode); }
 
+fixedint fixedint::divide(const fixedint& other, rounding mode) const {
+  const copy_line going;
+  return rounded_quotient(*this, other, mode);
+}
+
+// Roots and powers.
+
+fixedint fixedint::sqrt() const {
+  digit_vector root = detail::normalised_copy(digits, length);
+  if (negative && significant_count(root) != 0) {
+    throw std::domain_error("Square root of a negative number!");
+  }
+  detail::square_root_digits(root, root);
+  root.resize(length, 0);  // a root has at most as many digits as its square
+  return signed_result(length, root, false);
+}
+
+fixedint fixedint::pow(unsigned long long n) const {
+  digit_vector power;
+  detail::power_digits(detail::normalised_copy(digits, length), n, length, power);
+  detail::narrate(detail::transcript::fixedint_made, length);
+  return fixedint(detail::unlogged{}, std::move(power), negative && n % 2 == 1);
+}
+
+fixedint sqrt(const fixedint& x) { return x.sqrt(); }
+
+fixedint pow(const fixedint& x, unsigned long long n) { return x.pow(n); }
+
 // Copies and sign.
 
-fixedint fixedint::getcopy() {
+fixedint fixedint::getcopy() { return std::as_const(*this).getcopy(); }
+
+fixedint fixedint::getcopy() const {
   fixedint copy(length);
   copy.negative = negative;
   copy.issigned = issigned;
@@ -511,7 +666,9 @@ fixedint fixedint::getcopy() {
   return copy;
 }
 
-fixedint fixedint::abs() {
+fixedint fixedint::abs() { return std::as_const(*this).abs(); }
+
+fixedint fixedint::abs() const {
   fixedint copy = getcopy();
   copy.negative = false;
   return copy;
@@ -522,7 +679,19 @@ fixedint& fixedint::flipsign() {
   return *this;
 }
 
-std::string fixedint::asstring() {
+fixedint fixedint::operator-() const {
+  fixedint copy(*this);
+  copy.negative = !copy.negative;
+  return copy;
+}
+
+fixedint fixedint::operator+() const { return *this; }
+
+fixedint abs(const fixedint& x) { return x.abs(); }
+
+std::string fixedint::asstring() { return std::as_const(*this).asstring(); }
+
+std::string fixedint::asstring() const {
   if (detail::digits_in_range(digits)) {
     // The significant digits, or one zero; the same text as below, made in one go.
     const std::size_t count = digits.empty() ? 0 : std::max<std::size_t>(significant_count(digits), 1);
@@ -553,9 +722,11 @@ std::string fixedint::asstring() {
 
 // Conversions.
 
-double fixedint::todouble() { return detail::to_double(detail::normalised_copy(digits, length), 0, negative); }
+double fixedint::todouble() { return std::as_const(*this).todouble(); }
 
-bool fixedint::wordmagnitude(unsigned long long& magnitude) {
+double fixedint::todouble() const { return detail::to_double(detail::normalised_copy(digits, length), 0, negative); }
+
+bool fixedint::wordmagnitude(unsigned long long& magnitude) const {
   return detail::to_word(detail::normalised_copy(digits, length), magnitude);
 }
 
@@ -589,8 +760,11 @@ std::istream& operator>>(std::istream& in, fixedint& number) { return detail::re
 }  // namespace VELDAR
 
 std::ostream& VELDAR::operator<<(std::ostream& out, const fixedint& number) {
-  // asstring() changes nothing; it is not const only because no member is.
-  return out << const_cast<fixedint&>(number).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+  std::string text = number.asstring();
+  if ((out.flags() & std::ios_base::showpos) != 0 && !number.negative) {
+    text.insert(text.begin(), '+');
+  }
+  return out << text;
 }
 
 std::size_t std::hash<VELDAR::fixedint>::operator()(const VELDAR::fixedint& number) const noexcept {

@@ -1383,6 +1383,10 @@ void narrate_deletions(unsigned count) noexcept {
   the_log_store().append_deletions(deletion::fixedint, count, std::time(nullptr));
 }
 
+void narrate_fixedfloat_deletions(unsigned count) noexcept {
+  the_log_store().append_deletions(deletion::fixedfloat, count, std::time(nullptr));
+}
+
 void narrate_fixedfloat_deletion() noexcept {
   the_log_store().append_deletions(deletion::fixedfloat, 1, std::time(nullptr));
   own.value_written = true;

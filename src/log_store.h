@@ -253,6 +253,9 @@ log_store& the_log_store() noexcept;
 void narrate(transcript kind, unsigned long long length, unsigned long long count = 1, unsigned deletions = 0) noexcept;
 // `count` "Deleted fixedint object." lines.
 void narrate_deletions(unsigned count) noexcept;
+// `count` fixedfloats going: "Deleting fixedfloat object!" and "Deleted
+// fixedint object." each.
+void narrate_fixedfloat_deletions(unsigned count) noexcept;
 // The destructors: a fixedfloat's "Deleting fixedfloat object!" with its
 // value's "Deleted fixedint object." after it, as one; its value's
 // destructor, which runs next on the same thread, then writes nothing.

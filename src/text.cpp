@@ -49,7 +49,53 @@ char* put_fraction(const digit_vector& digits, std::size_t half, char* first, ch
   return from == half ? put("0", first, last) : put_digits(digits, from, half, first, last);
 }
 
+// std::to_chars' shortest digits of `x` in scientific notation, "-1.5e+23",
+// written out in fixed notation.
+template <typename floating>
+std::string_view fixed_from_scientific(floating x, float_text& buffer) {
+  std::array<char, 64> scientific{};
+  const auto written = std::to_chars(scientific.data(), scientific.data() + scientific.size(), x,
+                                     std::chars_format::scientific);
+  std::string_view text(scientific.data(), static_cast<std::size_t>(written.ptr - scientific.data()));
+  char* out = buffer.data();
+  if (text.front() == '-') {
+    *out++ = '-';
+    text.remove_prefix(1);
+  }
+  const std::size_t e = text.find('e');
+  // The digits d1 d2 ... dk of d1.d2...dk, and the exponent of d1.
+  std::array<char, 64> digits{};
+  char* const digits_end = std::copy_if(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(e), digits.begin(),
+                                        [](char c) { return c != '.'; });
+  const auto count = static_cast<long>(digits_end - digits.data());
+  std::string_view exponent_text = text.substr(e + 1);
+  if (exponent_text.front() == '+') {
+    exponent_text.remove_prefix(1);
+  }
+  long exponent = 0;
+  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
+  if (exponent < 0) {
+    // 0.000ddd: the point, -exponent - 1 zeros, the digits.
+    out = std::copy_n("0.", 2, out);
+    out = std::fill_n(out, -exponent - 1, '0');
+    out = std::copy(digits.data(), digits_end, out);
+  } else if (exponent + 1 >= count) {
+    // ddd000: every digit before the point.
+    out = std::copy(digits.data(), digits_end, out);
+    out = std::fill_n(out, exponent + 1 - count, '0');
+  } else {
+    out = std::copy_n(digits.data(), exponent + 1, out);
+    *out++ = '.';
+    out = std::copy(digits.data() + exponent + 1, digits_end, out);
+  }
+  return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
+}
+
 }  // namespace
+
+std::string_view shortest_fixed_text(double x, float_text& buffer) { return fixed_from_scientific(x, buffer); }
+
+std::string_view shortest_fixed_text(float x, float_text& buffer) { return fixed_from_scientific(x, buffer); }
 
 char* write_integer_text(const digit_vector& digits, bool negative, char* first, char* last) {
   char* out = negative ? put("-", first, last) : first;
@@ -159,7 +205,8 @@ std::string_view read_decimal_token(std::istream& in, bool point, std::array<cha
 }
 
 double to_double(const digit_vector& digits, std::size_t half, bool negative) {
-  std::string text(digits.size() + 3, '\0');
+  // A sign, a point, a zero on either side of it at most: "-0.0" for no digits.
+  std::string text(digits.size() + 4, '\0');
   char* const end = write_fixed_text(digits, half, negative, false, text.data(), text.data() + text.size());
   double value = 0;
   const auto [ptr, error] = std::from_chars(text.data(), end, value);

@@ -77,12 +77,19 @@ std::to_chars_result number_to_chars(char* first, char* last, const number& valu
   if (in_range) {
     end = write(first, last);
   } else {
-    // asstring() changes nothing; it is not const only because no member is.
-    const std::string text = const_cast<number&>(value).asstring();  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    const std::string text = value.asstring();
     end = static_cast<std::size_t>(last - first) < text.size() ? nullptr : std::copy(text.begin(), text.end(), first);
   }
   return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large} : std::to_chars_result{end, std::errc{}};
 }
+
+// The shortest text that reads back as the finite `x`, the digits plain
+// std::to_chars gives, placed by their exponent in fixed notation: 1e23 ->
+// "100000000000000000000000" (not its binary value 99999999999999991611392),
+// 2.5e-3 -> "0.0025", -0.0 -> "-0". Every double fits the buffer.
+using float_text = std::array<char, 400>;
+std::string_view shortest_fixed_text(double x, float_text& buffer);
+std::string_view shortest_fixed_text(float x, float_text& buffer);
 
 // Conversions.
 

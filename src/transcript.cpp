@@ -86,6 +86,15 @@ constexpr auto with_result(std::string_view entry) { return join(one(entry), fix
 constexpr std::string_view division = "Division operation in fixedfloat.";
 constexpr std::string_view rounded_multiplication = "Rounded multiplication operation in fixedfloat.";
 constexpr auto quotient_lines = with_result(division);
+constexpr std::string_view remainder_entry = "Remainder operation in fixedfloat.";
+constexpr std::string_view square_root_entry = "Square root operation in fixedfloat.";
+constexpr std::string_view power_entry = "Power operation in fixedfloat.";
+constexpr auto remainder_lines = with_result(remainder_entry);
+constexpr auto square_root_lines = with_result(square_root_entry);
+constexpr auto power_lines = with_result(power_entry);
+constexpr auto remainder_refused_lines = one(remainder_entry);
+constexpr auto square_root_refused_lines = one(square_root_entry);
+constexpr auto power_refused_lines = one(power_entry);
 constexpr auto rounded_product_lines = with_result(rounded_multiplication);
 constexpr std::string_view rounding = "Rounding operation in fixedfloat.";
 constexpr auto rounded_lines = join(one(rounding), done);
@@ -289,6 +298,13 @@ constexpr std::array<transcript_lines, transcript_count> table{
 
     make(text_zero_lines),
     make(text_lines),
+
+    make(remainder_lines),
+    make(remainder_refused_lines),
+    make(square_root_lines),
+    make(square_root_refused_lines),
+    make(power_lines),
+    make(power_refused_lines),
 };
 
 static_assert(fixedfloat_made_lines.size() == 13 && product_lines.size() == 39 && scaling_step.size() == 11,

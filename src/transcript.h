@@ -143,9 +143,19 @@ enum class transcript : std::uint8_t {
   // fraction that is not zero resized(n/2), then deleted.
   fixedfloat_text_zero_fraction,
   fixedfloat_text,
+
+  // %, sqrt() and pow(): "Remainder operation in fixedfloat.", "Square root
+  // operation in fixedfloat." or "Power operation in fixedfloat.",
+  // fixedfloat_made, "Done."; refused: the first line.
+  fixedfloat_remainder,
+  fixedfloat_remainder_refused,
+  fixedfloat_square_root,
+  fixedfloat_square_root_refused,
+  fixedfloat_power,
+  fixedfloat_power_refused,
 };
 
-inline constexpr std::size_t transcript_count = static_cast<std::size_t>(transcript::fixedfloat_text) + 1;
+inline constexpr std::size_t transcript_count = static_cast<std::size_t>(transcript::fixedfloat_power_refused) + 1;
 
 // The lines of `kind`.
 const transcript_lines& lines_of(transcript kind) noexcept;

@@ -7,11 +7,17 @@
 //   fmt::format("{:*^9}", x)    -> "**-2.5***": fill, align (<, >, ^), width
 //   fmt::format("{:08.2f}", x)  -> "-0002.50": zeros after the sign
 //   fmt::format("{:.2f}", x)    -> x.tofixed(2) (rounded half to even),
-//                                  fixedfloat only; "d" and "f" are the types
+//                                  fixedfloat only; "d" and "f" are the types;
+//                                  a precision past the number's fraction
+//                                  digits pads with zeros: "{:.6f}" of 2.5
+//                                  at length 4 -> "2.500000"
 // Numbers align right unless told otherwise. A format spec the numbers do
 // not take throws fmt::format_error (std::format_error), or fails to compile
-// where the format string is checked at compile time. Formatting logs
-// nothing.
+// where the format string is checked at compile time: what() is "veldar:
+// unknown format spec" for "{:e}", "veldar: a fixedint takes no precision"
+// for "{:.2}" of a fixedint, "veldar: a precision needs digits" for "{:.f}",
+// and "veldar: number is too big" for a width or precision past INT_MAX.
+// Formatting logs nothing.
 #pragma once
 
 #include <algorithm>
@@ -52,9 +58,14 @@ struct format_spec {
 template <typename iterator, typename failure>
 constexpr iterator parse_format_spec(iterator it, iterator end, bool fixedpoint, format_spec& spec, failure fail) {
   const auto is_align = [](char c) { return c == '<' || c == '>' || c == '^'; };
+  // A width or precision, which must fit an int as {fmt}'s own do.
   const auto digits = [&](std::size_t& value) {
+    constexpr std::size_t most = 2147483647;  // INT_MAX, without <climits>
     for (; it != end && *it >= '0' && *it <= '9'; ++it) {
       value = value * 10 + static_cast<std::size_t>(*it - '0');
+      if (value > most) {
+        fail("veldar: number is too big");
+      }
     }
   };
   if (it != end && it + 1 != end && *it != '}' && is_align(static_cast<char>(*(it + 1)))) {
@@ -115,8 +126,7 @@ template <typename number>
 std::string format_text(const number& x, const format_spec& spec) {
   if constexpr (std::is_same_v<number, fixedfloat>) {
     if (spec.precision >= 0) {
-      // tofixed() changes nothing; it is not const only because no member is.
-      return const_cast<fixedfloat&>(x).tofixed(static_cast<unsigned long long>(spec.precision));  // NOLINT
+      return x.tofixed(static_cast<unsigned long long>(spec.precision));
     }
   }
   std::vector<char> buffer(4 * x.length + 8);  // even elements outside 0 to 9 fit: "-128" each
