@@ -151,7 +151,10 @@ TEST_F(Conversions, TextRoundTripsThroughToCharsAtEveryLength) {
     ASSERT_EQ(written.ec, std::errc{});
     ASSERT_EQ(std::string(buffer.data(), written.ptr), whole.asstring());
     ASSERT_EQ(whole.asstring(), integer == "-0" ? "0" : integer);
-    EXPECT_EQ(VELDAR::to_chars(buffer.data(), written.ptr - 1, whole).ec, std::errc::value_too_large);
+    // One byte short: refused, with ptr at the end of the buffer as std::to_chars gives it.
+    const auto short_whole = VELDAR::to_chars(buffer.data(), written.ptr - 1, whole);
+    EXPECT_EQ(short_whole.ec, std::errc::value_too_large);
+    EXPECT_EQ(short_whole.ptr, written.ptr - 1);
 
     fixedfloat fixed(even);
     const auto read = VELDAR::from_chars(fixedtext.data(), fixedtext.data() + fixedtext.size(), fixed);
@@ -161,6 +164,9 @@ TEST_F(Conversions, TextRoundTripsThroughToCharsAtEveryLength) {
     ASSERT_EQ(written.ec, std::errc{});
     const std::string text(buffer.data(), written.ptr);
     ASSERT_EQ(text, fixed.asstring());
+    const auto short_fixed = VELDAR::to_chars(buffer.data(), written.ptr - 1, fixed);
+    EXPECT_EQ(short_fixed.ec, std::errc::value_too_large);
+    EXPECT_EQ(short_fixed.ptr, written.ptr - 1);
     fixedfloat again(even);
     again = text;
     ASSERT_TRUE(std::equal_to<fixedfloat>{}(again, fixed)) << text;
@@ -217,6 +223,31 @@ TEST_F(Conversions, StreamsReadOneToken) {
   none >> price;
   EXPECT_TRUE(none.fail());
   EXPECT_EQ(price.asstring(), "1.5");
+  // A sign only starts a token: "5-3" is 5, then "-3" left to read.
+  std::istringstream difference("5-3");
+  difference >> count;
+  EXPECT_TRUE(difference.good());
+  EXPECT_EQ(count.asstring(), "5");
+  std::string rest;
+  difference >> rest;
+  EXPECT_EQ(rest, "-3");
+}
+
+TEST_F(Conversions, ElementsWrittenDirectlyCountWithTheirValues) {
+  fixedint number(4);
+  number.digits = {-3, 2, 0, 0};  // -3 + 2 * 10
+  EXPECT_EQ(number.todouble(), 17.0);
+  EXPECT_EQ(number.tointeger<long long>(), 17);
+}
+
+TEST_F(Conversions, NegativeZeroOfLengthZeroIsMinusZero) {
+  fixedint empty(0);
+  empty.negative = true;
+  EXPECT_EQ(empty.todouble(), 0.0);
+  EXPECT_TRUE(std::signbit(empty.todouble()));
+  fixedfloat nothing(0);
+  nothing.negative = true;
+  EXPECT_TRUE(std::signbit(nothing.todouble()));
 }
 
 TEST_F(Conversions, ToFixedKeepsExactlyTheDigitsAskedFor) {
@@ -230,7 +261,23 @@ TEST_F(Conversions, ToFixedKeepsExactlyTheDigitsAskedFor) {
   EXPECT_EQ(number.tofixed(0), "0");
   number = "9999.999";
   EXPECT_EQ(number.tofixed(2), "10000.00");
-  expectthrow<std::out_of_range>([&number] { number.tofixed(5); }, "Fraction digits out of range!");
+  // Past the number's own fraction digits the exact value takes zeros.
+  EXPECT_EQ(number.tofixed(5), "9999.99900");
+  number = "-2.5";
+  EXPECT_EQ(number.tofixed(7), "-2.5000000");
+  fixedfloat whole(0);
+  EXPECT_EQ(whole.tofixed(0), "0");
+  EXPECT_EQ(whole.tofixed(2), "0.00");
+}
+
+TEST_F(Conversions, ToFixedRoundsTowardTheInfinitiesBySign) {
+  fixedfloat number(8);
+  number = "-2.345";
+  EXPECT_EQ(number.tofixed(2, rounding::ceiling), "-2.34");
+  EXPECT_EQ(number.tofixed(2, rounding::floor), "-2.35");
+  number = "2.345";
+  EXPECT_EQ(number.tofixed(2, rounding::ceiling), "2.35");
+  EXPECT_EQ(number.tofixed(2, rounding::floor), "2.34");
 }
 
 }  // namespace

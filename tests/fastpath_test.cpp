@@ -103,6 +103,15 @@ std::vector<std::size_t> lengths() {
 class FastPathOperators : public veldartest::boundedlog {};
 class FastPathText : public veldartest::boundedlog {};
 
+TEST(FastPathSums, TakeTheWidestVectorsTheProcessorHas) {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  EXPECT_EQ(detail::widest_vector_digits(), __builtin_cpu_supports("avx2") != 0 ? 32U : 16U);
+#else
+  EXPECT_EQ(detail::widest_vector_digits(), 16U);
+#endif
+}
+
 TEST(FastPathSums, MatchThePlainMethod) {
   randomdigits random(6001);
   for (const std::size_t length : lengths()) {

@@ -243,7 +243,18 @@ TEST_F(FixedfloatHashing, AgreesWithEquality) {
 }
 
 // Division and rounding. Python's decimal checks every mode and length
-// (tests/division/check.py); here the errors and the log lines.
+// (tests/decimal/check.py); here the errors and the log lines.
+
+// A tie whose last digit kept is odd, off the path of one machine word:
+// 0.00015 to four places is 0.0002 under halfeven.
+TEST(FixedfloatDivision, TieWithAnOddLastDigitRoundsToEven) {
+  const fixedfloat small(8, "0.0003");
+  const fixedfloat two(8, 2);
+  EXPECT_EQ(small.divide(two, VELDAR::rounding::halfeven).asstring(), "0.0002");
+  EXPECT_EQ(fixedfloat(8, "0.0001").divide(two, VELDAR::rounding::halfeven).asstring(), "0.0");
+  EXPECT_EQ(fixedfloat(40, "0.0000000000000000003").divide(fixedfloat(40, 2), VELDAR::rounding::halfeven).asstring(),
+            "0.00000000000000000015");
+}
 
 TEST(FixedfloatDivision, FailuresChangeNothing) {
   fixedfloat a(8);

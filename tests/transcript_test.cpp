@@ -260,6 +260,18 @@ strings expected(transcript kind, unsigned long long n, unsigned long long count
       return steps().made(n).deleted().made(n, 2).deleted(2).lines;
     case transcript::fixedfloat_text:
       return steps().made(n).deleted().made(n, 2).deleted().resized(n / 2).deleted().lines;
+    case transcript::fixedfloat_remainder:
+      return with_result("Remainder operation in fixedfloat.", n).lines;
+    case transcript::fixedfloat_remainder_refused:
+      return steps().line("Remainder operation in fixedfloat.").lines;
+    case transcript::fixedfloat_square_root:
+      return with_result("Square root operation in fixedfloat.", n).lines;
+    case transcript::fixedfloat_square_root_refused:
+      return steps().line("Square root operation in fixedfloat.").lines;
+    case transcript::fixedfloat_power:
+      return with_result("Power operation in fixedfloat.", n).lines;
+    case transcript::fixedfloat_power_refused:
+      return steps().line("Power operation in fixedfloat.").lines;
   }
   ADD_FAILURE() << "a transcript with no lines written out: " << static_cast<int>(kind);
   return {};
