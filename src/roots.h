@@ -69,8 +69,8 @@ void power_digits(const digit_vector& a, unsigned long long n, std::size_t kept,
 
 // An upper bound on the significant digits of a^n, for a digit vector of
 // digits 0 to 9: exact when a is 0, 1 or a power of ten, or n is 0 or 1, and
-// otherwise at most two above the true count while n times a's digits stays
-// below about 10^12 (the bound comes from a double's log10); std::size_t's
+// otherwise at most two above the true count while n is below 10^12 (the
+// bound comes from a double's log10 of a's top 15 digits); std::size_t's
 // largest value when it passes that. 2^100 has 31 digits: the bound is 32.
 // Kept to min(kept, this bound) digits, power_digits() gives the same value
 // in no more memory than the power needs.
