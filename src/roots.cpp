@@ -24,11 +24,11 @@
 //
 // Powers. a^n modulo 10^kept: the trailing zeros of a come out first (10^tn,
 // zero from tn >= kept), then binary exponentiation from the top bit of n,
-// one square and, for a bit 1, one product by a: in machine words below
+// one square and, for a bit 1, one product by a: in machine words up to
 // word_power_digits kept digits, else on limbs modulo B^K for the K limbs
 // that hold the kept digits, each product truncated to K limbs
-// (multiply_limbs_low()) and to its significant limbs, so that an exact
-// power grows from a's size and costs about two products of its final size.
+// (multiply_limbs_low()) and then to its significant limbs, so that an exact
+// power grows from a's size and costs little more than its last square.
 #include "roots.h"
 
 #include <algorithm>
