@@ -24,11 +24,11 @@
 //
 // Powers. a^n modulo 10^kept: the trailing zeros of a come out first (10^tn,
 // zero from tn >= kept), then binary exponentiation from the top bit of n,
-// one square and, for a bit 1, one product by a: in machine words below
+// one square and, for a bit 1, one product by a: in machine words up to
 // word_power_digits kept digits, else on limbs modulo B^K for the K limbs
 // that hold the kept digits, each product truncated to K limbs
-// (multiply_limbs_low()) and to its significant limbs, so that an exact
-// power grows from a's size and costs about two products of its final size.
+// (multiply_limbs_low()) and then to its significant limbs, so that an exact
+// power grows from a's size and costs little more than its last square.
 #include "roots.h"
 
 #include <algorithm>
@@ -49,9 +49,10 @@ using word = std::uint64_t;
 __extension__ typedef unsigned __int128 wide_word;
 
 // floor(sqrt(v)) for v < 10^38: the double's root is within about 2^-52 of
-// the true one, off by at most a few thousand; one Newton step from it lands
-// on the root or one more (the step rounds up from either side), and the
-// last loops correct by one.
+// the true one, a few thousand at most; one Newton step in integers from it,
+// floor((s + floor(v / s)) / 2), lands on the root or just above it (never
+// below: (s + v / s) / 2 >= sqrt(v) for every s > 0), and the last loop
+// steps down to it.
 word word_square_root(wide_word v) {
   if (v == 0) {
     return 0;
@@ -61,9 +62,6 @@ word word_square_root(wide_word v) {
   s = (s + v / s) / 2;
   while (s * s > v) {
     --s;
-  }
-  while ((s + 1) * (s + 1) <= v) {
-    ++s;
   }
   return static_cast<word>(s);
 }
@@ -294,8 +292,8 @@ square_root_rest square_root_digits(const digit_vector& n, digit_vector& root) {
 }
 
 void round_square_root(digit_vector& root, const square_root_rest& rest, rounding mode) {
-  const bool odd = !root.empty() && root.front() % 2 != 0;
-  if (!rounds_up(mode, false, rest.above_half ? 1 : -1, !rest.exact, odd)) {
+  // No tie: the last digit's parity never decides.
+  if (!rounds_up(mode, false, rest.above_half ? 1 : -1, !rest.exact, false)) {
     return;
   }
   if (std::all_of(root.begin(), root.end(), [](signed char d) { return d == 9; })) {
@@ -362,14 +360,17 @@ std::size_t power_digits_bound(const digit_vector& a, unsigned long long n) {
   const std::size_t k = std::min(width, top_digits);
   const auto top = static_cast<double>(wide_digits(a.data() + count - k, k));
   const double logarithm = std::log10(width > k ? top + 1 : top);
-  // The double's product is within a few units of 2^-53 of the true one: a
-  // margin of 10^-12 of it covers that.
-  const double digits = static_cast<double>(n) * logarithm * (1 + 1e-12) + 2;
-  if (!(digits < 9e18)) {  // past what a std::size_t holds, or nearly
-    return std::numeric_limits<std::size_t>::max();
+  // The double's product is within a few units of 2^-53 (10^-16) of the true
+  // one: a margin of 10^-14 of it covers that. It and the top's + 1 make the
+  // bound at most two above the count while n is below 10^12.
+  const double digits = static_cast<double>(n) * logarithm * (1 + 1e-14) + 2;
+  constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
+  if (!(digits < 18446744073709551616.0)) {  // 2^64
+    return most;
   }
   const auto part = static_cast<unsigned long long>(digits);
-  return saturated_sum(saturated_sum(zeros, saturated_product(n, width - k)), static_cast<std::size_t>(part));
+  return saturated_sum(saturated_sum(zeros, saturated_product(n, width - k)),
+                       part > most ? most : static_cast<std::size_t>(part));
 }
 
 }  // namespace VELDAR::detail

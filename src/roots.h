@@ -60,17 +60,20 @@ void square_root_limbs(const limb* m, std::size_t n, limb* s, limb* r);
 // length, leading zeros allowed), as exactly `kept` digits: 12^2 kept to 2
 // digits is {4, 4} (144 mod 100), to 5 digits {4, 4, 1, 0, 0}. a^0 is 1 (0^0
 // too, when kept > 0). Huge n with a small `kept` costs O(log n) products of
-// `kept` digits; a kept beyond the power's own digits (see
-// power_digits_bound()) costs no more than the exact power. Strong
-// guarantee: std::bad_alloc, also when `kept` digits do not fit in memory (or
-// in a vector), leaves the result as it was; the result may be the very
+// `kept` digits, and 0, 1, powers of ten and n = 1 no product at all. The
+// exact power is the same call with `kept` at least its digits: its time is
+// that of the power's own digits, however large `kept` is, but the result's
+// `kept` elements are allocated (and zeroed) first, so a caller keeps
+// min(kept, power_digits_bound(a, n)) and checks that against the memory it
+// can spend. Strong guarantee: std::bad_alloc, also when `kept` passes what
+// a vector can hold, leaves the result as it was; the result may be the very
 // vector `a`.
 void power_digits(const digit_vector& a, unsigned long long n, std::size_t kept, digit_vector& result);
 
 // An upper bound on the significant digits of a^n, for a digit vector of
 // digits 0 to 9: exact when a is 0, 1 or a power of ten, or n is 0 or 1, and
-// otherwise at most two above the true count while n times a's digits stays
-// below about 10^12 (the bound comes from a double's log10); std::size_t's
+// otherwise at most two above the true count while n is below 10^12 (the
+// bound comes from a double's log10 of a's top 15 digits); std::size_t's
 // largest value when it passes that. 2^100 has 31 digits: the bound is 32.
 // Kept to min(kept, this bound) digits, power_digits() gives the same value
 // in no more memory than the power needs.
