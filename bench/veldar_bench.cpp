@@ -1,6 +1,5 @@
 // Benchmarks of the log, fixedint and fixedfloat through their public
-// operations, temporaries and log lines included, and of the square root
-// kernel until fixedfloat's sqrt() calls it.
+// operations, temporaries and log lines included.
 //
 // Every operation writes its transcript into VELDAR::logstream, which the
 // benchmarks never empty: the log stays at the library's defaults (its
@@ -47,10 +46,8 @@
 #include <gmp.h>
 #endif
 
-#include "digits.h"
 #include "log_render.h"
 #include "log_store.h"
-#include "roots.h"
 
 namespace {
 
@@ -420,19 +417,15 @@ void BM_FixedintDivide(benchmark::State& state) {
 }
 BENCHMARK(BM_FixedintDivide)->Arg(8)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 
-// The square root kernel alone, on the number whose root fixedfloat(length)
-// = "2" then sqrt() takes: the magnitude 2 * 10^(length / 2) times
-// 10^(length / 2), in the length * 3 / 2 digits it fills, 2 * 10^length. At
-// length 200,000 its root is the 100,001 digits of sqrt(2) that Python's
-// Decimal(2).sqrt() gives at precision 100,001 (bench/compare times both).
-void BM_SquareRootKernel(benchmark::State& state) {
-  const auto length = static_cast<std::size_t>(state.range(0));
-  VELDAR::detail::digit_vector n(length + length / 2, 0);
-  n[length] = 2;
-  VELDAR::detail::digit_vector root;
-  operationloop(state, [&] { return VELDAR::detail::square_root_digits(n, root).above_half; });
+// fixedfloat(length) = "2", then sqrt(): at length 200,000 the 100,001
+// digits of sqrt(2) that Python's Decimal(2).sqrt() gives at precision
+// 100,001 (bench/compare times both), rounded half to even, log included.
+void BM_FixedfloatSquareRoot(benchmark::State& state) {
+  VELDAR::fixedfloat two(static_cast<unsigned long long>(state.range(0)));
+  two = "2";
+  operationloop(state, [&] { return two.sqrt(); });
 }
-BENCHMARK(BM_SquareRootKernel)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FixedfloatSquareRoot)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 #if defined(VELDAR_BENCH_GMP)
 // GMP, the yardstick of the large products and quotients, on the same
