@@ -1,23 +1,27 @@
-// Formatting with {fmt} and std::format, optional: include this header where
-// <fmt/format.h> or <format> is available; the library itself needs neither.
-//
-// The format spec is [[fill]align][sign][0][width][.precision][type]:
-//   fmt::format("{}", x)        -> x.asstring()'s text: "-2.5"
-//   fmt::format("{:+}", x)      -> "+2.5" for 2.5; ' ' puts a blank instead
-//   fmt::format("{:*^9}", x)    -> "**-2.5***": fill, align (<, >, ^), width
-//   fmt::format("{:08.2f}", x)  -> "-0002.50": zeros after the sign
-//   fmt::format("{:.2f}", x)    -> x.tofixed(2) (rounded half to even),
-//                                  fixedfloat only; "d" and "f" are the types;
-//                                  a precision past the number's fraction
-//                                  digits pads with zeros: "{:.6f}" of 2.5
-//                                  at length 4 -> "2.500000"
-// Numbers align right unless told otherwise. A format spec the numbers do
-// not take throws fmt::format_error (std::format_error), or fails to compile
-// where the format string is checked at compile time: what() is "veldar:
-// unknown format spec" for "{:e}", "veldar: a fixedint takes no precision"
-// for "{:.2}" of a fixedint, "veldar: a precision needs digits" for "{:.f}",
-// and "veldar: number is too big" for a width or precision past INT_MAX.
-// Formatting logs nothing.
+/// @file
+///
+/// Formatting with {fmt} and std::format, optional: include this header where
+/// `<fmt/format.h>` or `<format>` is available; the library itself needs neither.
+///
+/// The format spec is [[fill]align][sign][0][width][.precision][type]:
+/// ```
+///   fmt::format("{}", x)        -> x.asstring()'s text: "-2.5"
+///   fmt::format("{:+}", x)      -> "+2.5" for 2.5; ' ' puts a blank instead
+///   fmt::format("{:*^9}", x)    -> "**-2.5***": fill, align (<, >, ^), width
+///   fmt::format("{:08.2f}", x)  -> "-0002.50": zeros after the sign
+///   fmt::format("{:.2f}", x)    -> x.tofixed(2) (rounded half to even),
+///                                  fixedfloat only; "d" and "f" are the types;
+///                                  a precision past the number's fraction
+///                                  digits pads with zeros: "{:.6f}" of 2.5
+///                                  at length 4 -> "2.500000"
+/// ```
+/// Numbers align right unless told otherwise. A format spec the numbers do
+/// not take throws fmt::format_error (std::format_error), or fails to compile
+/// where the format string is checked at compile time: what() is "veldar:
+/// unknown format spec" for "{:e}", "veldar: a fixedint takes no precision"
+/// for "{:.2}" of a fixedint, "veldar: a precision needs digits" for "{:.f}",
+/// and "veldar: number is too big" for a width or precision past INT_MAX.
+/// Formatting logs nothing.
 #pragma once
 
 #include <algorithm>
@@ -42,19 +46,19 @@
 
 namespace VELDAR::detail {
 
-// A parsed format spec.
+/// A parsed format spec.
 struct format_spec {
   char fill = ' ';
-  char align = '\0';  // '<', '>', '^', or none
-  char sign = '-';    // '-', '+' or ' '
+  char align = '\0';  ///< '<', '>', '^', or none
+  char sign = '-';    ///< '-', '+' or ' '
   bool zeros = false;
   std::size_t width = 0;
-  int precision = -1;  // none
+  int precision = -1;  ///< none
 };
 
-// Parses a format spec from `it` up to its closing brace, for a fixedfloat
-// when `fixedpoint` (which takes a precision and the type 'f'), else for a
-// fixedint (type 'd'); calls fail(message), which throws, on anything else.
+/// Parses a format spec from `it` up to its closing brace, for a fixedfloat
+/// when `fixedpoint` (which takes a precision and the type 'f'), else for a
+/// fixedint (type 'd'); calls fail(message), which throws, on anything else.
 template <typename iterator, typename failure>
 constexpr iterator parse_format_spec(iterator it, iterator end, bool fixedpoint, format_spec& spec, failure fail) {
   const auto is_align = [](char c) { return c == '<' || c == '>' || c == '^'; };
@@ -101,8 +105,8 @@ constexpr iterator parse_format_spec(iterator it, iterator end, bool fixedpoint,
   return it;
 }
 
-// The text of a number as the format spec shapes it: its sign, zeros or
-// fill to the width.
+/// The text of a number as the format spec shapes it: its sign, zeros or
+/// fill to the width.
 inline std::string apply_format_spec(std::string text, const format_spec& spec) {
   const bool minus = !text.empty() && text.front() == '-';
   if (!minus && spec.sign != '-') {
@@ -121,7 +125,7 @@ inline std::string apply_format_spec(std::string text, const format_spec& spec) 
   return std::string(before, spec.fill) + text + std::string(padding - before, spec.fill);
 }
 
-// The text of a number without log lines: to_chars()'s, or tofixed()'s for a precision.
+/// The text of a number without log lines: to_chars()'s, or tofixed()'s for a precision.
 template <typename number>
 std::string format_text(const number& x, const format_spec& spec) {
   if constexpr (std::is_same_v<number, fixedfloat>) {
@@ -137,8 +141,8 @@ std::string format_text(const number& x, const format_spec& spec) {
 }  // namespace VELDAR::detail
 
 namespace VELDAR::detail {
-// A formatter for {fmt} or std::format, which differ in their parse context
-// and their error type only.
+/// A formatter for {fmt} or std::format, which differ in their parse context
+/// and their error type only.
 template <typename number, typename parse_context, typename format_error>
 struct formatter {
   format_spec spec;
