@@ -7,6 +7,10 @@
 
 namespace VELDAR::detail {
 
+// ctime()'s form made by hand: ctime() writes into one buffer shared by the
+// threads, and strftime() names days and months in the process's locale.
+// A year outside 1000 to 9999 is not four digits: such a time shows as the
+// question marks.
 void time_text(std::time_t second, char* out) noexcept {
   static constexpr std::string_view weekdays = "SunMonTueWedThuFriSat";
   static constexpr std::string_view months = "JanFebMarAprMayJunJulAugSepOctNovDec";

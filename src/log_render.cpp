@@ -1,3 +1,7 @@
+// A transcript record stands for its lines (transcript.h): the lines of its
+// shape before a group, the group's lines written `times` over, the lines
+// after it, and then its deletions. Rendering makes them in that order from
+// the line that byte `skip` falls in.
 #include "log_render.h"
 
 #include <array>
@@ -7,6 +11,8 @@
 
 namespace VELDAR::detail {
 
+// Swallows whole pieces while `skip` lasts, then passes on the rest of the
+// piece it ends in, and every piece after.
 bool skipping_sink::put(std::string_view piece) noexcept {
   if (skip >= piece.size()) {
     skip -= piece.size();
@@ -38,6 +44,8 @@ class buffer_sink final : public text_sink {
   std::size_t used = 0;
 };
 
+// One line: the prefix, the message, and for a line that shows a number its
+// value in a record of `length` ("Resizing Digits to: 8").
 bool put_line(const line& each, unsigned long long length, std::string_view prefix, text_sink& sink) noexcept {
   if (!sink.put(prefix) || !sink.put(each.message)) {
     return false;
@@ -52,6 +60,7 @@ bool put_line(const line& each, unsigned long long length, std::string_view pref
   return sink.put("\n");
 }
 
+// The lines [from, to) of the shape.
 bool put_lines(const transcript_lines& shape, std::size_t from, std::size_t to, unsigned long long length,
                std::string_view prefix, text_sink& sink) noexcept {
   for (std::size_t i = from; i < to; ++i) {
@@ -117,7 +126,9 @@ bool render_transcript(const transcript_record& record, std::string_view prefix,
     }
     line += shape.size - after;
   }
-  // The deletions: a line each, or a fixedfloat's two lines each.
+  // The deletions: a line each, or a fixedfloat's two lines each. unit_lines
+  // is both of fixedfloat_deletion_lines, or its last, "Deleted fixedint
+  // object.", alone; `d` counts deletion lines, from where `skip` fell.
   const std::uint64_t transcript_lines_count = shape.size - group + group_lines;
   const std::size_t unit = record.fixedfloat_deletions ? 2 : 1;
   const detail::line* const unit_lines = fixedfloat_deletion_lines.data() + (2 - unit);

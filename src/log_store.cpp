@@ -1,3 +1,47 @@
+// The module log's store: log_store.h says what it keeps and promises; this
+// is how.
+//
+// Blocks. The records lie in a list of blocks, from `head`, the oldest, to
+// `tail`, where the next record goes. A record is a tag byte and a few
+// varints (the layout is below); the bytes of a message or of `<<` text
+// follow its header as they are and run on into the next blocks when they
+// must. A header never runs over the end of a block, so each block can be
+// walked on its own from `first`, where the first record that starts in it
+// starts (the bytes before it end a text begun in an earlier block). Each
+// block also counts the text bytes and lines of the records that start in
+// it, and knows the second in force at `first`: dropping the head block takes
+// its counts off the totals without decoding a record. The time goes in as
+// a record of its own, written only when the second changes.
+//
+// The lock. One spin_lock guards the blocks, the totals, the trim state and
+// the read hint. Nothing is allocated or freed while it is held: the lock is
+// not recursive, and an operator new (or delete) that logs would wait for
+// ever on the lock its own thread holds. So lock_with_room() gets the blocks
+// an append needs with the lock let go of, into the `spare` list, before the
+// append writes; blocks that trimming or clearing let go of beyond the spare
+// list's bound wait on the `surplus` list until unlock_and_free() has let go
+// of the lock. link_block() takes a spare block and never checks that there
+// is one: every path that writes has made sure of them first.
+//
+// Waiting records. The library's own records (transcripts and deletions) may
+// wait in a ring of the thread that made them, added without the lock (the
+// section "Waiting records" below has the slot, its counters and the memory
+// orders of its atomics). Whoever takes the lock through lock_with_room()
+// stores every thread's waiting records before writing its own, and a thread
+// adds to its ring only while no other thread's records wait: so the log
+// reads in the order its records were made, but for records that waited in
+// two threads at the same time, which no order relates.
+//
+// Trimming. Past the limit (kept_bytes > trim_point, one comparison an
+// append), trim() drops the oldest whole lines until the text is down to
+// three quarters of the limit. The lines dropped leave only their count: the
+// first line, "Log limit of 4096 bytes: 120 earlier lines dropped.", is no
+// record but made when the log is read, from dropped_lines, the limit of the
+// trim and its second.
+//
+// Reading renders the records, from any byte of the text on, into a
+// text_sink; a hint of where the last read started lets a reader that walks
+// the log from start to end in pieces walk it once.
 #include "log_store.h"
 
 #include <algorithm>
@@ -17,7 +61,9 @@ namespace VELDAR::detail {
 namespace {
 
 // A block: 1 KiB with its bookkeeping. Small enough that trimming drops
-// whole blocks, not record after record.
+// whole blocks, not record after record. The 48 bytes are the block's 40 of
+// fields and the 8 of the allocator's own header (glibc's, 64-bit): a block
+// takes 1 KiB of the heap, not a little more.
 constexpr std::size_t block_size = 1024 - 48;
 // Blocks kept for the next records once the log lets go of them, up to
 // 256 KiB, and up to a quarter of the limit's worth while it is trimmed:
@@ -30,8 +76,13 @@ constexpr std::size_t spare_blocks = 256;
 // bytes of a message or of `<<` text may.
 //   transcript  tag, deletions (one byte), length, [count]
 //   second      tag, the new second (zigzag)       the second of what follows
-//   message     tag, size, line breaks, bytes      a VELDAR::log() line
+//   message     tag, size, escapes, bytes          a VELDAR::log() line: escapes counts its line
+//                                                  breaks and carriage returns, a byte more each
 //   stream      tag, size, line breaks, bytes      `<<` text, as it is
+// The tags lie above every transcript's, so that a transcript's tag is its
+// kind. Varints take 7 bits a byte, the low ones first: 300 is AC 02, and a
+// 64-bit value takes at most ten bytes. The largest header is a transcript's
+// (tag, deletions, length, count) or a text's (tag, size, line breaks).
 constexpr unsigned char second_tag = 0xF0;
 constexpr unsigned char message_tag = 0xF1;
 constexpr unsigned char stream_tag = 0xF2;
@@ -58,7 +109,8 @@ std::size_t put_varint(unsigned long long value, unsigned char* out) noexcept {
   return size;
 }
 
-// Reads a varint from [at, end); false when it does not end there.
+// Reads a varint from [at, end), moving `at` past it; false when it does not
+// end there (or runs past ten bytes), as on bytes that are no record.
 bool get_varint(const unsigned char*& at, const unsigned char* end, unsigned long long& value) noexcept {
   value = 0;
   for (unsigned shift = 0; at < end && shift < 64; shift += 7) {
@@ -71,6 +123,8 @@ bool get_varint(const unsigned char*& at, const unsigned char* end, unsigned lon
   return false;
 }
 
+// A second as a varint's value: 0, -1, 1, -2 -> 0, 1, 2, 3, so that a time
+// before 1970 is no ten-byte varint, and every time_t goes in and comes back.
 unsigned long long zigzag(std::time_t second) noexcept {
   const auto value = static_cast<long long>(second);
   return (static_cast<unsigned long long>(value) << 1U) ^ static_cast<unsigned long long>(value >> 63);
@@ -80,6 +134,8 @@ std::time_t unzigzag(unsigned long long value) noexcept {
   return static_cast<std::time_t>(static_cast<long long>(value >> 1U) ^ -static_cast<long long>(value & 1U));
 }
 
+// Whether a transcript's record carries a count after its length: the
+// others' lines repeat by their length alone, or not at all.
 bool repeats_by_count(std::uint8_t kind) noexcept {
   return lines_of(static_cast<transcript>(kind)).times == repeat::count;
 }
@@ -91,7 +147,9 @@ bool repeats_by_count(std::uint8_t kind) noexcept {
 // that the call comes back here.
 thread_local std::atomic<bool> getting_memory{false};
 
-// Copies the text into a buffer made beforehand, and stops once it is full.
+// Copies the text into a buffer made beforehand, and stops once it is full:
+// put() is false then, which ends the render of a read() window or of text()
+// without walking the rest.
 class buffer_sink final : public text_sink {
  public:
   buffer_sink(char* out, std::size_t count) : out(out), count(count) {}
@@ -109,7 +167,8 @@ class buffer_sink final : public text_sink {
   std::size_t used = 0;
 };
 
-// Counts what it is given.
+// Counts what it is given: the size of text not stored yet, as the report
+// needs it to keep room.
 class counting_sink final : public text_sink {
  public:
   bool put(std::string_view piece) noexcept override {
@@ -136,7 +195,10 @@ std::uint64_t line_breaks(std::string_view text) noexcept {
 }
 
 // The unfinished line of the calling thread's `<<` text, kept apart from
-// other threads' lines until its line break.
+// other threads' lines until its line break. A thread that ends with a line
+// unfinished leaves it in the log as it is, with no line break added.
+// (A thread_local made on its thread's first use; empty, it holds no
+// memory.)
 struct partial_line {
   std::string text;
   partial_line() = default;
@@ -154,7 +216,9 @@ partial_line& own_partial() noexcept {
   return line;
 }
 
-// The prefix of lines of one second, made again only when the second changes.
+// The prefix of lines of one second, made again only when the second changes:
+// line_prefix() goes through localtime_r(), which costs far more than copying
+// a line, and a render meets thousands of lines of the same second.
 class prefix_cache {
  public:
   std::string_view of(std::time_t second) noexcept {
@@ -174,6 +238,13 @@ class prefix_cache {
 
 }  // namespace
 
+// Test and test-and-set. The exchange that takes the lock is an acquire,
+// paired with the release of unlock(): what the last holder wrote under the
+// lock is seen by the next. While it is held, the waiter only reads the flag
+// (relaxed: it is a hint, the exchange decides), so that waiters share its
+// cache line instead of taking it from the holder with every try. After 128
+// rounds (a pause each on x86) the waiter yields: the holder may be a thread
+// the system put off, and it needs a processor to let go.
 void spin_lock::lock() noexcept {
   while (held.exchange(true, std::memory_order_acquire)) {
     for (int spins = 0; held.load(std::memory_order_relaxed); ++spins) {
@@ -207,9 +278,31 @@ struct log_store::block {
 // adds it; the records go into the store, with the lock held, from any
 // thread (`stored` moves only then). Positions count up for ever; a record's
 // place is its position modulo the ring's size.
+//
+// Why this is safe with no lock on the owner's side, counter by counter:
+//   - published: written by the owner alone, a release after the record's
+//     fields; a storer reads it with an acquire and so sees every field of
+//     the records below it. The owner reads its own count relaxed.
+//   - stored: written only with the lock held, a release after the records
+//     below it were copied into the blocks (or, clearing, dropped); the
+//     owner reads it with an acquire before it writes over a place of the
+//     ring again, so that it never writes over a record still being read.
+//     A storer reads it relaxed: the lock it holds orders every write of it.
+//   - deleted: written by the owner alone, so a load and a store make the
+//     increment (no read-modify-write is needed), the store a release. A
+//     storer reads it with an acquire, and before `published`: the records
+//     the owner added before a deletion it counted then show in the
+//     `published` read after, and the deletions go in after them.
+//   - deleted_stored and stored_second: with the lock held, as `stored`.
+//   - taken: see own_slot() and slot_keeper.
+// Without the lock, other threads read the counters (waiting()) only to
+// learn whether records wait: a thread that logs after another, through a
+// lock of its own say, sees by that lock every record the other published
+// before, and stores them before its own rather than adding to its ring.
 
 // One waiting record, whole with its second: a transcript with its length,
-// count and deletions, or deletions alone.
+// count and deletions, or deletions alone. 32 bytes: the ring of 128 takes
+// 4 KiB a thread.
 struct log_store::waiting_record {
   std::time_t second = 0;
   unsigned long long length = 0;
@@ -231,9 +324,14 @@ constexpr std::uint32_t ring_size = 128;
 //
 // A thread's "Deleted fixedint object." lines, the most frequent, take no
 // place in the ring: the thread counts them up (`deleted`), and each record
-// it adds notes the count it found, so that they go in between the records
-// they came between. They carry the second of the record before them: a
-// thread adds a new_second record before deletions of a later second.
+// it adds notes the count it found (`deleted_before`), so that they go in
+// between the records they came between. A number made and destroyed, and
+// another made, is: record A with deleted_before 0, the count going to 1,
+// record B with deleted_before 1; the storer writes A, one deletion, B. The
+// deletions counted after the last record go in after it. They carry the
+// second of the record before them: a thread adds a new_second record before
+// deletions of a later second. The counts are 32 bits and wrap; only their
+// differences are used.
 struct log_store::thread_slot {
   std::array<waiting_record, ring_size> ring{};
   std::atomic<std::uint32_t> published{0};  // records added
@@ -243,9 +341,13 @@ struct log_store::thread_slot {
   // record stored, which the deletions after it carry.
   std::atomic<std::uint32_t> deleted_stored{0};
   std::atomic<std::time_t> stored_second{0};
-  std::atomic<bool> taken{false};
+  std::atomic<bool> taken{false};  // a live thread owns it
   thread_slot* next = nullptr;  // set once, before the slot is on the list
 
+  // The records and deletions waiting: not 0 tells another thread to go
+  // through the lock. Read without the lock, the four counts are no one
+  // snapshot; the lock-free paths only ask whether the sum is 0, and under
+  // the lock the stored counts hold still.
   std::uint32_t waiting() const noexcept {
     return published.load(std::memory_order_acquire) - stored.load(std::memory_order_acquire) +
            deleted.load(std::memory_order_acquire) - deleted_stored.load(std::memory_order_acquire);
@@ -255,6 +357,10 @@ struct log_store::thread_slot {
 namespace {
 
 // The calling thread's slot, and whether it has given it back (at its end).
+// initial-exec: every record reaches it at a fixed offset from the thread
+// pointer, with no call to __tls_get_addr(). Trivially destroyed, it stays
+// usable while the thread's other thread_locals are destroyed after
+// slot_keeper: `ended` then sends their records straight in.
 struct own_slot_state {
   log_store::thread_slot* slot = nullptr;
   std::time_t second = 0;      // of the thread's last record in its ring
@@ -269,6 +375,10 @@ struct own_slot_state {
 
 // Gives the thread's slot back when it ends, its records stored first.
 // (Numbers destroyed later, after main() for one, store theirs at once.)
+// The release store of `taken` pairs with the acquire of the thread that
+// takes the slot next: it sees the counters as this thread left them, and
+// goes on from its `published` and `deleted`. The records a failed store
+// left waiting stay in the ring and go in before the next owner's.
 struct slot_keeper {
   slot_keeper() = default;
   slot_keeper(const slot_keeper&) = delete;
@@ -283,20 +393,27 @@ struct slot_keeper {
   }
 };
 
+// A record decoded: what it is, how much text it makes, and where the next
+// one starts. Reading, trimming and rendering walk the records with it.
 struct log_store::cursor {
   position at;              // where it starts
   std::time_t second = 0;   // the second its lines carry
   unsigned char tag = 0;
   transcript_record record; // a transcript
   std::uint64_t size = 0;   // a message's or stream text's bytes
-  std::uint64_t breaks = 0; // their line breaks
+  std::uint64_t breaks = 0; // their line breaks (a message's: its escapes)
   position payload;         // where those bytes start
   position next;            // where the next record starts
   std::uint64_t bytes = 0;  // the record's text
   std::uint64_t lines = 0;
 
   // Decodes the record at `at` (the second in force there being `second`);
-  // false at the end of the records, or on bytes that are no record.
+  // false at the end of the records, or on bytes that are no record. The
+  // sizes come from the header alone: a transcript's from its kind, length
+  // and count (transcript.h adds them up without making a line), a text's
+  // from its size and line breaks. A message is one line however many line
+  // breaks it holds, as they are escaped; `<<` text is as many lines as it
+  // has line breaks.
   bool decode(position where, std::time_t in_force) noexcept {
     at = where;
     second = in_force;
@@ -355,7 +472,9 @@ struct log_store::cursor {
   }
 
   // `count` bytes on from `from`, the bytes of a message or stream text
-  // running on at the start of the next blocks.
+  // running on at the start of the next blocks. A text that ends exactly at
+  // the end of a block gives the block's end, which normalise() turns into
+  // the next block's first record.
   static position advance(position from, std::uint64_t count) noexcept {
     while (from.at != nullptr && count > block_size - from.offset) {
       count -= block_size - from.offset;
@@ -393,7 +512,9 @@ struct log_store::cursor {
   }
 
   // Puts the record's text from byte `skip` on, each line opening with
-  // `prefix`.
+  // `prefix`. `skip` counts bytes of the text, not of the record: a message's
+  // prefix and escapes are made first and skipped by a skipping_sink. A
+  // second record makes no text.
   bool render(std::string_view prefix, std::uint64_t skip, text_sink& sink) const noexcept {
     if (tag < transcript_count) {
       return render_transcript(record, prefix, skip, sink);
@@ -412,7 +533,7 @@ struct log_store::cursor {
   }
 
   // The offset in a stream text just past its first line break at or after
-  // byte `from`; `size` when there is none.
+  // byte `from`; `size` when there is none. Trimming cuts `<<` text there.
   std::uint64_t line_end(std::uint64_t from) const noexcept {
     std::uint64_t found = size;
     std::uint64_t offset = from;
@@ -429,6 +550,8 @@ struct log_store::cursor {
   }
 };
 
+// The process's store is never destroyed (the_log_store()); a store of a
+// test's own is.
 log_store::~log_store() {
   for (block* list : {head, spare, surplus}) {
     free_blocks(list);
@@ -442,7 +565,18 @@ void log_store::free_blocks(block* list) noexcept {
 }
 
 // Appending.
+//
+// Every append takes one of two ways. The library's transcripts and
+// deletions try the calling thread's ring first (append_waiting(),
+// count_deletion()), which takes no lock; where that would put them out of
+// order or the ring is full, they go in as messages and `<<` text always do:
+// lock_with_room() takes the lock with the blocks the record needs at hand
+// and the waiting records stored, the record is written, and
+// unlock_and_free() lets go of the lock and frees what trimming let go of.
 
+// A spare block, made empty, for the tail. Its start_second is the second
+// in force where the tail ends, which is where the new block's records
+// start. There is always one: see the top of this file.
 log_store::block* log_store::take_spare() noexcept {
   block* taken = spare;
   spare = taken->next;
@@ -456,6 +590,8 @@ log_store::block* log_store::take_spare() noexcept {
   return taken;
 }
 
+// A block the log let go of: kept for the next records while the spare list
+// is within its bound, else freed at the next unlock_and_free().
 void log_store::release(block* old) noexcept {
   if (spare_count < spare_bound) {
     old->next = spare;
@@ -467,9 +603,14 @@ void log_store::release(block* old) noexcept {
   }
 }
 
+// The blocks to get before `header_size` bytes of headers and `payload`
+// bytes of text can be written: those the tail's room and the spare blocks
+// do not cover.
 std::size_t log_store::blocks_missing(std::size_t header_size, std::size_t payload) const noexcept {
   // Records never run over the end of a block: each block may leave up to
-  // a record's bytes unused at its end.
+  // a record's bytes unused at its end. The count errs high: callers pass
+  // the longest headers their records may have, and every block's end is
+  // taken to be wasted.
   constexpr std::size_t per_block = block_size - record_most;
   const std::size_t room = tail == nullptr || tail->room() < record_most ? 0 : tail->room() - record_most;
   const std::size_t need = header_size + payload;
@@ -480,6 +621,9 @@ std::size_t log_store::blocks_missing(std::size_t header_size, std::size_t paylo
   return needed > spare_count ? needed - spare_count : 0;
 }
 
+// The records and counted deletions waiting in every thread's ring: a
+// bound on the records storing them writes (counted deletions between two
+// records go in as one).
 std::size_t log_store::waiting_records() const noexcept {
   std::size_t count = 0;
   for (const thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
@@ -488,13 +632,24 @@ std::size_t log_store::waiting_records() const noexcept {
   return count;
 }
 
+// The way in for every append that takes the lock, and for every read: the
+// blocks checked with the lock held, got with it let go of, checked again
+// (another thread may have used them meanwhile) until they are at hand; then
+// the waiting records stored. When it is false the lock is not held, and
+// nothing was stored; readers then take the lock plainly and read what is
+// stored.
 bool log_store::lock_with_room(std::size_t header_size, std::size_t payload) noexcept {
   guard.lock();
   for (;;) {
     // The waiting records go in first, all that may wait (a thread adds to
     // its ring meanwhile), each with the deletions before it; and as much
     // stays at hand after, so that the terminate handler, which gets no
-    // memory, can store whatever waits then.
+    // memory, can store whatever waits then. All that may wait, a slot: a
+    // full ring of records, each with a group of deletions before it, and the
+    // deletions after the last, 2 * 128 + 1 records of record_most bytes at
+    // most; twice that is about 17 KB a slot. slot_count may lag a slot just
+    // put on the list; its thread calls store_waiting() before its first
+    // record (own_slot()), which gets the blocks for it.
     const std::size_t waiting = slot_count.load(std::memory_order_acquire) * (2 * ring_size + 1);
     const std::size_t missing = blocks_missing(header_size + stamp_most + 2 * waiting * record_most, payload);
     if (missing == 0) {
@@ -524,6 +679,8 @@ bool log_store::lock_with_room(std::size_t header_size, std::size_t payload) noe
       return false;
     }
     guard.lock();
+    // Spare blocks beyond spare_bound for a while: they are what the log is
+    // about to fill, and release() keeps the bound when blocks come back.
     while (got != nullptr) {
       block* fresh = std::exchange(got, got->next);
       fresh->next = spare;
@@ -535,12 +692,21 @@ bool log_store::lock_with_room(std::size_t header_size, std::size_t payload) noe
   return true;
 }
 
+// Lets go of the lock, then frees the blocks trimming put on the surplus
+// list: operator delete may log too.
 void log_store::unlock_and_free() noexcept {
   block* freed = std::exchange(surplus, nullptr);
   guard.unlock();
   free_blocks(freed);
 }
 
+// Writes a record: its second first when it is stamped and the second
+// moved on, then its header, both whole in one block, then `payload` as it
+// is, over as many blocks as it takes. `bytes` and `lines` are its text's,
+// counted in the block it starts in (`home`), where dropping that block
+// takes them off. A block the text runs into starts its records after the
+// text (`first`). `joinable` makes the record the one later deletions may
+// join.
 void log_store::write_locked(const unsigned char* header, std::size_t header_size, std::string_view payload,
                              bool stamped, std::time_t second, std::uint64_t bytes, std::uint64_t lines,
                              bool joinable) noexcept {
@@ -587,6 +753,9 @@ void log_store::write_locked(const unsigned char* header, std::size_t header_siz
   }
 }
 
+// The text bytes and lines of a transcript record without deletions, taken
+// from recent_sizes when the last record of its kind had the same length and
+// count, as in a loop that repeats one operation on numbers of one length.
 std::pair<std::uint64_t, std::uint64_t> log_store::sizes_of(std::uint8_t kind, unsigned long long length,
                                                             unsigned long long count) noexcept {
   sized& recent = recent_sizes[kind];
@@ -597,6 +766,8 @@ std::pair<std::uint64_t, std::uint64_t> log_store::sizes_of(std::uint8_t kind, u
   return {recent.bytes, recent.lines};
 }
 
+// Puts a spare block at the end of the list; the first block of an empty
+// log is its head too.
 void log_store::link_block() noexcept {
   block* fresh = take_spare();
   // A spare block was last written long ago: its lines are fetched ahead of
@@ -613,6 +784,10 @@ void log_store::link_block() noexcept {
   tail = fresh;
 }
 
+// The most frequent write, done in place: one check of the tail's room
+// (record_most covers a second and the longest header), then the bytes
+// straight into the block. The record becomes the one later deletions of
+// its second may join. `deletions` is at most most_deletions, fixedints'.
 void log_store::write_transcript_locked(std::uint8_t kind, unsigned long long length, unsigned long long count,
                                         unsigned deletions, std::time_t second) noexcept {
   if (tail == nullptr || tail->room() < record_most) {
@@ -652,7 +827,10 @@ void log_store::write_deletions_locked(deletion kind, unsigned long long count, 
   }
   // Deletions join the newest record when it is a transcript of the same
   // second whose deletions are none yet or of the same kind, with room in
-  // its count: no new record, one byte counted up.
+  // its count: no new record, one byte counted up. Their lines come last in
+  // the record's text, which is the end of the log, so nothing read before
+  // moves. Else they are a record of their own, a deletions transcript of
+  // `count`, which the next deletions may join in turn.
   const bool fixedfloats = kind == deletion::fixedfloat;
   if (last_transcript.at != nullptr && tail_second_known && second == tail_second) {
     unsigned char& deletions = last_transcript.at->data[last_transcript.offset + 1];
@@ -684,7 +862,8 @@ void log_store::write_deletions_locked(deletion kind, unsigned long long count, 
 void log_store::store_waiting_locked() noexcept {
   for (thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
     // The deletions counted first, then the records: every record added
-    // before a deletion counted is then seen.
+    // before a deletion counted is then seen. The counts written only with
+    // the lock held are read relaxed: the lock orders them.
     const std::uint32_t deleted = slot->deleted.load(std::memory_order_acquire);
     const std::uint32_t published = slot->published.load(std::memory_order_acquire);
     std::uint32_t at = slot->stored.load(std::memory_order_relaxed);
@@ -693,6 +872,9 @@ void log_store::store_waiting_locked() noexcept {
     if (at == published && deleted == deleted_stored) {
       continue;
     }
+    // Each record: the deletions counted since the one before, which carry
+    // that one's second, then the record itself. A new_second record writes
+    // nothing: it only gives the deletions after it their second.
     for (; at != published; ++at) {
       const waiting_record& record = slot->ring[at % ring_size];
       write_deletions_locked(deletion::fixedint, record.deleted_before - deleted_stored, second);
@@ -705,6 +887,9 @@ void log_store::store_waiting_locked() noexcept {
         write_transcript_locked(record.kind, record.length, record.count, record.deletions, record.second);
       }
     }
+    // The deletions counted after the last record. Then the stored counts
+    // move on, with a release: the owner may use the ring's places again,
+    // and waiting() shows nothing waiting, once the records are in the blocks.
     write_deletions_locked(deletion::fixedint, deleted - deleted_stored, second);
     slot->stored_second.store(second, std::memory_order_relaxed);
     slot->deleted_stored.store(deleted, std::memory_order_release);
@@ -712,6 +897,8 @@ void log_store::store_waiting_locked() noexcept {
   }
 }
 
+// Also gets the blocks that every slot's records may need (lock_with_room()),
+// and frees what storing trimmed.
 void log_store::store_waiting() noexcept {
   if (lock_with_room(0, 0)) {
     unlock_and_free();
@@ -728,11 +915,15 @@ bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, uns
   if (slot == nullptr) {
     return false;
   }
+  // Our own count, relaxed; the acquire of `stored` makes sure that the place
+  // about to be written was read by the storer that gave it back.
   const std::uint32_t published = slot->published.load(std::memory_order_relaxed);
   if (published - slot->stored.load(std::memory_order_acquire) == ring_size) {
     return false;
   }
-  // (A thread alone in a program has no other slot to look at.)
+  // (A thread alone in a program has no other slot to look at. slot_count
+  // counts every slot ever made: once a second thread has had one, every
+  // record walks the list.)
   if (slot_count.load(std::memory_order_acquire) > 1) {
     for (const thread_slot* other = slots.load(std::memory_order_acquire); other != nullptr; other = other->next) {
       if (other != slot && other->waiting() != 0) {
@@ -748,6 +939,8 @@ bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, uns
   record.kind = kind;
   record.deletions = deletions;
   record.fixedfloats = fixedfloats;
+  // The release publishes the fields above to whoever reads the count with
+  // an acquire.
   slot->published.store(published + 1, std::memory_order_release);
   own.second = second;
   own.second_known = true;
@@ -756,7 +949,9 @@ bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, uns
 
 // Counts a fixedint deletion up in the calling thread's slot where that
 // keeps the log's order, after a new_second record when the second moved
-// on. False otherwise, with nothing done.
+// on. False otherwise, with nothing counted (a new_second record may have
+// gone in, which writes nothing). A thread without a slot does not take one
+// here: its first record does.
 bool log_store::count_deletion(std::time_t second) noexcept {
   thread_slot* const slot = own.slot;
   if (slot == nullptr || ((!own.second_known || second != own.second) &&
@@ -770,10 +965,14 @@ bool log_store::count_deletion(std::time_t second) noexcept {
       }
     }
   }
+  // The owner alone writes `deleted`: a load and a store count it up. The
+  // release orders the records added before it ahead of the deletion.
   slot->deleted.store(slot->deleted.load(std::memory_order_relaxed) + 1, std::memory_order_release);
   return true;
 }
 
+// The ring first; deletions beyond a record's byte, or a ring that may not
+// take the record, go through the lock.
 bool log_store::append_transcript(std::uint8_t kind, unsigned long long length, unsigned long long count,
                                   unsigned deletions, std::time_t second) noexcept {
   if (deletions <= most_deletions &&
@@ -785,6 +984,8 @@ bool log_store::append_transcript(std::uint8_t kind, unsigned long long length, 
 
 bool log_store::store_transcript(std::uint8_t kind, unsigned long long length, unsigned long long count,
                                  unsigned deletions, std::time_t second) noexcept {
+  // Up to most_deletions go in the record's byte, the rest in a deletions
+  // record after it: room for two headers then.
   if (!lock_with_room(header_most * (1 + deletions / most_deletions), 0)) {
     return false;
   }
@@ -797,7 +998,16 @@ bool log_store::store_transcript(std::uint8_t kind, unsigned long long length, u
 }
 
 // The calling thread's slot, taken (or made) on its first record; null
-// when it cannot have one.
+// when it cannot have one: the thread has ended, it is getting a slot
+// already (a record that the operator new below writes meanwhile goes
+// straight in), or there was no memory for one.
+//
+// A free slot of an ended thread is taken first, with an acquire that pairs
+// with the release of slot_keeper: the counters are seen as that thread left
+// them. A new slot is put at the head of the list with a release, so that a
+// thread that finds it there, through an acquire load of `slots`, sees it
+// made; slots are never freed nor taken off the list, so the list can be
+// walked without the lock, and a pointer taken from it stays good.
 log_store::thread_slot* log_store::own_slot() noexcept {
   if (own.slot != nullptr || own.ended || own.taking) {
     return own.slot;
@@ -816,6 +1026,7 @@ log_store::thread_slot* log_store::own_slot() noexcept {
     found = new (std::nothrow) thread_slot;  // NOLINT(cppcoreguidelines-owning-memory): never freed
     getting_memory = false;
     if (found != nullptr) {
+      // Relaxed: no other thread sees the slot before the release below.
       found->taken.store(true, std::memory_order_relaxed);
       thread_slot* first = slots.load(std::memory_order_relaxed);
       do {
@@ -836,6 +1047,9 @@ log_store::thread_slot* log_store::own_slot() noexcept {
   return found;
 }
 
+// A single fixedint deletion, the most frequent record of all, is only
+// counted in the ring; others are a deletions_alone record there. Where the
+// ring may not take them, they go in through the lock.
 bool log_store::append_deletions(deletion kind, unsigned count, std::time_t second) noexcept {
   if (count == 0) {
     return true;
@@ -853,6 +1067,8 @@ bool log_store::append_deletions(deletion kind, unsigned count, std::time_t seco
   return true;
 }
 
+// A message's text: the prefix, the message with each escape a byte longer,
+// and its line break.
 void log_store::write_message_locked(std::string_view message, std::size_t escapes, std::time_t second) noexcept {
   std::array<unsigned char, header_most> header{};
   header[0] = message_tag;
@@ -863,7 +1079,8 @@ void log_store::write_message_locked(std::string_view message, std::size_t escap
 
 bool log_store::append_text(std::string_view message, std::time_t second) noexcept {
   // Messages go straight in: their text would be copied twice by the way of
-  // the waiting records, for a lock that costs less.
+  // the waiting records, for a lock that costs less. The escapes are counted
+  // before the lock is taken, to hold it for the copy alone.
   const std::size_t escapes = escapes_in(message);
   if (!lock_with_room(header_most, message.size())) {
     return false;
@@ -873,6 +1090,8 @@ bool log_store::append_text(std::string_view message, std::time_t second) noexce
   return true;
 }
 
+// `<<` text carries no time of its own (stamped false): its lines show as
+// they were written, and the second in force goes on after them.
 bool log_store::append_raw(std::string_view text) noexcept {
   if (text.empty()) {
     return true;
@@ -886,6 +1105,12 @@ bool log_store::append_raw(std::string_view text) noexcept {
   return true;
 }
 
+// `logstream << "step " << i << '\n'` comes here in pieces: "step " and the
+// digits only grow the thread's unfinished line, and the line break stores
+// "step 7\n" as one record. Text with line breaks in it goes in up to its
+// last one, the unfinished line before it; what follows is the new
+// unfinished line. The unfinished line grows with no lock held (it is the
+// thread's own), and may throw std::bad_alloc: caught here.
 bool log_store::write_stream(std::string_view text) noexcept {
   partial_line& line = own_partial();
   const std::size_t last = text.rfind('\n');
@@ -910,7 +1135,20 @@ bool log_store::write_stream(std::string_view text) noexcept {
 }
 
 // Trimming.
+//
+// With a limit of 4096 bytes, the append that takes the text past 4096 trims
+// it to 3072 bytes at most, the first line "VELDAR [...]: Log limit of 4096
+// bytes: 120 earlier lines dropped." included; the next trim comes some 1 KiB
+// of lines later. Lines go whole, oldest first: each round drops the head
+// block whole when it holds no more than must go (and not the newest line),
+// else the head record whole, else lines of it, which head_skip remembers
+// (a transcript's lines, or bytes of `<<` text). The newest line stays
+// whatever its size, and may leave the text above 3072 bytes. Trimming
+// allocates nothing: the blocks it lets go of become spare, or wait on the
+// surplus list.
 
+// The first line's bytes with `dropped` lines dropped: its width grows with
+// the count's digits, and it states the limit in force at the last trim.
 std::uint64_t log_store::header_bytes(std::uint64_t dropped) const noexcept {
   return line_prefix_size + limit_opening.size() + decimal_width(header_limit) + limit_bytes.size() +
          decimal_width(dropped) + limit_closing.size() + 1;
@@ -918,6 +1156,10 @@ std::uint64_t log_store::header_bytes(std::uint64_t dropped) const noexcept {
 
 std::uint64_t log_store::header_size() const noexcept { return dropped_lines == 0 ? 0 : header_bytes(dropped_lines); }
 
+// trim_point is what kept_bytes may reach before a trim is due: the limit
+// less the first line, so that appends compare one number. The spare blocks
+// may hold the quarter of the limit a trim lets go of: the log fills it
+// again in memory it has.
 void log_store::update_trim_point() noexcept {
   spare_bound = std::max(spare_blocks, byte_limit / 4 / block_size);
   if (byte_limit == 0) {
@@ -928,6 +1170,9 @@ void log_store::update_trim_point() noexcept {
   trim_point = byte_limit > header ? byte_limit - header : 0;
 }
 
+// Drops the head block and the lines its records count. A record whose text
+// runs on into the next block goes whole with it: that block's records start
+// after the text.
 void log_store::drop_head_block() noexcept {
   block* const old = head;
   dropped_lines += old->lines;
@@ -957,7 +1202,9 @@ bool log_store::drop_head_lines(std::uint64_t bytes) noexcept {
     drop_head_block();
     return true;
   }
-  // What is left of the record, and whether it holds the newest line.
+  // What is left of the record, and whether it holds the newest line: it
+  // does when its lines left are all the kept lines, the records after it
+  // making none.
   std::uint64_t skipped_bytes = 0;
   std::uint64_t skipped_lines = 0;
   if (record.tag < transcript_count) {
@@ -980,6 +1227,9 @@ bool log_store::drop_head_lines(std::uint64_t bytes) noexcept {
     head->lines -= gone_lines;
     dropped_lines += gone_lines;
   };
+  // A record goes whole when all it has left must go, and a second or a
+  // message (one line) always does; the one with the newest line never goes
+  // whole.
   if (!newest && (bytes_left <= bytes || record.tag == second_tag || record.tag == message_tag)) {
     // The whole record.
     go(bytes_left, lines_left);
@@ -998,6 +1248,9 @@ bool log_store::drop_head_lines(std::uint64_t bytes) noexcept {
     return true;
   }
   // Some of its lines, from where it was cut, at least `bytes` of them.
+  // A transcript: the lines up to the one that reaches byte
+  // skipped_bytes + bytes, counted from its sizes, not made; `<<` text: up to
+  // the line break at or after that byte.
   if (record.tag < transcript_count) {
     std::uint64_t count = lines_within(record.record, skipped_bytes + bytes - 1) + 1 - head_skip;
     count = std::min(count, lines_left - (newest ? 1 : 0));
@@ -1044,6 +1297,9 @@ void log_store::trim() noexcept {
 
 // Drops the oldest whole lines until the text, the first line that says how
 // many went included, fits in `low` bytes, or only the newest line is left.
+// The first line takes the second in force at the tail and the limit in
+// force. Every offset in the text moves: `generation` counts it, and the
+// read hint is no longer good.
 void log_store::trim_to(std::uint64_t low) noexcept {
   header_second = tail_second;
   header_limit = byte_limit;
@@ -1055,6 +1311,8 @@ void log_store::trim_to(std::uint64_t low) noexcept {
       break;
     }
     const std::uint64_t excess = total - low;
+    // The head block goes whole when it is not the tail, holds no more than
+    // must go, and not the newest line (a later block counts some lines).
     if (head != tail && head->lines < kept_lines && head->bytes <= excess) {
       drop_head_block();
       continue;
@@ -1066,6 +1324,10 @@ void log_store::trim_to(std::uint64_t low) noexcept {
   update_trim_point();
 }
 
+// For the terminate handler, with the lock held: nothing may be got. The
+// report's lines are no records (they go to the file after the log), so the
+// room for them is kept by trimming down to the limit less `reserve`, not to
+// three quarters of it: the log then loses as few lines as it can.
 void log_store::make_room_locked(std::uint64_t reserve) noexcept {
   // The records waiting in threads are stored where the blocks they take
   // are at hand, else rendered after the log: their text is kept room for.
@@ -1081,6 +1343,9 @@ void log_store::make_room_locked(std::uint64_t reserve) noexcept {
   }
 }
 
+// A lower limit trims at once. The blocks beyond the spare bound stay on the
+// surplus list until the next append or read lets go of the lock with
+// unlock_and_free().
 void log_store::set_limit(std::size_t bytes) noexcept {
   const std::lock_guard<spin_lock> lock(guard);
   byte_limit = bytes;
@@ -1090,6 +1355,7 @@ void log_store::set_limit(std::size_t bytes) noexcept {
   }
 }
 
+// With the lock, as set_limit() may be changing it in another thread.
 std::size_t log_store::limit() const noexcept {
   const std::lock_guard<spin_lock> lock(guard);
   return byte_limit;
@@ -1097,8 +1363,13 @@ std::size_t log_store::limit() const noexcept {
 
 // Replacing and clearing.
 
+// Empties the log: its blocks become spare, the count of dropped lines (and
+// with it the first line) goes, and offsets start again.
 void log_store::clear_locked() noexcept {
-  spare_bound = spare_blocks;  // an emptied log keeps 1 MiB for its next lines
+  // While the blocks come back, an emptied log keeps 256 of them (256 KiB)
+  // for its next lines and frees the rest; update_trim_point() below sets the
+  // bound for trims again.
+  spare_bound = spare_blocks;
   while (head != nullptr) {
     release(std::exchange(head, head->next));
   }
@@ -1111,7 +1382,8 @@ void log_store::clear_locked() noexcept {
   dropped_lines = 0;
   ++generation;
   hint.valid = false;
-  // Records waiting in threads go with the rest.
+  // Records waiting in threads go with the rest: marked stored, as a storer
+  // would (the same orders), without being written.
   for (thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
     slot->deleted_stored.store(slot->deleted.load(std::memory_order_acquire), std::memory_order_release);
     slot->stored.store(slot->published.load(std::memory_order_acquire), std::memory_order_release);
@@ -1133,6 +1405,8 @@ void log_store::replace(std::string_view text) {
     fresh->next = got;
     got = fresh;
   }
+  // The calling thread's unfinished `<<` line goes too; other threads' stay
+  // theirs. The text goes in as one `<<` record, with no time of its own.
   own_partial().text.clear();
   guard.lock();
   clear_locked();
@@ -1157,7 +1431,16 @@ void log_store::replace(std::string_view text) {
 }
 
 // Reading.
+//
+// A read first stores what waits in threads (lock_with_room() with nothing
+// to write); when the blocks for that cannot be had, it takes the lock
+// plainly and reads what is stored. The calling thread's unfinished `<<`
+// line is no record: it is read after the stored text, from the thread's
+// own string, with the lock let go of. The text is made with the lock held,
+// into memory got before it was taken.
 
+// The first line, made from the trim's count, limit and second: it is stored
+// nowhere.
 bool log_store::render_header(text_sink& sink) const noexcept {
   if (dropped_lines == 0) {
     return true;
@@ -1201,6 +1484,10 @@ bool log_store::render_from(std::uint64_t from, text_sink& sink) const noexcept 
       second = head->start_second;
     }
   }
+  // Records wholly before `from` are passed over by their sizes, their text
+  // not made; the first record that reaches `from` is where the next read's
+  // hint points, and its text is made from the byte `from` falls on. The
+  // oldest record shows from where trimming cut it (head_skip).
   prefix_cache prefixes;
   cursor record;
   bool started = false;
@@ -1236,7 +1523,10 @@ bool log_store::render_from(std::uint64_t from, text_sink& sink) const noexcept 
 
 bool log_store::render_waiting(text_sink& sink) const noexcept {
   // As store_waiting_locked() would store them, without storing them: the
-  // report renders them with no memory to spare.
+  // report renders them with no memory to spare. The counts are read as the
+  // storer reads them, `deleted` before `published`. Nothing moves `stored`
+  // while the lock is held, and an owner writes a ring place again only once
+  // `stored` has passed it: the places read here hold still.
   const auto deletions = [&sink](std::uint32_t count, std::time_t second) {
     const auto prefix = line_prefix(second);
     return count == 0 ||
@@ -1275,6 +1565,8 @@ bool log_store::render_waiting(text_sink& sink) const noexcept {
   return true;
 }
 
+// The bytes a read from 0 would give: the stored text, the first line
+// included, and the calling thread's unfinished line.
 std::uint64_t log_store::size() noexcept {
   const std::uint64_t own_line = own_partial().text.size();
   if (!lock_with_room(0, 0)) {
@@ -1285,6 +1577,10 @@ std::uint64_t log_store::size() noexcept {
   return size;
 }
 
+// The string is got with the lock let go of: its size is read with the lock,
+// the string made without it, and the text rendered into it with the lock
+// taken again, when the size is still the same; else all again, as other
+// threads logged meanwhile.
 std::string log_store::text() {
   const std::string& line = own_partial().text;
   std::string all;
@@ -1307,6 +1603,9 @@ std::string log_store::text() {
   return all;
 }
 
+// A window of the text for logstream's reading: the stored text from
+// `from` on, then the calling thread's unfinished line where the window
+// reaches past the stored text.
 std::size_t log_store::read(std::uint64_t from, char* out, std::size_t count) noexcept {
   const std::string& line = own_partial().text;
   buffer_sink copy(out, count);
@@ -1327,6 +1626,8 @@ std::size_t log_store::read(std::uint64_t from, char* out, std::size_t count) no
   return copy.size();
 }
 
+// try_lock() and a yield until the deadline: the terminate handler neither
+// waits for ever on a thread that holds the lock, nor gets memory.
 bool log_store::lock_within(std::chrono::milliseconds patience) noexcept {
   const auto deadline = std::chrono::steady_clock::now() + patience;
   while (!guard.try_lock()) {
@@ -1340,6 +1641,9 @@ bool log_store::lock_within(std::chrono::milliseconds patience) noexcept {
 
 std::size_t log_store::partial_size() const noexcept { return own_partial().text.size(); }
 
+// The report's log: the stored text, then the records still waiting in
+// threads (make_room_locked() stores them when it can, else they are rendered
+// here), then the calling thread's unfinished line.
 bool log_store::render_locked(text_sink& sink) const noexcept {
   return render_from(0, sink) && render_waiting(sink) && sink.put(own_partial().text);
 }
@@ -1387,6 +1691,9 @@ void narrate_fixedfloat_deletions(unsigned count) noexcept {
   the_log_store().append_deletions(deletion::fixedfloat, count, std::time(nullptr));
 }
 
+// A fixedfloat's deletion writes its value's "Deleted fixedint object." with
+// its own line, as one record; the value's destructor, which runs next on
+// the same thread, finds value_written and writes nothing.
 void narrate_fixedfloat_deletion() noexcept {
   the_log_store().append_deletions(deletion::fixedfloat, 1, std::time(nullptr));
   own.value_written = true;

@@ -4,7 +4,8 @@
 // gone wrong before it:
 //   1. One thread reports. A second thread that terminates at the same time
 //      waits for the process to end; the handler called again from within
-//      itself (a previous handler that terminates) aborts at once.
+//      itself (a previous handler that terminates) aborts at once, where it
+//      would otherwise wait for ever for a report that is its own.
 //   2. The active exception is found before the log's lock is taken: its
 //      what() is the program's code, which may log.
 //   3. The log's lock is taken within two seconds: a thread stuck while
@@ -20,7 +21,9 @@
 //      written with the heap exhausted too.
 //   6. The log's kept lines are written first, then the six report lines,
 //      whatever the log's limit: a limit never costs the report its own lines.
-//   7. The previous handler is always called last.
+//   7. The previous handler is always called last, with the log's lock let
+//      go of, so that one that logs or reads the log does not wait for ever;
+//      std::abort() follows it, as a terminate handler must not return.
 #include <veldar/diagnostics.h>
 
 #include <fcntl.h>
@@ -56,6 +59,8 @@ namespace {
 constexpr const char* report_path = "logs/veldar.log";
 
 // The thread writing the report; no thread until the handler first runs.
+// An id rather than a flag: it tells the reporting thread called again,
+// which must abort, from another thread, which must wait.
 std::atomic<std::thread::id> reporter{};
 
 // The active exception's type name and message, found without allocating:
@@ -65,6 +70,11 @@ struct active_exception {
   const char* message = "UNKNOWN";
 };
 
+// An exception is looked for before `throw;`, which with none active would
+// call std::terminate() again, and so abort with no report. A
+// std::exception gives its dynamic type's name ("St13runtime_error") and
+// what(); anything else its type's name through the C++ ABI ("i" for a
+// thrown int), where the ABI is there, and "UNKNOWN" as its what().
 active_exception find_active() noexcept {
   active_exception found;
 #ifdef VELDAR_HAS_CXXABI
@@ -94,7 +104,12 @@ active_exception find_active() noexcept {
 }
 
 // Opens a new file beside the report, "logs/veldar.log.<process id>.tmp", and
-// writes its name into `name`; -1 when it cannot be made.
+// writes its name into `name`; -1 when it cannot be made. Beside it, so that
+// the rename is within one file system, and so in one step. O_EXCL and
+// O_NOFOLLOW: whatever is at the name already, a link planted there
+// included, is not written through; it is unlinked and the open tried once
+// more. The process id keeps the files of two processes that report at once
+// in one folder apart.
 int open_temporary(std::array<char, 64>& name) noexcept {
   constexpr std::string_view suffix = ".tmp";
   const std::string_view path = report_path;
@@ -112,7 +127,8 @@ int open_temporary(std::array<char, 64>& name) noexcept {
   return -1;
 }
 
-// Writes all of `text`, again after a signal cut a write short.
+// Writes all of `text`, again after a signal cut a write short. A write that
+// writes nothing fails it, rather than being tried again for ever.
 bool write_all(int descriptor, std::string_view text) noexcept {
   while (!text.empty()) {
     const ssize_t written = ::write(descriptor, text.data(), text.size());
@@ -128,7 +144,9 @@ bool write_all(int descriptor, std::string_view text) noexcept {
 }
 
 // Gathers the report's text in a buffer on the stack and writes it out
-// each time it fills.
+// each time it fills: a few write() calls for the whole log, with no memory
+// got. A failed write is kept (`ok`): put() is false from then on, which
+// stops the render, and nothing more is written.
 class file_sink final : public detail::text_sink {
  public:
   explicit file_sink(int descriptor) : descriptor(descriptor) {}
@@ -144,7 +162,8 @@ class file_sink final : public detail::text_sink {
     }
     return ok;
   }
-  // One report line, stamped now: its message and what follows it, escaped.
+  // One report line, stamped now: its message and what follows it, escaped,
+  // so that a what() text with line breaks in it stays on its line.
   bool line(std::string_view message, std::string_view detail = {}) noexcept {
     const auto prefix = detail::line_prefix(std::time(nullptr));
     const auto escaped = [this](std::string_view piece) { return put(piece); };
@@ -166,6 +185,7 @@ class file_sink final : public detail::text_sink {
 
 // SIGXFSZ ignored for as long as it lives: a file size limit then fails the
 // write with EFBIG instead of ending the process half-way through the report.
+// The action in force before is put back after, for the previous handler.
 class file_size_signal_ignored {
  public:
   file_size_signal_ignored() noexcept {
@@ -187,6 +207,8 @@ class file_size_signal_ignored {
   bool saved = false;
 };
 
+// One fixed line on standard error, with write(): nothing to format, nothing
+// to allocate.
 void complain() noexcept {
   write_all(STDERR_FILENO, "VELDAR: could not write report file logs/veldar.log\n");
 }
@@ -194,6 +216,8 @@ void complain() noexcept {
 }  // namespace
 
 void logdumper() {
+  // 1. The first thread in takes the report; `none` then holds the thread
+  // that has it.
   std::thread::id none{};
   if (!reporter.compare_exchange_strong(none, std::this_thread::get_id())) {
     if (none == std::this_thread::get_id()) {
@@ -205,10 +229,16 @@ void logdumper() {
   }
   const active_exception active = find_active();  // before the lock: what() is the caller's code
 
+  // 3. Without the lock (another thread kept it for two seconds) the log is
+  // read as it stands, and no room is made in it: a stuck thread must not
+  // cost the report.
   detail::log_store& store = detail::the_log_store();
   const bool locked = store.lock_within(std::chrono::seconds(2));
   if (locked) {
     // The report's own lines count against the log's limit, but never go.
+    // Their sizes as file_sink::line() writes them, and the calling thread's
+    // unfinished line, which the log's text ends with: the log's oldest lines
+    // go to make room for them.
     const auto line = [](std::string_view message, std::string_view detail = {}) {
       return detail::line_prefix_size + message.size() + detail::escapes_in(message) + detail.size() +
              detail::escapes_in(detail) + 1;
@@ -218,6 +248,9 @@ void logdumper() {
                            line(detail::report_what, active.message) + line(detail::report_end) +
                            store.partial_size());
   }
+  // 4. and 5. The new file goes over the old one only once every byte is
+  // written and it is closed (a close can fail for a write the system had put
+  // off); a report not written leaves no file of its own behind.
   bool written = false;
   {
     const file_size_signal_ignored file_size_signal;
@@ -243,6 +276,9 @@ void logdumper() {
   if (!written) {
     complain();
   }
+  // 7. The lock first, then the previous handler. oldtermfunc is logdumper()
+  // itself when the program had installed it before setup(): calling it
+  // would only abort.
   if (locked) {
     store.unlock();
   }
