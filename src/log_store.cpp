@@ -854,6 +854,18 @@ void log_store::write_deletions_locked(deletion kind, unsigned long long count, 
       second);
 }
 
+// The fixedint deletions a thread counted that are not stored yet: its
+// count `deleted` less `stored`, on 32-bit counts that wrap. None when the
+// storer is already past `deleted`: it read `deleted` before `published`, and
+// the thread may count a deletion and publish a record that carries the new
+// count in between; the record's count then stands for that deletion.
+namespace {
+std::uint32_t deletions_ahead(std::uint32_t deleted, std::uint32_t stored) noexcept {
+  const auto ahead = static_cast<std::int32_t>(deleted - stored);
+  return ahead > 0 ? static_cast<std::uint32_t>(ahead) : 0;
+}
+}  // namespace
+
 // Stores every thread's waiting records, each thread's in order. Records
 // waiting in two threads at once are of no order between them: a thread
 // that would add to its ring while another's has records stores them first
@@ -890,9 +902,10 @@ void log_store::store_waiting_locked() noexcept {
     // The deletions counted after the last record. Then the stored counts
     // move on, with a release: the owner may use the ring's places again,
     // and waiting() shows nothing waiting, once the records are in the blocks.
-    write_deletions_locked(deletion::fixedint, deleted - deleted_stored, second);
+    const std::uint32_t after = deletions_ahead(deleted, deleted_stored);
+    write_deletions_locked(deletion::fixedint, after, second);
     slot->stored_second.store(second, std::memory_order_relaxed);
-    slot->deleted_stored.store(deleted, std::memory_order_release);
+    slot->deleted_stored.store(deleted_stored + after, std::memory_order_release);
     slot->stored.store(published, std::memory_order_release);
   }
 }
@@ -1384,9 +1397,25 @@ void log_store::clear_locked() noexcept {
   hint.valid = false;
   // Records waiting in threads go with the rest: marked stored, as a storer
   // would (the same orders), without being written.
+  // The second of the last record goes on to the deletions counted after
+  // it, as store_waiting_locked() would pass it on.
   for (thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
-    slot->deleted_stored.store(slot->deleted.load(std::memory_order_acquire), std::memory_order_release);
-    slot->stored.store(slot->published.load(std::memory_order_acquire), std::memory_order_release);
+    const std::uint32_t deleted = slot->deleted.load(std::memory_order_acquire);
+    const std::uint32_t published = slot->published.load(std::memory_order_acquire);
+    const std::uint32_t stored = slot->stored.load(std::memory_order_relaxed);
+    if (published != stored) {
+      const waiting_record& last = slot->ring[(published - 1) % ring_size];
+      slot->stored_second.store(last.second, std::memory_order_relaxed);
+      const std::uint32_t deleted_stored = slot->deleted_stored.load(std::memory_order_relaxed);
+      if (deletions_ahead(last.deleted_before, deleted_stored) > deletions_ahead(deleted, deleted_stored)) {
+        // A record published after `deleted` was read carries a later count.
+        slot->deleted_stored.store(last.deleted_before, std::memory_order_release);
+        slot->stored.store(published, std::memory_order_release);
+        continue;
+      }
+    }
+    slot->deleted_stored.store(deleted, std::memory_order_release);
+    slot->stored.store(published, std::memory_order_release);
   }
   update_trim_point();
 }
@@ -1558,7 +1587,7 @@ bool log_store::render_waiting(text_sink& sink) const noexcept {
         return false;
       }
     }
-    if (!deletions(deleted - deleted_stored, second)) {
+    if (!deletions(deletions_ahead(deleted, deleted_stored), second)) {
       return false;
     }
   }

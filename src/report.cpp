@@ -246,7 +246,7 @@ void logdumper() {
     store.make_room_locked(line(detail::report_terminate) + line(detail::report_opened) +
                            line(detail::report_rethrowing) + line(detail::report_type, active.type) +
                            line(detail::report_what, active.message) + line(detail::report_end) +
-                           store.partial_size());
+                           store.partial_size() + 1);
   }
   // 4. and 5. The new file goes over the old one only once every byte is
   // written and it is closed (a close can fail for a write the system had put
@@ -262,7 +262,10 @@ void logdumper() {
     if (descriptor >= 0) {
       file_sink out(descriptor);
       const auto prefix = detail::line_prefix(terminated);
-      written = store.render_locked(out) && out.put({prefix.data(), prefix.size()}) &&
+      // The calling thread's unfinished `<<` line, which the log's text ends
+      // with, is ended before the report's first line, so that it stays whole.
+      const bool unfinished = store.partial_size() != 0;
+      written = store.render_locked(out) && (!unfinished || out.put("\n")) && out.put({prefix.data(), prefix.size()}) &&
                 out.put(detail::report_terminate) && out.put("\n") && out.line(detail::report_opened) &&
                 out.line(detail::report_rethrowing) && out.line(detail::report_type, active.type) &&
                 out.line(detail::report_what, active.message) && out.line(detail::report_end) && out.flush();
