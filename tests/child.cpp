@@ -9,6 +9,7 @@
 #include <exception>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -69,6 +70,18 @@ const std::map<std::string, void (*)()> scenarios{
     {"line-break-in-what", [] {
        VELDAR::fixedint number(1);
        throw std::runtime_error("first\nVELDAR [Mon Dec  7 07:08:24 2026]: forged");
+     }},
+    {"deletion-after-emptying", [] {
+       VELDAR::setup();
+       auto number = std::make_unique<VELDAR::fixedint>(8);
+       VELDAR::logstream.str("");
+       number.reset();
+       std::cout << VELDAR::logstream.str();
+     }},
+    {"unfinished-line", [] {
+       VELDAR::fixedint number(1);
+       VELDAR::logstream << "step " << 3;
+       std::terminate();
      }},
     {"failed-stream", [] {
        VELDAR::fixedint number(1);

@@ -41,6 +41,7 @@ strings concat(std::initializer_list<strings> parts) {
 }
 
 const strings constructlines8{"New fixedint object!", "Resizing Digits to: 8", "Done."};
+const strings constructlines1{"New fixedint object!", "Resizing Digits to: 1", "Done."};
 
 TEST(TerminationReport, ExplicitTerminateWritesWholeLogWithUnknownException) {
   const auto run = runchild(VELDAR_TEST_CHILD, {"terminate"}, true);
@@ -136,6 +137,29 @@ TEST(ReportSurvives, FailedStreamState) {
   const auto run = runchild(VELDAR_TEST_CHILD, {"failed-stream"}, true);
   expectcompletereport(run, "UNKNOWN", "UNKNOWN");
   EXPECT_EQ(countof(logmessages(*run.report), "after the stream failed"), 1);
+}
+
+// Records emptied with the log pass their second on to the deletions
+// counted after them: the deletion of a number made before str("") is
+// stamped with the time, not with 1970.
+TEST(LogTimes, DeletionAfterTheLogIsEmptiedKeepsItsTime) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"deletion-after-emptying"}, true);
+  EXPECT_EQ(run.exitcode, 0);
+  EXPECT_EQ(logmessages(run.out), strings{"Deleted fixedint object."});
+  EXPECT_EQ(run.out.find("1970"), std::string::npos) << run.out;
+}
+
+// The thread's unfinished `<<` line is the log's last text: the report's
+// first line starts on a line of its own after it.
+TEST(TerminationReport, UnfinishedLineIsEndedBeforeTheReport) {
+  const auto run = runchild(VELDAR_TEST_CHILD, {"unfinished-line"}, true);
+  EXPECT_EQ(run.signal, SIGABRT);
+  ASSERT_TRUE(run.report.has_value());
+  const std::size_t at = run.report->find("step 3");
+  ASSERT_NE(at, std::string::npos) << *run.report;
+  EXPECT_EQ(run.report->compare(at, 15, "step 3\nVELDAR ["), 0) << *run.report;
+  const strings lines = logmessages(run.report->substr(0, at) + run.report->substr(at + 7));
+  EXPECT_EQ(lines, concat({setuplines, constructlines1, reportlines("UNKNOWN", "UNKNOWN")}));
 }
 
 TEST(ReportSurvives, ExhaustedMemory) {

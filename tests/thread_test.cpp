@@ -128,4 +128,35 @@ TEST(Threads, LogLimitHoldsWhileThreadsLog) {
   }
 }
 
+// A thread that counts deletions without the lock while another stores its
+// records: a record may carry a deletion counted after the storer read the
+// count. Every deletion must be written once, never as 2^32 - 1 lines of a
+// count gone below zero, which would drop the whole log.
+TEST(Threads, DeletionsCountedWhileAnotherThreadStoresAreWrittenOnce) {
+  veldartest::logcapture capture;
+  VELDAR::setloglimit(1 << 20);
+  constexpr int rounds = 1000000;
+  std::atomic<bool> done{false};
+  std::thread logger([&done] {
+    while (!done.load(std::memory_order_relaxed)) {
+      VELDAR::log("x");
+    }
+  });
+  for (int r = 0; r < rounds; ++r) {
+    const fixedint number(8);
+  }
+  done = true;
+  logger.join();
+  VELDAR::setloglimit(0);
+  // Each round writes four lines; the logger as many as it could.
+  const std::string text = VELDAR::logstream.str();
+  const auto messages = veldartest::logmessages(text);
+  ASSERT_FALSE(messages.empty());
+  unsigned long long dropped = 0;
+  ASSERT_EQ(std::sscanf(messages.front().c_str(), "Log limit of 1048576 bytes: %llu earlier lines dropped.", &dropped), 1)
+      << messages.front();
+  EXPECT_LT(dropped, 4ULL * rounds + 100000000ULL);
+  VELDAR::logstream.str("");
+}
+
 }  // namespace
