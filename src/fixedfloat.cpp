@@ -522,16 +522,7 @@ digit_vector power_places(const digit_vector& digits, std::size_t half, unsigned
   return power;
 }
 
-// The line pair of the copy of the right operand that a by-value member
-// takes, for its const overload, which takes none: written as the overload
-// returns or throws, so that the log does not tell the two apart.
-class copy_line {
- public:
-  copy_line() = default;
-  copy_line(const copy_line&) = delete;
-  copy_line& operator=(const copy_line&) = delete;
-  ~copy_line() { detail::narrate_fixedfloat_deletions(1); }
-};
+using copy_line = detail::copy_deletion<detail::deletion::fixedfloat>;
 
 }  // namespace
 

@@ -360,16 +360,7 @@ fixedint product(const fixedint& self, fixedint& other) {
   return fixedint(detail::unlogged{}, std::move(digits), minus);
 }
 
-// The line of the copy of the right operand that a by-value member takes,
-// for its const overload, which takes none: written as the overload returns
-// or throws, so that the log does not tell the two apart.
-class copy_line {
- public:
-  copy_line() = default;
-  copy_line(const copy_line&) = delete;
-  copy_line& operator=(const copy_line&) = delete;
-  ~copy_line() { detail::narrate_deletions(1); }
-};
+using copy_line = detail::copy_deletion<detail::deletion::fixedint>;
 
 void check_lengths(const fixedint& a, const fixedint& b) {
   if (a.length != b.length) {

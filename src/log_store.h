@@ -262,4 +262,23 @@ void narrate_fixedfloat_deletions(unsigned count) noexcept;
 void narrate_fixedfloat_deletion() noexcept;
 void narrate_fixedint_deletion() noexcept;
 
+// The deletion of the copy of the right operand that a by-value member
+// takes, for its const overload, which takes none: written as the overload
+// returns or throws, so that the log does not tell the two apart.
+// copy_deletion<deletion::fixedfloat> writes a fixedfloat's two lines.
+template <deletion kind>
+class copy_deletion {
+ public:
+  copy_deletion() = default;
+  copy_deletion(const copy_deletion&) = delete;
+  copy_deletion& operator=(const copy_deletion&) = delete;
+  ~copy_deletion() {
+    if constexpr (kind == deletion::fixedint) {
+      narrate_deletions(1);
+    } else {
+      narrate_fixedfloat_deletions(1);
+    }
+  }
+};
+
 }  // namespace VELDAR::detail
