@@ -80,4 +80,17 @@ void multiply_transform(const limb* a, std::size_t na, const limb* b, std::size_
 // coefficients must fit its longest transform (2^36 coefficients).
 bool transform_fits(std::size_t na, std::size_t nb);
 
+// The arithmetic of the transform: `scalar`, one 64-bit residue at a time
+// modulo primes below 2^62, or `vector`, eight at a time in AVX-512 IFMA
+// registers modulo primes below 2^50, for products of up to 2^31
+// coefficients (longer ones take the scalar one). multiply_transform()
+// takes the vector one where the processor has it.
+enum class transform_kernel { scalar, vector };
+// Whether the processor has AVX-512 IFMA, and the vector kernel is there.
+bool vector_transform_available();
+// multiply_transform() by the kernel given, for the tests and benchmarks: the
+// vector one only where vector_transform_available().
+void multiply_transform_with(transform_kernel kernel, const limb* a, std::size_t na, const limb* b, std::size_t nb,
+                             limb* out, std::size_t count);
+
 }  // namespace VELDAR::detail

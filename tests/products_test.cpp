@@ -207,51 +207,75 @@ std::uint64_t residue(const limb_vector& limbs, std::uint64_t q) {
   return r;
 }
 
-// The transform on its own, at every small size and a few long ones, full
-// and truncated, squares included.
+// The transform's kernels this processor runs: the scalar one, and the
+// vector one where it has AVX-512 IFMA.
+std::vector<VELDAR::detail::transform_kernel> transform_kernels() {
+  using VELDAR::detail::transform_kernel;
+  std::vector<transform_kernel> kernels = {transform_kernel::scalar};
+  if (VELDAR::detail::vector_transform_available()) {
+    kernels.push_back(transform_kernel::vector);
+  }
+  return kernels;
+}
+
+const char* name(VELDAR::detail::transform_kernel kernel) {
+  return kernel == VELDAR::detail::transform_kernel::vector ? "vector transform" : "scalar transform";
+}
+
+// The transform on its own, by each kernel, at every small size and a few
+// long ones, full and truncated, squares included: for the vector kernel,
+// every length from its shortest (16 values, its shuffled levels only) up,
+// each count of limbs left over after its whole registers, and the radix-3
+// lengths.
 TEST(Products, TransformMatchesTheSchoolbook) {
-  using VELDAR::detail::multiply_transform;
-  unsigned long long seed = 4000;
-  std::vector<std::pair<std::size_t, std::size_t>> sizes;
-  for (std::size_t na = 1; na <= 40; ++na) {
-    for (std::size_t nb = 1; nb <= na; ++nb) {
-      sizes.emplace_back(na, nb);
-    }
-  }
-  // Longer transforms, of 3 * 2^11, 2^13 and 3 * 2^13 coefficients: the last
-  // two past the level-by-level block. Unequal factors keep the schoolbook short.
-  for (const auto& more : {std::pair<std::size_t, std::size_t>{127, 129},
-                           {1000, 999},
-                           {4097, 3},
-                           {9000, 1000},
-                           {12000, 1000},
-                           {33000, 700}}) {
-    sizes.push_back(more);
-  }
-  for (const auto& [na, nb] : sizes) {
-    for (const shape s : shapes) {
-      std::mt19937_64 random(++seed);
-      const limb_vector a = random_limbs(random, na, s);
-      const limb_vector b = random_limbs(random, nb, seed % 2 == 0 ? s : shape::uniform);
-      const std::size_t kept = random() % (na + nb) + 1;
-      SCOPED_TRACE(trace(seed, na, nb, kept, s, seed % 2 == 0 ? s : shape::uniform) + operands(a, b));
-      const limb_vector expected = schoolbook(a, b);
-      limb_vector actual(na + nb, 7);
-      multiply_transform(a.data(), na, b.data(), nb, actual.data(), na + nb);
-      ASSERT_EQ(actual, expected);
-      limb_vector low(kept, 7);
-      multiply_transform(b.data(), nb, a.data(), na, low.data(), kept);
-      ASSERT_TRUE(std::equal(low.begin(), low.end(), expected.begin())) << "keeping " << kept;
-      if (na == nb) {
-        multiply_transform(a.data(), na, a.data(), na, actual.data(), na + nb);
-        ASSERT_EQ(actual, schoolbook(a, a)) << "square";
+  for (const auto kernel : transform_kernels()) {
+    SCOPED_TRACE(name(kernel));
+    const auto multiply_transform = [kernel](const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out,
+                                             std::size_t count) {
+      VELDAR::detail::multiply_transform_with(kernel, a, na, b, nb, out, count);
+    };
+    unsigned long long seed = 4000;
+    std::vector<std::pair<std::size_t, std::size_t>> sizes;
+    for (std::size_t na = 1; na <= 40; ++na) {
+      for (std::size_t nb = 1; nb <= na; ++nb) {
+        sizes.emplace_back(na, nb);
       }
-      // The dispatch keeping more limbs than the product has: zeros above.
-      limb_vector wide(na + nb + 3, 7);
-      VELDAR::detail::multiply_limbs_low(a.data(), na, b.data(), nb, wide.size(), wide.data());
-      ASSERT_TRUE(std::equal(expected.begin(), expected.end(), wide.begin()));
-      ASSERT_TRUE(
-          std::all_of(wide.begin() + static_cast<std::ptrdiff_t>(na + nb), wide.end(), [](limb x) { return x == 0; }));
+    }
+    // Longer transforms, of 3 * 2^11, 2^13 and 3 * 2^13 coefficients: the last
+    // two past the level-by-level block. Unequal factors keep the schoolbook short.
+    for (const auto& more : {std::pair<std::size_t, std::size_t>{127, 129},
+                             {1000, 999},
+                             {4097, 3},
+                             {9000, 1000},
+                             {12000, 1000},
+                             {33000, 700}}) {
+      sizes.push_back(more);
+    }
+    for (const auto& [na, nb] : sizes) {
+      for (const shape s : shapes) {
+        std::mt19937_64 random(++seed);
+        const limb_vector a = random_limbs(random, na, s);
+        const limb_vector b = random_limbs(random, nb, seed % 2 == 0 ? s : shape::uniform);
+        const std::size_t kept = random() % (na + nb) + 1;
+        SCOPED_TRACE(trace(seed, na, nb, kept, s, seed % 2 == 0 ? s : shape::uniform) + operands(a, b));
+        const limb_vector expected = schoolbook(a, b);
+        limb_vector actual(na + nb, 7);
+        multiply_transform(a.data(), na, b.data(), nb, actual.data(), na + nb);
+        ASSERT_EQ(actual, expected);
+        limb_vector low(kept, 7);
+        multiply_transform(b.data(), nb, a.data(), na, low.data(), kept);
+        ASSERT_TRUE(std::equal(low.begin(), low.end(), expected.begin())) << "keeping " << kept;
+        if (na == nb) {
+          multiply_transform(a.data(), na, a.data(), na, actual.data(), na + nb);
+          ASSERT_EQ(actual, schoolbook(a, a)) << "square";
+        }
+        // The dispatch keeping more limbs than the product has: zeros above.
+        limb_vector wide(na + nb + 3, 7);
+        VELDAR::detail::multiply_limbs_low(a.data(), na, b.data(), nb, wide.size(), wide.data());
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), wide.begin()));
+        ASSERT_TRUE(
+            std::all_of(wide.begin() + static_cast<std::ptrdiff_t>(na + nb), wide.end(), [](limb x) { return x == 0; }));
+      }
     }
   }
 }
@@ -269,10 +293,18 @@ TEST(Products, LongProductsKeepTheirResidues) {
       SCOPED_TRACE(trace(seed, na, nb, na + nb, s, s));
       limb_vector product(na + nb);
       VELDAR::detail::multiply_limbs(a.data(), na, b.data(), nb, product.data());
-      ASSERT_TRUE(std::all_of(product.begin(), product.end(), [](limb x) { return x < limb_base; }));
-      for (const std::uint64_t q : primes) {
-        __extension__ typedef unsigned __int128 wide;
-        ASSERT_EQ(residue(product, q), static_cast<std::uint64_t>(wide{residue(a, q)} * residue(b, q) % q)) << q;
+      // ...and by each kernel of the transform on its own.
+      std::vector<limb_vector> products = {product};
+      for (const auto kernel : transform_kernels()) {
+        VELDAR::detail::multiply_transform_with(kernel, a.data(), na, b.data(), nb, product.data(), na + nb);
+        products.push_back(product);
+      }
+      for (const limb_vector& p : products) {
+        ASSERT_TRUE(std::all_of(p.begin(), p.end(), [](limb x) { return x < limb_base; }));
+        for (const std::uint64_t q : primes) {
+          __extension__ typedef unsigned __int128 wide;
+          ASSERT_EQ(residue(p, q), static_cast<std::uint64_t>(wide{residue(a, q)} * residue(b, q) % q)) << q;
+        }
       }
     }
   }
