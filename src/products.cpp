@@ -7,15 +7,17 @@
 //   sixteenth row and carried in order once at the end;
 // - from there, Karatsuba on slices of the longer factor: three products of
 //   half the size instead of four;
-// - from transform_limbs limbs in the shorter factor, a number-theoretic
-//   transform (transform.cpp), whose time grows as n log n.
+// - from transform_limbs limbs in the shorter factor (vector_transform_limbs
+//   where the transform runs on AVX-512 IFMA), a number-theoretic transform
+//   (transform.cpp), whose time grows as n log n.
 // fixedint keeps only the low `length` digits of a product, so where the low
 // half costs less than the whole the truncated product is taken instead: the
 // rows skip the upper columns, from split_low_limbs limbs it splits in
 // halves, one full product of half the size and two truncated ones
-// (multiply_low()), and from transform_low_limbs limbs kept the transform
-// computes the whole product and the low part is kept. Scratch memory comes
-// from the thread's arena (scratch.h).
+// (multiply_low()), and from transform_low_limbs limbs kept (or
+// vector_transform_low_limbs) the transform computes the whole product and
+// the low part is kept. Scratch memory comes from the thread's arena
+// (scratch.h).
 #include "products.h"
 
 #include <algorithm>
@@ -314,8 +316,18 @@ limb word_of(const signed char* digits, std::size_t count) {
 
 }  // namespace
 
+std::size_t transform_from_limbs() {
+  static const std::size_t limbs = vector_transform_available() ? vector_transform_limbs : transform_limbs;
+  return limbs;
+}
+
+std::size_t transform_low_from_limbs() {
+  static const std::size_t limbs = vector_transform_available() ? vector_transform_low_limbs : transform_low_limbs;
+  return limbs;
+}
+
 void multiply_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
-  if (std::min(na, nb) >= transform_limbs && transform_fits(na, nb)) {
+  if (std::min(na, nb) >= transform_from_limbs() && transform_fits(na, nb)) {
     multiply_transform(a, na, b, nb, out, na + nb);
   } else {
     multiply_karatsuba(a, na, b, nb, out);
@@ -333,7 +345,7 @@ void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_
   if (uint128{2} * na * nb <= uint128{n} * n) {
     multiply_limbs(a, na, b, nb, out);
     std::fill(out + std::min(na + nb, n), out + n, 0);
-  } else if (n >= transform_low_limbs && transform_fits(na, nb)) {
+  } else if (n >= transform_low_from_limbs() && transform_fits(na, nb)) {
     // The transform's cost hardly depends on how much of the product is kept.
     multiply_transform(a, na, b, nb, out, std::min(na + nb, n));
   } else {

@@ -32,16 +32,25 @@ inline constexpr std::size_t karatsuba_limbs = 304;
 // transform_low_limbs: it is left for products too long for the transform.
 inline constexpr std::size_t split_low_limbs = 1448;
 // Full products with at least this many limbs in the shorter factor go
-// through the number-theoretic transform (transform.cpp). Its time steps up
-// with its length, a power of two or three times one: from 512 limbs a side
-// it is faster than Karatsuba (0.8 times at 512, 0.57 at 1,024 limbs).
+// through the number-theoretic transform (transform.cpp) where it runs on
+// the scalar kernel (transform_kernel below). Its time steps up with its
+// length, a power of two or three times one: from 512 limbs a side it is
+// faster than Karatsuba (0.8 times at 512, 0.57 at 1,024 limbs).
 inline constexpr std::size_t transform_limbs = 512;
 // Truncated products (of factors of na and nb limbs keeping n limbs with
 // 2 na nb > n^2; the others are full products) keeping at least this many
-// limbs go through the transform too, which computes the full product: from
-// 861 limbs it is as fast as the truncated rows or faster, 0.67 times at
-// 1,024 limbs.
+// limbs go through the scalar transform too, which computes the full
+// product: from 861 limbs it is as fast as the truncated rows or faster,
+// 0.67 times at 1,024 limbs.
 inline constexpr std::size_t transform_low_limbs = 861;
+// The same two for the vector kernel, four to five times as fast: from 128
+// limbs a side it beats the schoolbook rows (0.88 times at 128, 0.55 at
+// 256), and from 256 limbs kept the truncated rows (0.87 times at 256).
+inline constexpr std::size_t vector_transform_limbs = 128;
+inline constexpr std::size_t vector_transform_low_limbs = 256;
+// The two thresholds of the kernel multiply_transform() runs on here.
+std::size_t transform_from_limbs();
+std::size_t transform_low_from_limbs();
 
 // product += a * b over the significant digits, keeping the low `kept` digits
 // exact: the plain method's product of digits 0 to 9 has every digit in place,

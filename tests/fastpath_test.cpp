@@ -86,7 +86,8 @@ std::vector<std::size_t> lengths() {
   for (std::size_t n = 0; n <= 20; ++n) {
     result.push_back(n);
   }
-  for (std::size_t limbs : {detail::karatsuba_limbs, detail::transform_low_limbs, 2 * detail::karatsuba_limbs + 1}) {
+  for (std::size_t limbs : {detail::karatsuba_limbs, detail::transform_low_limbs, detail::transform_low_from_limbs(),
+                            2 * detail::karatsuba_limbs + 1}) {
     for (std::size_t n : {limbs - 1, limbs}) {
       result.push_back(n * detail::limb_digits - detail::limb_digits + 1);
       result.push_back(n * detail::limb_digits);

@@ -156,7 +156,8 @@ std::vector<std::size_t> around(std::size_t limbs) {
 TEST(Products, DigitsMatchTheSchoolbookAcrossEveryThreshold) {
   using namespace VELDAR::detail;
   std::vector<std::size_t> lengths = {1, 2, 3, 4, 5, 8, 9, 10, 17, 18, 19, 100};
-  for (const std::size_t limbs : {karatsuba_limbs, split_low_limbs, transform_limbs, transform_low_limbs}) {
+  for (const std::size_t limbs : {karatsuba_limbs, split_low_limbs, transform_limbs, transform_low_limbs,
+                                  vector_transform_limbs, vector_transform_low_limbs}) {
     const auto more = around(limbs);
     lengths.insert(lengths.end(), more.begin(), more.end());
   }
@@ -185,7 +186,7 @@ TEST(Products, DigitsMatchTheSchoolbookAcrossEveryThreshold) {
 TEST(Products, UnequalDigitFactorsMatchTheSchoolbook) {
   using namespace VELDAR::detail;
   unsigned long long seed = 2000;
-  for (const std::size_t limbs : {karatsuba_limbs, transform_limbs}) {
+  for (const std::size_t limbs : {karatsuba_limbs, transform_limbs, vector_transform_limbs}) {
     for (const std::size_t nb : around(limbs)) {
       for (const shape s : shapes) {
         ++seed;
