@@ -172,12 +172,35 @@ int main(int argc, char** argv) {
            [](std::size_t m) {
              const limb_vector a = random_limbs(4 * m), b = random_limbs(2 * m);
              limb_vector q(2 * m + 1), r(2 * m);
-             return seconds([&] { divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), 2 * m + 2); });
+             return seconds([&] {
+               divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), 2 * m + 2, ~std::size_t{0});
+             });
            },
            [](std::size_t m) {
              const limb_vector a = random_limbs(4 * m), b = random_limbs(2 * m);
              limb_vector q(2 * m + 1), r(2 * m);
-             return seconds([&] { divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), m); });
+             return seconds([&] {
+               divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), m, ~std::size_t{0});
+             });
+           });
+
+  // Quotients of 2n limbs by n: the recursion alone, against the divisor's
+  // reciprocal.
+  cut_over("reciprocal_division_limbs", reciprocal_division_limbs, sizes(128, quick ? 4096 : 8192, steps),
+           [](std::size_t n) {
+             const limb_vector a = random_limbs(2 * n), b = random_limbs(n);
+             limb_vector q(n + 1), r(n);
+             return seconds([&] {
+               divide_limbs_with(a.data(), 2 * n, b.data(), n, q.data(), r.data(), recursive_division_limbs,
+                                 ~std::size_t{0});
+             });
+           },
+           [](std::size_t n) {
+             const limb_vector a = random_limbs(2 * n), b = random_limbs(n);
+             limb_vector q(n + 1), r(n);
+             return seconds([&] {
+               divide_limbs_with(a.data(), 2 * n, b.data(), n, q.data(), r.data(), recursive_division_limbs, n);
+             });
            });
   return 0;
 }

@@ -29,6 +29,7 @@
 //     to the schoolbook. The remainder is divided by f at the end, exactly.
 #include "quotients.h"
 
+#include "products.h"
 #include "scratch.h"
 #include "sums.h"
 
@@ -403,6 +404,134 @@ void divide_block(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m,
   }
 }
 
+// ---- Division by a reciprocal.
+//
+// For long divisors the quotient comes from a reciprocal of the normalised
+// divisor v of n limbs, X close to B^2n / v (n + 1 limbs, between B^n and
+// 2 B^n), made once by Newton's iteration: from the reciprocal X' of the top
+// h = n / 2 + 1 limbs of v, close to B^2h / v', the residual
+// T = B^(n+h) - v X' (of about n limbs, either sign) gives
+// X = X' B^(n-h) + X' T / B^2h, whose error is about the square of X''s
+// (relative to B^-n: below one unit, and a few more from the truncations).
+// Short divisors take the exact quotient floor((B^2n - 1) / v) from the
+// division above. A block of c <= n quotient limbs of a window u of n + c
+// limbs is then estimated as the top c + 1 limbs of (u / B^(n-1)) X / B^2,
+// within a few units of the quotient, and corrected with the low n + 1 limbs
+// of u - q v: a truncated product. Should the correction take more than a
+// few steps (a reciprocal far off, which the bounds rule out), the block goes
+// to divide_block() instead: every quotient stays exact whatever X is.
+
+// The steps a block's correction may take before it is left to divide_block().
+constexpr int reciprocal_corrections = 8;
+
+// x[0, n) = B^n - x, for x not zero.
+void negate_limbs(limb* x, std::size_t n) {
+  std::size_t i = 0;
+  while (x[i] == 0) {
+    ++i;
+  }
+  x[i] = limb_base - x[i];
+  for (++i; i < n; ++i) {
+    x[i] = limb_base - 1 - x[i];
+  }
+}
+
+// x[0, n + 1) = floor((B^2n - 1) / v), exactly, for the normalised v[0, n).
+void exact_reciprocal(const limb* v, std::size_t n, limb* x, std::size_t recursive_limbs) {
+  scratch_frame frame;
+  limb* const ones = frame.take<limb>(2 * n + n);
+  limb* const rest = ones + 2 * n;
+  std::fill(ones, ones + 2 * n, limb_base - 1);
+  divide_limbs_with(ones, 2 * n, v, n, x, rest, recursive_limbs, ~std::size_t{0});
+}
+
+// x[0, n + 1) within three units of B^2n / v for the normalised v[0, n)
+// (v[n - 1] >= B / 2). With X' within three units of B^2h / v' (v' the top
+// h limbs), X' B^(n-h) is within (2 + 3) B^-h of B^2n / v relatively, and the
+// exact iteration would square that: below 50 B^-(n+1), far below a unit.
+// The truncations add less than three: T's low h - 1 limbs, which make less
+// than X' B^(h-1) / B^2h < 1, and the two floors.
+void reciprocal(const limb* v, std::size_t n, limb* x, std::size_t base_limbs, std::size_t recursive_limbs) {
+  if (n <= base_limbs || n < 8) {
+    exact_reciprocal(v, n, x, recursive_limbs);
+    return;
+  }
+  const std::size_t h = n / 2 + 1;
+  scratch_frame frame;
+  limb* const top = frame.take<limb>(h + 1);  // X'
+  reciprocal(v + n - h, h, top, base_limbs, recursive_limbs);
+  // T = B^(n+h) - v X', its magnitude in t[0, n + h + 1).
+  limb* const t = frame.take<limb>(n + h + 1);
+  multiply_limbs(v, n, top, h + 1, t);
+  const bool negative = t[n + h] != 0;
+  if (negative) {
+    --t[n + h];
+  } else {
+    negate_limbs(t, n + h);
+  }
+  // X' T / B^2h = X' floor(T / B^(h-1)) / B^(h+1), less than two units off.
+  const limb* const high = t + h - 1;
+  std::size_t count = n + 2;
+  while (count > 1 && high[count - 1] == 0) {
+    --count;
+  }
+  limb* const correction = frame.take<limb>(h + 1 + count);
+  multiply_limbs(top, h + 1, high, count, correction);
+  const std::size_t used = std::min(count, n + 1);  // correction / B^(h+1), within n + 1 limbs
+  std::fill(x, x + n - h, 0);
+  std::copy(top, top + h + 1, x + n - h);
+  bool out_of_range = std::any_of(correction + h + 1 + used, correction + h + 1 + count, [](limb l) { return l != 0; });
+  if (!out_of_range) {
+    if (negative) {
+      out_of_range = borrow_limbs(x + used, n + 1 - used, subtract_limbs(x, correction + h + 1, used, x)) != 0;
+    } else {
+      out_of_range = carry_limbs(x + used, n + 1 - used, add_limbs(x, correction + h + 1, used, x)) != 0;
+    }
+  }
+  if (out_of_range) {  // not from any divisor the bounds allow; exact, then
+    exact_reciprocal(v, n, x, recursive_limbs);
+  }
+}
+
+// The window u[0, n + c) divided by the normalised divisor v[0, n), for
+// 1 <= c <= n and u < v B^c, as divide_block(), with x[0, n + 1) the
+// reciprocal of v.
+void divide_by_reciprocal(limb* u, const limb* v, std::size_t n, limb* q, std::size_t c, const limb* x,
+                          const division_scratch& scratch) {
+  scratch_frame frame;
+  // The estimate: the top c + 1 limbs of (u / B^(n-1)) x / B^2.
+  limb* const estimate = frame.take<limb>(c + n + 2);
+  multiply_limbs(u + n - 1, c + 1, x, n + 1, estimate);
+  limb* const e = estimate + n + 1;  // c + 1 limbs
+  // r = u - e v, its low n + 1 limbs: within (k + 3) v of zero for an
+  // estimate k units off, far below B^(n+1) / 2, which tells its sign.
+  limb* const product = frame.take<limb>(std::max(c + 1 + n, n + 1));
+  multiply_limbs_low(e, c + 1, v, n, n + 1, product);
+  limb* const r = frame.take<limb>(n + 1);
+  subtract_limbs(u, product, n + 1, r);
+  int steps = 0;
+  while (r[n] >= limb_base / 2 && steps < reciprocal_corrections) {
+    r[n] += add_limbs(r, v, n, r);  // the carry out of the top drops: r comes up through zero
+    if (r[n] >= limb_base) {
+      r[n] -= limb_base;
+    }
+    borrow_limbs(e, c + 1, 1);
+    ++steps;
+  }
+  while ((r[n] != 0 || !less_limbs(r, v, n)) && steps < reciprocal_corrections) {
+    r[n] -= subtract_limbs(r, v, n, r);
+    carry_limbs(e, c + 1, 1);
+    ++steps;
+  }
+  if (steps == reciprocal_corrections || e[c] != 0) {
+    divide_block(u, v, n, q, c, scratch);
+    return;
+  }
+  std::copy(e, e + c, q);
+  std::copy(r, r + n, u);
+  std::fill(u + n, u + n + c, 0);
+}
+
 // Digits.
 
 // The significant digits of `digits` as one word, for at most 19 of them.
@@ -423,12 +552,16 @@ void word_digits(word value, signed char* digits) {
 
 }  // namespace
 
+void reciprocal_limbs(const limb* v, std::size_t n, limb* x, std::size_t base_limbs) {
+  reciprocal(v, n, x, base_limbs, recursive_division_limbs);
+}
+
 void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r) {
-  divide_limbs_with(a, na, b, nb, q, r, recursive_division_limbs);
+  divide_limbs_with(a, na, b, nb, q, r, recursive_division_limbs, reciprocal_division_limbs);
 }
 
 void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r,
-                       std::size_t recursive_limbs) {
+                       std::size_t recursive_limbs, std::size_t reciprocal_limbs) {
   recursive_limbs = std::max<std::size_t>(recursive_limbs, 2);
   const std::size_t m = na - nb + 1;
   scratch_frame frame;
@@ -465,9 +598,22 @@ void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t
   // m quotient limbs, divided out in blocks of at most nb limbs from the top,
   // the highest block taking what is left over.
   const division_scratch scratch{product, entries, recursive_limbs};
+  // From reciprocal_limbs limbs in the divisor, blocks of as many quotient
+  // limbs as its half or more are divided by its reciprocal.
+  const bool by_reciprocal = nb >= std::max<std::size_t>(reciprocal_limbs, 2);
+  limb* const inverse = by_reciprocal ? frame.take<limb>(nb + 1) : nullptr;
+  bool inverse_made = false;
   std::size_t count = m % nb == 0 ? nb : m % nb;
   for (std::size_t first = m - count;; first -= nb, count = nb) {
-    divide_block(dividend + first, divisor, nb, quotient + first, count, scratch);
+    if (by_reciprocal && 2 * count >= nb) {
+      if (!inverse_made) {
+        reciprocal(divisor, nb, inverse, std::max<std::size_t>(reciprocal_limbs / 2, 2), recursive_limbs);
+        inverse_made = true;
+      }
+      divide_by_reciprocal(dividend + first, divisor, nb, quotient + first, count, inverse, scratch);
+    } else {
+      divide_block(dividend + first, divisor, nb, quotient + first, count, scratch);
+    }
     if (first == 0) {
       break;
     }
