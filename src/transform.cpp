@@ -1177,6 +1177,61 @@ std::size_t vector_transform_length(std::size_t coefficients) {
   return n % 3 == 0 && n / 3 < 16 ? n / 3 * 4 : n;
 }
 
+// The coefficients from Garner's residues r1, d2 and d3 of fields52, carried
+// into out[0, count). With q1 q2 = A1 10^18 + A0, a coefficient is
+// c = L + A1 d3 10^18 for L = r1 + q1 d2 + A0 d3 < 2^111, and A1 d3 < 2^91:
+// split at 10^18, L = L1 10^18 + L0 and A1 d3 = H1 10^18 + H0, with L1 below
+// 2^52 and H1 below 2^31. Each split is a division of its own; the digit of
+// base 10^18 at k is then L0[k] + L1[k-1] + H0[k-1] + H1[k-2] and a carry of
+// at most 2, below 2^64: the coefficients no longer wait for each other's
+// divisions, only for that small carry.
+void put_together(const residue* r1, const residue* d2, const residue* d3, std::size_t product, limb* out,
+                  std::size_t count) {
+  constexpr std::uint64_t q1 = fields52[0].p;
+  constexpr uint128 q12 = uint128{q1} * fields52[1].p;
+  constexpr auto a0 = static_cast<std::uint64_t>(q12 % coefficient_base);
+  constexpr auto a1 = static_cast<std::uint64_t>(q12 / coefficient_base);
+  static_assert(a1 < (std::uint64_t{1} << 41));
+  // x = quotient 10^18 + remainder, for x below 2^124.
+  const auto split = [](uint128 x, std::uint64_t& remainder) {
+    const uint128 shifted = x << divisor_shift;
+    std::uint64_t rest = 0;
+    const std::uint64_t quotient = divide_words(high_half(shifted), low_half(shifted), rest);
+    remainder = rest >> divisor_shift;
+    return quotient;
+  };
+  std::uint64_t previous_middle = 0;  // L1 + H0 of the coefficient below
+  std::uint64_t previous_top = 0;     // H1 of the coefficient below
+  std::uint64_t older_top = 0;        // H1 of the one below that
+  std::uint64_t carry = 0;
+  for (std::size_t i = 0, k = 0; i < count; i += 2, ++k) {
+    std::uint64_t low = 0;
+    std::uint64_t middle = 0;
+    std::uint64_t top = 0;
+    if (k < product) {
+      const uint128 l = uint128{q1} * d2[k] + uint128{a0} * d3[k] + r1[k];
+      std::uint64_t h0 = 0;
+      top = split(uint128{a1} * d3[k], h0);
+      middle = split(l, low) + h0;
+    }
+    std::uint64_t digit = low + previous_middle + older_top + carry;  // below 2 10^18 + 2^53 + 2^31 + 2
+    carry = 0;
+    for (int twice = 0; twice < 2; ++twice) {
+      if (digit >= coefficient_base) {
+        digit -= coefficient_base;
+        ++carry;
+      }
+    }
+    older_top = previous_top;
+    previous_top = top;
+    previous_middle = middle;
+    out[i] = static_cast<limb>(digit % limb_base);
+    if (i + 1 < count) {
+      out[i + 1] = static_cast<limb>(digit / limb_base);
+    }
+  }
+}
+
 // multiply_transform() on the vector transform, for products of at most
 // vector_max_coefficients coefficients.
 void multiply_vector(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out, std::size_t count) {
@@ -1199,18 +1254,7 @@ void multiply_vector(const limb* a, std::size_t na, const limb* b, std::size_t n
     inverse_lanes_of(x, square ? x : other, shape, tables, k);
   }
   garner_lanes{n}(values, values + n, values + 2 * n, product);
-  carrier carries;
-  constexpr std::uint64_t p1 = fields52[0].p;
-  constexpr std::uint64_t p2 = fields52[1].p;
-  for (std::size_t i = 0, k = 0; i < count; i += 2, ++k) {
-    const std::uint64_t pair =
-        carries.take(k < product ? mixed_radix(values[k], values[n + k], values[2 * n + k], p1, p2)
-                                 : std::array<std::uint64_t, 3>{});
-    out[i] = static_cast<limb>(pair % limb_base);
-    if (i + 1 < count) {
-      out[i + 1] = static_cast<limb>(pair / limb_base);
-    }
-  }
+  put_together(values, values + n, values + 2 * n, product, out, count);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
