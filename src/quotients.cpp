@@ -424,14 +424,9 @@ void divide_block(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m,
 // The steps a block's correction may take before it is left to divide_block().
 constexpr int reciprocal_corrections = 8;
 
-// x[0, n) = B^n - x, for x not zero.
-void negate_limbs(limb* x, std::size_t n) {
-  std::size_t i = 0;
-  while (x[i] == 0) {
-    ++i;
-  }
-  x[i] = limb_base - x[i];
-  for (++i; i < n; ++i) {
+// x[0, n) = B^n - 1 - x: -x modulo B^n - 1.
+void complement_limbs(limb* x, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
     x[i] = limb_base - 1 - x[i];
   }
 }
@@ -460,18 +455,23 @@ void reciprocal(const limb* v, std::size_t n, limb* x, std::size_t base_limbs, s
   scratch_frame frame;
   limb* const top = frame.take<limb>(h + 1);  // X'
   reciprocal(v + n - h, h, top, base_limbs, recursive_limbs);
-  // T = B^(n+h) - v X', its magnitude in t[0, n + h + 1).
-  limb* const t = frame.take<limb>(n + h + 1);
-  multiply_limbs(v, n, top, h + 1, t);
-  const bool negative = t[n + h] != 0;
+  // T = B^(n+h) - v X', within 5 B^n of zero: its residue modulo B^L - 1
+  // for L >= n + 2 tells it, and its magnitude goes to t[0, n + 1).
+  const std::size_t wrapped = wrapped_limbs(n + 2);
+  limb* const t = frame.take<limb>(wrapped);
+  multiply_wrapped(v, n, top, h + 1, wrapped, t);
+  complement_limbs(t, wrapped);  // -v X'
+  const std::size_t power = n + h < wrapped ? n + h : n + h - wrapped;  // B^(n+h) = B^power
+  if (carry_limbs(t + power, wrapped - power, 1) != 0) {
+    carry_limbs(t, wrapped, 1);  // B^L = 1; no carry out again, as t was below B^L - 1 then
+  }
+  const bool negative = std::any_of(t + n + 1, t + wrapped, [](limb l) { return l != 0; });
   if (negative) {
-    --t[n + h];
-  } else {
-    negate_limbs(t, n + h);
+    complement_limbs(t, wrapped);
   }
   // X' T / B^2h = X' floor(T / B^(h-1)) / B^(h+1), less than two units off.
   const limb* const high = t + h - 1;
-  std::size_t count = n + 2;
+  std::size_t count = n + 2 - h;
   while (count > 1 && high[count - 1] == 0) {
     --count;
   }
@@ -503,12 +503,27 @@ void divide_by_reciprocal(limb* u, const limb* v, std::size_t n, limb* q, std::s
   limb* const estimate = frame.take<limb>(c + n + 2);
   multiply_limbs(u + n - 1, c + 1, x, n + 1, estimate);
   limb* const e = estimate + n + 1;  // c + 1 limbs
-  // r = u - e v, its low n + 1 limbs: within (k + 3) v of zero for an
-  // estimate k units off, far below B^(n+1) / 2, which tells its sign.
-  limb* const product = frame.take<limb>(std::max(c + 1 + n, n + 1));
-  multiply_limbs_low(e, c + 1, v, n, n + 1, product);
-  limb* const r = frame.take<limb>(n + 1);
-  subtract_limbs(u, product, n + 1, r);
+  // r = u - e v is within 6v of zero, below B^(n+1): its residue modulo
+  // B^L - 1 for L >= n + 2 tells it. r[0, n + 1) gets it modulo B^(n+1), the
+  // top limb from B / 2 up for a negative one.
+  const std::size_t wrapped = wrapped_limbs(n + 2);
+  limb* const residue = frame.take<limb>(2 * wrapped);
+  limb* const product = residue + wrapped;
+  multiply_wrapped(e, c + 1, v, n, wrapped, product);
+  // u modulo B^L - 1: u has n + c <= 2n < 2L limbs.
+  const std::size_t low = std::min(n + c, wrapped);
+  std::fill(std::copy(u, u + low, residue), residue + wrapped, 0);
+  if (carry_limbs(residue + (n + c - low), wrapped - (n + c - low),
+                  add_limbs(residue, u + low, n + c - low, residue)) != 0) {
+    carry_limbs(residue, wrapped, 1);
+  }
+  if (subtract_limbs(residue, product, wrapped, residue) != 0 && borrow_limbs(residue, wrapped, 1) != 0) {
+    borrow_limbs(residue, wrapped, 1);  // B^L = 1: one less for the borrow, and once more through zero
+  }
+  limb* const r = residue;
+  if (std::any_of(residue + n + 1, residue + wrapped, [](limb l) { return l != 0; })) {
+    carry_limbs(r, n + 1, 1);  // r + B^L - 1: one more, modulo B^(n+1)
+  }
   int steps = 0;
   while (r[n] >= limb_base / 2 && steps < reciprocal_corrections) {
     r[n] += add_limbs(r, v, n, r);  // the carry out of the top drops: r comes up through zero

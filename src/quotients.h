@@ -40,7 +40,7 @@ static_assert(recursive_division_limbs >= 2, "the schoolbook divides by two limb
 // the reciprocal faster from 724 (0.86 times there, 0.77 at 1,448 limbs,
 // half the time at 10^5 limbs).
 #ifndef VELDAR_RECIPROCAL_DIVISION_LIMBS
-#define VELDAR_RECIPROCAL_DIVISION_LIMBS 724
+#define VELDAR_RECIPROCAL_DIVISION_LIMBS 256
 #endif
 inline constexpr std::size_t reciprocal_division_limbs = VELDAR_RECIPROCAL_DIVISION_LIMBS;
 

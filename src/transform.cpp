@@ -1185,8 +1185,10 @@ std::size_t vector_transform_length(std::size_t coefficients) {
 // base 10^18 at k is then L0[k] + L1[k-1] + H0[k-1] + H1[k-2] and a carry of
 // at most 2, below 2^64: the coefficients no longer wait for each other's
 // divisions, only for that small carry.
-void put_together(const residue* r1, const residue* d2, const residue* d3, std::size_t product, limb* out,
-                  std::size_t count) {
+// Returns what is left above the last digit: its value at 10^18N (for N
+// digits of 10^18 written) and at 10^18(N+1).
+std::array<std::uint64_t, 2> put_together(const residue* r1, const residue* d2, const residue* d3,
+                                          std::size_t product, limb* out, std::size_t count) {
   constexpr std::uint64_t q1 = fields52[0].p;
   constexpr uint128 q12 = uint128{q1} * fields52[1].p;
   constexpr auto a0 = static_cast<std::uint64_t>(q12 % coefficient_base);
@@ -1230,14 +1232,44 @@ void put_together(const residue* r1, const residue* d2, const residue* d3, std::
       out[i + 1] = static_cast<limb>(digit / limb_base);
     }
   }
+  return {previous_middle + older_top + carry, previous_top};
+}
+
+// out[0, 2N) += x, x of four limbs (two digits of 10^18) below 2^64 each,
+// modulo B^2N - 1: what goes out of the top comes in at the bottom again.
+void add_wrapped(limb* out, std::size_t limbs, const std::array<std::uint64_t, 2>& x) {
+  std::uint64_t pending[5] = {x[0] % limb_base, x[0] / limb_base % limb_base, x[0] / coefficient_base + x[1] % limb_base,
+                              x[1] / limb_base % limb_base, x[1] / coefficient_base};
+  std::uint64_t carry = 0;
+  for (std::size_t i = 0;; ++i) {
+    if (i == limbs) {
+      if (carry == 0) {
+        return;
+      }
+      i = 0;  // B^2N = 1
+    }
+    const std::uint64_t sum = out[i] + carry + (i < 5 ? pending[i] : 0);
+    if (i < 5) {
+      pending[i] = 0;
+    }
+    out[i] = static_cast<limb>(sum % limb_base);
+    carry = sum / limb_base;
+    if (carry == 0 && i >= 4) {
+      return;
+    }
+  }
 }
 
 // multiply_transform() on the vector transform, for products of at most
 // vector_max_coefficients coefficients.
-void multiply_vector(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out, std::size_t count) {
+// With `wrapped` limbs, 2N for a transform length N, out[0, 2N) = (a * b)
+// mod (B^2N - 1) instead, for na, nb <= 2N: the cyclic convolution of N
+// coefficients, whose carry out of the top wraps round.
+void multiply_vector(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out, std::size_t count,
+                     std::size_t wrapped = 0) {
   const bool square = na == nb && std::equal(a, a + na, b);
-  const std::size_t product = coefficients_for(na) + coefficients_for(nb) - 1;
-  const transform_shape shape(vector_transform_length(product));
+  const std::size_t product = wrapped != 0 ? wrapped / 2 : coefficients_for(na) + coefficients_for(nb) - 1;
+  const transform_shape shape(wrapped != 0 ? wrapped / 2 : vector_transform_length(product));
   const std::size_t n = shape.n;
   const std::shared_ptr<const twiddle_set> kept = cached_twiddles(shape, transform_kernel::vector);
   scratch_frame frame;
@@ -1254,7 +1286,10 @@ void multiply_vector(const limb* a, std::size_t na, const limb* b, std::size_t n
     inverse_lanes_of(x, square ? x : other, shape, tables, k);
   }
   garner_lanes{n}(values, values + n, values + 2 * n, product);
-  put_together(values, values + n, values + 2 * n, product, out, count);
+  const auto above = put_together(values, values + n, values + 2 * n, product, out, count);
+  if (wrapped != 0) {
+    add_wrapped(out, wrapped, above);
+  }
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -1266,7 +1301,7 @@ void multiply_vector(const limb* a, std::size_t na, const limb* b, std::size_t n
 
 bool has_ifma() { return false; }
 
-void multiply_vector(const limb*, std::size_t, const limb*, std::size_t, limb*, std::size_t) {
+void multiply_vector(const limb*, std::size_t, const limb*, std::size_t, limb*, std::size_t, std::size_t = 0) {
   throw std::logic_error("multiply_vector: no vector transform on this processor");
 }
 
@@ -1279,6 +1314,37 @@ bool transform_fits(std::size_t na, std::size_t nb) {
 }
 
 bool vector_transform_available() { return has_ifma(); }
+
+std::size_t wrapped_limbs(std::size_t limbs) {
+  if (!vector_transform_available() || limbs > 2 * vector_max_coefficients) {
+    return limbs;
+  }
+  return 2 * vector_transform_length(limbs - limbs / 2);
+}
+
+void multiply_wrapped(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t limbs, limb* out) {
+  if (na == 0 || nb == 0) {
+    std::fill(out, out + limbs, 0);
+    return;
+  }
+  if (vector_transform_available() && limbs <= 2 * vector_max_coefficients && wrapped_limbs(limbs) == limbs) {
+    multiply_vector(a, na, b, nb, out, limbs, limbs);
+    return;
+  }
+  // The whole product, its limbs from `limbs` up folded onto the low ones.
+  scratch_frame frame;
+  limb* const whole = frame.take<limb>(na + nb);
+  multiply_limbs(a, na, b, nb, whole);
+  std::fill(out, out + limbs, 0);
+  for (std::size_t first = 0; first < na + nb; first += limbs) {
+    const std::size_t span = std::min(limbs, na + nb - first);
+    limb carry = add_limbs(out, whole + first, span, out);
+    carry = carry_limbs(out + span, limbs - span, carry);
+    while (carry != 0) {  // B^limbs = 1
+      carry = carry_limbs(out, limbs, carry);
+    }
+  }
+}
 
 void multiply_transform(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out, std::size_t count) {
   multiply_transform_with(vector_transform_available() ? transform_kernel::vector : transform_kernel::scalar, a, na, b,

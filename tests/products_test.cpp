@@ -281,6 +281,67 @@ TEST(Products, TransformMatchesTheSchoolbook) {
   }
 }
 
+// Wrapped products, (a * b) mod (B^L - 1), against the schoolbook's product
+// folded at L limbs: lengths from the shortest transform up, factors as long
+// as L or much shorter, all nines (whose carries wrap round more than once)
+// and squares.
+TEST(Products, WrappedProductsMatchTheFoldedSchoolbook) {
+  using VELDAR::detail::wrapped_limbs;
+  unsigned long long seed = 8000;
+  // x mod (B^L - 1) in L limbs, B^L - 1 itself made 0.
+  const auto fold = [](const limb_vector& x, std::size_t limbs) {
+    limb_vector out(limbs, 0);
+    for (std::size_t first = 0; first < x.size(); first += limbs) {
+      std::uint64_t carry = 0;
+      for (std::size_t i = 0; i < limbs; ++i) {
+        const std::uint64_t t = out[i] + (first + i < x.size() ? x[first + i] : 0) + carry;
+        out[i] = static_cast<limb>(t % limb_base);
+        carry = t / limb_base;
+      }
+      for (std::size_t i = 0; carry != 0; i = (i + 1) % limbs) {
+        const std::uint64_t t = out[i] + carry;
+        out[i] = static_cast<limb>(t % limb_base);
+        carry = t / limb_base;
+      }
+    }
+    if (std::all_of(out.begin(), out.end(), [](limb v) { return v == limb_base - 1; })) {
+      std::fill(out.begin(), out.end(), 0);
+    }
+    return out;
+  };
+  for (const std::size_t want : {std::size_t{1}, std::size_t{31}, std::size_t{33}, std::size_t{47}, std::size_t{100},
+                                 std::size_t{193}, std::size_t{1000}, std::size_t{5000}}) {
+    const std::size_t limbs = wrapped_limbs(want);
+    ASSERT_GE(limbs, want);
+    for (const shape s : shapes) {
+      std::mt19937_64 random(++seed);
+      const std::size_t na = 1 + random() % limbs;
+      const std::size_t nb = seed % 3 == 0 ? na : 1 + random() % limbs;
+      const limb_vector a = random_limbs(random, na, s);
+      const limb_vector b = seed % 3 == 0 ? a : random_limbs(random, nb, s);
+      SCOPED_TRACE(trace(seed, na, nb, limbs, s, s) + operands(a, b));
+      limb_vector actual(limbs, 7);
+      VELDAR::detail::multiply_wrapped(a.data(), na, b.data(), nb, limbs, actual.data());
+      ASSERT_EQ(fold(actual, limbs), fold(schoolbook(a, b), limbs));
+    }
+    // (B^L - 1 - x)(B^L - 1 - y) is x y: a residue below what the
+    // coefficients carry out of the top, which wraps round once more.
+    for (limb x = 1; x <= 3; ++x) {
+      for (limb y = 1; y <= 3; ++y) {
+        limb_vector a(limbs, limb_base - 1);
+        limb_vector b(limbs, limb_base - 1);
+        a[0] -= x;
+        b[0] -= y;
+        limb_vector expected(limbs, 0);
+        expected[0] = x * y;
+        limb_vector actual(limbs, 7);
+        VELDAR::detail::multiply_wrapped(a.data(), limbs, b.data(), limbs, limbs, actual.data());
+        ASSERT_EQ(fold(actual, limbs), expected) << limbs << " limbs, nines less " << x << " and " << y;
+      }
+    }
+  }
+}
+
 // Products too long for the schoolbook, up to a million digits a side,
 // against their residues modulo primes that the transform does not use.
 TEST(Products, LongProductsKeepTheirResidues) {
