@@ -7,7 +7,9 @@
 // through the plain loop.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "digits.h"
 #include "limbs.h"
@@ -109,6 +111,14 @@ void multiply_wrapped(const limb* a, std::size_t na, const limb* b, std::size_t 
 enum class transform_kernel { scalar, vector };
 // Whether the processor has AVX-512 IFMA, and the vector kernel is there.
 bool vector_transform_available();
+// The vector kernel's primes q1 > q2 > q3, and its last step on its own, for
+// the tests: the limbs out[0, 2 count + 4) of the sum over k of
+// (r1[k] + q1 d2[k] + q1 q2 d3[k]) 10^18k, for r1 < q1, d2 < q2 and d3 < q3,
+// the Chinese remainder theorem's digits of each coefficient. Only where
+// vector_transform_available().
+std::array<std::uint64_t, 3> vector_transform_primes();
+void vector_coefficient_limbs(const std::uint64_t* r1, const std::uint64_t* d2, const std::uint64_t* d3,
+                              std::size_t count, limb* out);
 // multiply_transform() by the kernel given, for the tests and benchmarks: the
 // vector one only where vector_transform_available().
 void multiply_transform_with(transform_kernel kernel, const limb* a, std::size_t na, const limb* b, std::size_t nb,

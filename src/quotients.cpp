@@ -170,6 +170,7 @@ entry carry_of(entry x) {
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 // The rows and the carries eight entries at a time, where the processor has
 // AVX-512: the limbs widened to 64 bits, one 32-by-32-bit product a lane;

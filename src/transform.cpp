@@ -825,13 +825,14 @@ std::size_t coefficients_for(std::size_t limbs) { return limbs - limbs / 2; }
 
 #if defined(__x86_64__)
 
-#define VELDAR_IFMA [[gnu::target("avx512f,avx512ifma")]]
+#define VELDAR_IFMA [[gnu::target("avx512f,avx512dq,avx512ifma")]]
 
 // g++ 12 takes the undefined values that the intrinsics start some
 // registers from (_mm512_undefined_epi32()) for uninitialised variables.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 using lanes = __m512i;
@@ -1110,9 +1111,42 @@ VELDAR_IFMA void inverse_lanes_of(residue* x, const residue* y, transform_shape 
   }
 }
 
-// Garner's residues of the coefficients in place: v1 -> r1, v2 -> d2, v3 ->
-// d3 for the first `count` (rounded up to eight) values, as garner does it
-// one at a time, with the constants of fields52.
+// x = quotient 10^18 + remainder for x = x0 + x1 2^52 + x2 2^104 below
+// 2^112, x0 and x1 below 2^54: the quotient from x in floating point, off by
+// less than three (x to within 2^60, the quotient below 2^53), then the
+// remainder of that quotient in 64 bits, between -3 10^18 and 4 10^18, which
+// puts it right.
+VELDAR_IFMA inline void split_lanes(lanes x0, lanes x1, lanes x2, lanes& quotient, lanes& remainder) {
+  const __m512d estimate = _mm512_fmadd_pd(
+      _mm512_cvtepu64_pd(x2), _mm512_set1_pd(0x1p104),
+      _mm512_fmadd_pd(_mm512_cvtepu64_pd(x1), _mm512_set1_pd(0x1p52), _mm512_cvtepu64_pd(x0)));
+  const lanes base = splat(coefficient_base);
+  lanes q = _mm512_cvttpd_epu64(_mm512_mul_pd(estimate, _mm512_set1_pd(1e-18)));
+  lanes r = _mm512_sub_epi64(_mm512_add_epi64(x0, _mm512_slli_epi64(x1, 52)), _mm512_mullo_epi64(q, base));
+  const lanes one = splat(1);
+  for (int step = 0; step < 3; ++step) {
+    const __mmask8 below = _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512());
+    r = _mm512_mask_add_epi64(r, below, r, base);
+    q = _mm512_mask_sub_epi64(q, below, q, one);
+  }
+  for (int step = 0; step < 3; ++step) {
+    const __mmask8 above = _mm512_cmpge_epi64_mask(r, base);
+    r = _mm512_mask_sub_epi64(r, above, r, base);
+    q = _mm512_mask_add_epi64(q, above, q, one);
+  }
+  quotient = q;
+  remainder = r;
+}
+
+// Garner's residues of the coefficients, and from them the coefficients in
+// digits of 10^18, in place, for the first `count` (rounded up to eight)
+// values: r1, d2 and d3 as garner makes them one at a time, with the
+// constants of fields52, give the coefficient c = r1 + q1 d2 + q1 q2 d3.
+// With q1 q2 = A1 10^18 + A0, c = L + A1 d3 10^18 for L = r1 + q1 d2 + A0 d3
+// below 2^111, and A1 d3 below 2^91: split at 10^18, L = L1 10^18 + L0 and
+// A1 d3 = H1 10^18 + H0, with L1 below 2^52 and H1 below 2^31. v1 gets L0,
+// v2 L1 + H0 and v3 H1, the digits of 10^18 of c at k, k + 1 and k + 2: the
+// coefficients wait for each other only for a carry of at most 2 then.
 class garner_lanes {
  public:
   explicit garner_lanes(std::size_t n)
@@ -1139,10 +1173,34 @@ class garner_lanes {
       const lanes b3 = reduce_lanes(multiply_lanes(r1, i13, f3), f3.p);
       const lanes c3 = reduce_lanes(multiply_lanes(d2, i23, f3), f3.p);
       const lanes sum3 = _mm512_sub_epi64(_mm512_add_epi64(a3, f3.twice), _mm512_add_epi64(b3, c3));  // below 3 q3
-      store(v1 + i, r1);
-      store(v2 + i, d2);
-      store(v3 + i, reduce_lanes(reduce_lanes(sum3, f3.twice), f3.p));
+      coefficient_digits(r1, d2, reduce_lanes(reduce_lanes(sum3, f3.twice), f3.p), v1 + i, v2 + i, v3 + i);
     }
+  }
+
+  // The digits of 10^18 of c = r1 + q1 d2 + q1 q2 d3, as above, to low,
+  // middle and top.
+  VELDAR_IFMA static void coefficient_digits(lanes r1, lanes d2, lanes d3, residue* low, residue* middle,
+                                             residue* top) {
+    const lanes zero = _mm512_setzero_si512();
+    const lanes q1 = splat(fields52[0].p);
+    const lanes a0_low = splat(a0 & low_52_bits);
+    const lanes a0_high = splat(a0 >> 52);
+    const lanes a1 = splat(a1_value);
+    // L in digits of 2^52, with A0 = A0l + A0h 2^52. A0h d3, below 2^58, is at
+    // 2^52: its low 52 bits go to the digit at 2^52, the rest to 2^104.
+    const lanes l0 = _mm512_madd52lo_epu64(_mm512_madd52lo_epu64(r1, q1, d2), a0_low, d3);
+    const lanes l1 = _mm512_madd52hi_epu64(
+        _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, a0_high, d3), q1, d2), a0_low, d3);
+    const lanes l2 = _mm512_madd52hi_epu64(zero, a0_high, d3);
+    lanes l_low;
+    lanes l_high;
+    split_lanes(l0, l1, l2, l_high, l_low);
+    lanes h0;
+    lanes h1;
+    split_lanes(_mm512_madd52lo_epu64(zero, a1, d3), _mm512_madd52hi_epu64(zero, a1, d3), zero, h1, h0);
+    store(low, l_low);
+    store(middle, _mm512_add_epi64(l_high, h0));
+    store(top, h1);
   }
 
  private:
@@ -1152,6 +1210,10 @@ class garner_lanes {
       inverse_mod(multiply_mod(fields52[0].p, fields52[1].p, fields52[2].p), fields52[2].p), fields52[2].p);
   static constexpr residue inverse23 =
       montgomery_form52(inverse_mod(fields52[1].p, fields52[2].p), fields52[2].p);
+  static constexpr uint128 q12 = uint128{fields52[0].p} * fields52[1].p;
+  static constexpr auto a0 = static_cast<std::uint64_t>(q12 % coefficient_base);
+  static constexpr auto a1_value = static_cast<std::uint64_t>(q12 / coefficient_base);
+  static_assert(a1_value < (std::uint64_t{1} << 41));
 
   static residue times(residue x, residue y, const prime_field52& f) {
     return reduce_once(montgomery_multiply(x, y, arithmetic_of(f)), f.p);
@@ -1166,7 +1228,8 @@ class garner_lanes {
 };
 
 bool has_ifma() {
-  static const bool ifma = __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512ifma") != 0;
+  static const bool ifma = __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0 &&
+                           __builtin_cpu_supports("avx512ifma") != 0;
   return ifma;
 }
 
@@ -1177,46 +1240,19 @@ std::size_t vector_transform_length(std::size_t coefficients) {
   return n % 3 == 0 && n / 3 < 16 ? n / 3 * 4 : n;
 }
 
-// The coefficients from Garner's residues r1, d2 and d3 of fields52, carried
-// into out[0, count). With q1 q2 = A1 10^18 + A0, a coefficient is
-// c = L + A1 d3 10^18 for L = r1 + q1 d2 + A0 d3 < 2^111, and A1 d3 < 2^91:
-// split at 10^18, L = L1 10^18 + L0 and A1 d3 = H1 10^18 + H0, with L1 below
-// 2^52 and H1 below 2^31. Each split is a division of its own; the digit of
-// base 10^18 at k is then L0[k] + L1[k-1] + H0[k-1] + H1[k-2] and a carry of
-// at most 2, below 2^64: the coefficients no longer wait for each other's
-// divisions, only for that small carry.
-// Returns what is left above the last digit: its value at 10^18N (for N
-// digits of 10^18 written) and at 10^18(N+1).
-std::array<std::uint64_t, 2> put_together(const residue* r1, const residue* d2, const residue* d3,
+// The coefficients carried into out[0, count), from the digits of 10^18
+// that garner_lanes leaves of each: low[k] + middle[k - 1] + top[k - 2] and
+// a carry of at most 2 from the digit below, below 3 10^18. Returns what is
+// left above the last digit: its value at 10^18 N (for N digits of 10^18
+// written) and at 10^18 (N + 1).
+std::array<std::uint64_t, 2> put_together(const residue* low, const residue* middle, const residue* top,
                                           std::size_t product, limb* out, std::size_t count) {
-  constexpr std::uint64_t q1 = fields52[0].p;
-  constexpr uint128 q12 = uint128{q1} * fields52[1].p;
-  constexpr auto a0 = static_cast<std::uint64_t>(q12 % coefficient_base);
-  constexpr auto a1 = static_cast<std::uint64_t>(q12 / coefficient_base);
-  static_assert(a1 < (std::uint64_t{1} << 41));
-  // x = quotient 10^18 + remainder, for x below 2^124.
-  const auto split = [](uint128 x, std::uint64_t& remainder) {
-    const uint128 shifted = x << divisor_shift;
-    std::uint64_t rest = 0;
-    const std::uint64_t quotient = divide_words(high_half(shifted), low_half(shifted), rest);
-    remainder = rest >> divisor_shift;
-    return quotient;
-  };
-  std::uint64_t previous_middle = 0;  // L1 + H0 of the coefficient below
-  std::uint64_t previous_top = 0;     // H1 of the coefficient below
-  std::uint64_t older_top = 0;        // H1 of the one below that
+  std::uint64_t previous_middle = 0;
+  std::uint64_t previous_top = 0;
+  std::uint64_t older_top = 0;
   std::uint64_t carry = 0;
   for (std::size_t i = 0, k = 0; i < count; i += 2, ++k) {
-    std::uint64_t low = 0;
-    std::uint64_t middle = 0;
-    std::uint64_t top = 0;
-    if (k < product) {
-      const uint128 l = uint128{q1} * d2[k] + uint128{a0} * d3[k] + r1[k];
-      std::uint64_t h0 = 0;
-      top = split(uint128{a1} * d3[k], h0);
-      middle = split(l, low) + h0;
-    }
-    std::uint64_t digit = low + previous_middle + older_top + carry;  // below 2 10^18 + 2^53 + 2^31 + 2
+    std::uint64_t digit = (k < product ? low[k] : 0) + previous_middle + older_top + carry;
     carry = 0;
     for (int twice = 0; twice < 2; ++twice) {
       if (digit >= coefficient_base) {
@@ -1225,8 +1261,8 @@ std::array<std::uint64_t, 2> put_together(const residue* r1, const residue* d2, 
       }
     }
     older_top = previous_top;
-    previous_top = top;
-    previous_middle = middle;
+    previous_top = k < product ? top[k] : 0;
+    previous_middle = k < product ? middle[k] : 0;
     out[i] = static_cast<limb>(digit % limb_base);
     if (i + 1 < count) {
       out[i + 1] = static_cast<limb>(digit / limb_base);
@@ -1292,6 +1328,26 @@ void multiply_vector(const limb* a, std::size_t na, const limb* b, std::size_t n
   }
 }
 
+// vector_coefficient_limbs() for the tests, eight coefficients at a time.
+VELDAR_IFMA void coefficient_limbs_of(const std::uint64_t* r1, const std::uint64_t* d2, const std::uint64_t* d3,
+                                      std::size_t count, limb* out) {
+  scratch_frame frame;
+  const std::size_t rounded = (count + 7) / 8 * 8;
+  residue* const digits = frame.take<residue>(3 * rounded);
+  for (std::size_t i = 0; i < rounded; i += 8) {
+    const auto mask = static_cast<__mmask8>(count - i >= 8 ? 0xff : (1U << (count - i)) - 1);
+    garner_lanes::coefficient_digits(_mm512_maskz_loadu_epi64(mask, r1 + i), _mm512_maskz_loadu_epi64(mask, d2 + i),
+                                     _mm512_maskz_loadu_epi64(mask, d3 + i), digits + i, digits + rounded + i,
+                                     digits + 2 * rounded + i);
+  }
+  const auto above = put_together(digits, digits + rounded, digits + 2 * rounded, count, out, 2 * count);
+  const std::uint64_t rest[2] = {above[0] % coefficient_base, above[0] / coefficient_base + above[1]};
+  for (std::size_t k = 0; k < 2; ++k) {
+    out[2 * count + 2 * k] = static_cast<limb>(rest[k] % limb_base);
+    out[2 * count + 2 * k + 1] = static_cast<limb>(rest[k] / limb_base % limb_base);
+  }
+}
+
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -1300,6 +1356,8 @@ void multiply_vector(const limb* a, std::size_t na, const limb* b, std::size_t n
 #else
 
 bool has_ifma() { return false; }
+
+void coefficient_limbs_of(const std::uint64_t*, const std::uint64_t*, const std::uint64_t*, std::size_t, limb*) {}
 
 void multiply_vector(const limb*, std::size_t, const limb*, std::size_t, limb*, std::size_t, std::size_t = 0) {
   throw std::logic_error("multiply_vector: no vector transform on this processor");
@@ -1314,6 +1372,16 @@ bool transform_fits(std::size_t na, std::size_t nb) {
 }
 
 bool vector_transform_available() { return has_ifma(); }
+
+std::array<std::uint64_t, 3> vector_transform_primes() { return {fields52[0].p, fields52[1].p, fields52[2].p}; }
+
+void vector_coefficient_limbs(const std::uint64_t* r1, const std::uint64_t* d2, const std::uint64_t* d3,
+                              std::size_t count, limb* out) {
+  if (!vector_transform_available()) {
+    throw std::logic_error("vector_coefficient_limbs: no vector transform on this processor");
+  }
+  coefficient_limbs_of(r1, d2, d3, count, out);
+}
 
 std::size_t wrapped_limbs(std::size_t limbs) {
   if (!vector_transform_available() || limbs > 2 * vector_max_coefficients) {

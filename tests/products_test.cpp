@@ -342,6 +342,59 @@ TEST(Products, WrappedProductsMatchTheFoldedSchoolbook) {
   }
 }
 
+// The vector kernel's last step, from the Chinese remainder theorem's digits
+// of each coefficient to limbs, over the whole range of those digits: the
+// largest coefficients (near q1 q2 q3 > 2^149) come only from products of
+// more than 2^25 coefficients, too long to multiply here. Against the
+// coefficients made and added up on limbs by the schoolbook.
+TEST(Products, VectorCoefficientsPutTogetherOverTheirWholeRange) {
+  if (!VELDAR::detail::vector_transform_available()) {
+    GTEST_SKIP() << "no AVX-512 IFMA on this processor";
+  }
+  const auto primes = VELDAR::detail::vector_transform_primes();
+  const auto limbs_of = [](std::uint64_t x) {
+    return limb_vector{static_cast<limb>(x % limb_base), static_cast<limb>(x / limb_base % limb_base),
+                       static_cast<limb>(x / limb_base / limb_base)};
+  };
+  const auto add_at = [](limb_vector& sum, const limb_vector& x, std::size_t at) {
+    std::uint64_t carry = 0;
+    for (std::size_t i = 0; i < x.size() || carry != 0; ++i) {
+      const std::uint64_t t = sum[at + i] + (i < x.size() ? x[i] : 0) + carry;
+      sum[at + i] = static_cast<limb>(t % limb_base);
+      carry = t / limb_base;
+    }
+  };
+  std::mt19937_64 random(9000);
+  for (const std::size_t count : {std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{9}, std::size_t{61}}) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<std::uint64_t> r1(count);
+      std::vector<std::uint64_t> d2(count);
+      std::vector<std::uint64_t> d3(count);
+      for (std::size_t k = 0; k < count; ++k) {
+        const bool top = round % 4 == 0 || random() % 3 == 0;  // each digit at its largest
+        r1[k] = top ? primes[0] - 1 : random() % primes[0];
+        d2[k] = top ? primes[1] - 1 : random() % primes[1];
+        d3[k] = top ? primes[2] - 1 : round % 4 == 1 ? random() % 1000 : random() % primes[2];
+      }
+      limb_vector expected(2 * count + 8, 0);
+      const limb_vector q1 = limbs_of(primes[0]);
+      const limb_vector q12 = schoolbook(q1, limbs_of(primes[1]));
+      for (std::size_t k = 0; k < count; ++k) {
+        add_at(expected, limbs_of(r1[k]), 2 * k);
+        add_at(expected, schoolbook(q1, limbs_of(d2[k])), 2 * k);
+        add_at(expected, schoolbook(q12, limbs_of(d3[k])), 2 * k);
+      }
+      limb_vector actual(2 * count + 4, 7);
+      VELDAR::detail::vector_coefficient_limbs(r1.data(), d2.data(), d3.data(), count, actual.data());
+      ASSERT_TRUE(std::equal(actual.begin(), actual.end(), expected.begin()) &&
+                  std::all_of(expected.begin() + static_cast<std::ptrdiff_t>(actual.size()), expected.end(),
+                              [](limb x) { return x == 0; }))
+          << count << " coefficients, round " << round << "\n  expected " << text(expected) << "\n  actual   "
+          << text(actual);
+    }
+  }
+}
+
 // Products too long for the schoolbook, up to a million digits a side,
 // against their residues modulo primes that the transform does not use.
 TEST(Products, LongProductsKeepTheirResidues) {
