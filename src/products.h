@@ -45,11 +45,12 @@ inline constexpr std::size_t transform_limbs = 512;
 // product: from 861 limbs it is as fast as the truncated rows or faster,
 // 0.67 times at 1,024 limbs.
 inline constexpr std::size_t transform_low_limbs = 861;
-// The same two for the vector kernel, four to five times as fast: from 128
-// limbs a side it beats the schoolbook rows (0.88 times at 128, 0.55 at
-// 256), and from 256 limbs kept the truncated rows (0.87 times at 256).
-inline constexpr std::size_t vector_transform_limbs = 128;
-inline constexpr std::size_t vector_transform_low_limbs = 256;
+// The same two for the vector kernel, four to five times as fast: from 256
+// limbs a side it beats the schoolbook, whose columns take AVX-512 registers
+// on a processor with the vector kernel (0.73 times at 256, 0.44 at 512),
+// and from 512 limbs kept the truncated one (0.93 times at 512).
+inline constexpr std::size_t vector_transform_limbs = 256;
+inline constexpr std::size_t vector_transform_low_limbs = 512;
 // The two thresholds of the kernel multiply_transform() runs on here.
 std::size_t transform_from_limbs();
 std::size_t transform_low_from_limbs();

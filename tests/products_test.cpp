@@ -452,6 +452,24 @@ TEST(Products, SplitsAtAnyThresholdMatchTheSchoolbook) {
   }
 }
 
+// The schoolbook on its own at the longest factors it takes in registers
+// of columns (2,048 limbs) and just past them, where it goes back to the
+// rows: all nines make the largest column sums, which its 64-bit sums fold
+// every sixteen products.
+TEST(Products, LongestSchoolbookColumnsMatchThePlainRows) {
+  std::mt19937_64 random(7500);
+  for (const std::size_t n : {std::size_t{2047}, std::size_t{2048}, std::size_t{2049}}) {
+    for (const shape s : {shape::nines, shape::uniform}) {
+      const limb_vector a = random_limbs(random, n + 5, s);
+      const limb_vector b = random_limbs(random, n, s);
+      SCOPED_TRACE(trace(7500, n + 5, n, 2 * n + 5, s, s));
+      limb_vector product(2 * n + 5, 7);
+      VELDAR::detail::multiply_karatsuba(a.data(), a.size(), b.data(), n, product.data(), n + 1);
+      ASSERT_EQ(product, schoolbook(a, b));
+    }
+  }
+}
+
 TEST(Products, FailedAllocationsLeaveTheProductAlone) {
   if (!veldartest::canfailallocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";  // valgrind, for one, takes it over
