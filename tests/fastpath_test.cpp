@@ -93,7 +93,8 @@ std::vector<std::size_t> lengths() {
       result.push_back(n * detail::limb_digits);
     }
   }
-  for (std::size_t n : {31, 32, 33, 47, 48, 49, 63, 64, 65, 95, 96, 97}) {  // around the vector widths
+  // Around the vector widths.
+  for (std::size_t n : {31, 32, 33, 47, 48, 49, 63, 64, 65, 95, 96, 97, 127, 128, 129, 191, 192, 193}) {
     result.push_back(n);
   }
   result.push_back(1000);
@@ -103,6 +104,17 @@ std::vector<std::size_t> lengths() {
 // Tests that make many numbers keep the log bounded.
 class FastPathOperators : public veldartest::boundedlog {};
 class FastPathText : public veldartest::boundedlog {};
+
+// The word loop alone (0) and every vector width up to the processor's.
+std::vector<std::size_t> vector_widths() {
+  std::vector<std::size_t> widths = {0};
+  for (const std::size_t width : {16, 32, 64}) {
+    if (width <= detail::widest_vector_digits()) {
+      widths.push_back(width);
+    }
+  }
+  return widths;
+}
 
 TEST(FastPathSums, MatchThePlainMethod) {
   randomdigits random(6001);
@@ -117,7 +129,7 @@ TEST(FastPathSums, MatchThePlainMethod) {
       const int carry = detail::add_digits_plain(a, b, expectedsum);
       const int borrow = detail::subtract_digits_plain(a, b, expecteddifference);
       // Every vector width the processor has, and the word loop alone.
-      for (const std::size_t width : {std::size_t{0}, std::size_t{16}, detail::widest_vector_digits()}) {
+      for (const std::size_t width : vector_widths()) {
         digitvector actual(length, 5);
         EXPECT_EQ(detail::sum_digits_with(a, b, actual, false, width), carry) << width;
         EXPECT_EQ(actual, expectedsum) << "sum, vectors of " << width;
