@@ -116,7 +116,10 @@ int main(int argc, char** argv) {
   const int steps = quick ? 2 : 4;
   std::printf("Ratios are the time above the threshold over the time below it, at each size in limbs.\n");
 
-  cut_over("karatsuba_limbs", karatsuba_limbs, sizes(16, 1024, steps),
+  // The schoolbook and Karatsuba's split of the processor at hand: with
+  // AVX-512 and IFMA, the wide_ thresholds.
+  const bool wide = vector_transform_available();
+  cut_over(wide ? "wide_karatsuba_limbs" : "karatsuba_limbs", karatsuba_from_limbs(), sizes(16, 1024, steps),
            [](std::size_t n) {
              const limb_vector a = random_limbs(n), b = random_limbs(n);
              limb_vector out(2 * n);
@@ -128,7 +131,7 @@ int main(int argc, char** argv) {
              return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data(), n); });
            });
 
-  cut_over("split_low_limbs", split_low_limbs, sizes(16, 2048, steps),
+  cut_over(wide ? "wide_split_low_limbs" : "split_low_limbs", split_low_from_limbs(), sizes(16, 2048, steps),
            [](std::size_t n) {
              const limb_vector a = random_limbs(n), b = random_limbs(n);
              limb_vector out(n);
@@ -140,29 +143,40 @@ int main(int argc, char** argv) {
              return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data(), n); });
            });
 
-  cut_over("transform_limbs", transform_limbs, sizes(32, 1024, steps),
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data()); });
-           },
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_transform(a.data(), n, b.data(), n, out.data(), 2 * n); });
-           });
-
-  cut_over("transform_low_limbs", transform_low_limbs, sizes(64, 2048, steps),
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data()); });
-           },
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_transform(a.data(), n, b.data(), n, out.data(), n); });
-           });
+  // The transform on each kernel the processor has: the scalar one
+  // (transform_limbs, transform_low_limbs) and the vector one
+  // (vector_transform_limbs, vector_transform_low_limbs).
+  for (const transform_kernel kernel : {transform_kernel::scalar, transform_kernel::vector}) {
+    if (kernel == transform_kernel::vector && !vector_transform_available()) {
+      std::printf("vector_transform_limbs, vector_transform_low_limbs: no AVX-512 IFMA here\n");
+      continue;
+    }
+    const bool vector = kernel == transform_kernel::vector;
+    cut_over(vector ? "vector_transform_limbs" : "transform_limbs", vector ? vector_transform_limbs : transform_limbs,
+             sizes(32, 1024, steps),
+             [](std::size_t n) {
+               const limb_vector a = random_limbs(n), b = random_limbs(n);
+               limb_vector out(2 * n);
+               return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data()); });
+             },
+             [kernel](std::size_t n) {
+               const limb_vector a = random_limbs(n), b = random_limbs(n);
+               limb_vector out(2 * n);
+               return seconds([&] { multiply_transform_with(kernel, a.data(), n, b.data(), n, out.data(), 2 * n); });
+             });
+    cut_over(vector ? "vector_transform_low_limbs" : "transform_low_limbs",
+             vector ? vector_transform_low_limbs : transform_low_limbs, sizes(64, 2048, steps),
+             [](std::size_t n) {
+               const limb_vector a = random_limbs(n), b = random_limbs(n);
+               limb_vector out(2 * n);
+               return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data()); });
+             },
+             [kernel](std::size_t n) {
+               const limb_vector a = random_limbs(n), b = random_limbs(n);
+               limb_vector out(2 * n);
+               return seconds([&] { multiply_transform_with(kernel, a.data(), n, b.data(), n, out.data(), n); });
+             });
+  }
 
   // Blocks of m quotient limbs under a divisor of 2m limbs (a 4m-limb
   // dividend): the schoolbook alone, against one level of recursion, which

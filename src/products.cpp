@@ -2,23 +2,22 @@
 //
 // The method goes by the size of the factors (the thresholds are in
 // products.h):
-// - below karatsuba_limbs limbs in the shorter factor, schoolbook, in rows of
-//   64-bit sums four rows at a time, whose carries are passed on every
-//   sixteenth row and carried in order once at the end; where the processor
-//   has AVX-512, in columns eight at a time instead (schoolbook_columns_avx512());
+// - below karatsuba_from_limbs() limbs in the shorter factor, schoolbook, in
+//   rows of 64-bit sums four rows at a time, whose carries are passed on
+//   every sixteenth row and carried in order once at the end; where the
+//   processor has AVX-512, in columns eight at a time instead
+//   (schoolbook_columns_avx512());
 // - from there, Karatsuba on slices of the longer factor: three products of
 //   half the size instead of four;
-// - from transform_limbs limbs in the shorter factor (vector_transform_limbs
-//   where the transform runs on AVX-512 IFMA), a number-theoretic transform
-//   (transform.cpp), whose time grows as n log n.
+// - from transform_from_limbs() limbs in the shorter factor, a
+//   number-theoretic transform (transform.cpp), whose time grows as n log n.
 // fixedint keeps only the low `length` digits of a product, so where the low
 // half costs less than the whole the truncated product is taken instead: the
-// rows skip the upper columns, from split_low_limbs limbs it splits in
-// halves, one full product of half the size and two truncated ones
-// (multiply_low()), and from transform_low_limbs limbs kept (or
-// vector_transform_low_limbs) the transform computes the whole product and
-// the low part is kept. Scratch memory comes from the thread's arena
-// (scratch.h).
+// rows skip the upper columns, from split_low_from_limbs() limbs it splits
+// in halves, one full product of half the size and two truncated ones
+// (multiply_low()), and from transform_low_from_limbs() limbs kept the
+// transform computes the whole product and the low part is kept. Scratch
+// memory comes from the thread's arena (scratch.h).
 #include "products.h"
 
 #include <algorithm>
@@ -406,7 +405,7 @@ std::size_t multiply_low_scratch(std::size_t n, std::size_t split) {
     return 0;
   }
   const std::size_t h = n - n / 2;
-  return std::max(2 * h + karatsuba_scratch(h, karatsuba_limbs), n / 2 + multiply_low_scratch(n / 2, split));
+  return std::max(2 * h + karatsuba_scratch(h, karatsuba_from_limbs()), n / 2 + multiply_low_scratch(n / 2, split));
 }
 
 // out[0, n) = (a * b) mod B^n for factors of n limbs. With the halves as in
@@ -420,7 +419,7 @@ void multiply_low(const limb* a, const limb* b, std::size_t n, limb* out, limb* 
   }
   const std::size_t h = n - n / 2;
   const std::size_t l = n / 2;
-  karatsuba(a, b, h, scratch, scratch + 2 * h, karatsuba_limbs);
+  karatsuba(a, b, h, scratch, scratch + 2 * h, karatsuba_from_limbs());
   std::copy(scratch, scratch + n, out);
   limb* const cross = scratch;
   multiply_low(a + h, b, l, cross, cross + l, split);
@@ -458,6 +457,16 @@ limb word_of(const signed char* digits, std::size_t count) {
 
 }  // namespace
 
+std::size_t karatsuba_from_limbs() {
+  static const std::size_t limbs = vector_transform_available() ? wide_karatsuba_limbs : karatsuba_limbs;
+  return limbs;
+}
+
+std::size_t split_low_from_limbs() {
+  static const std::size_t limbs = vector_transform_available() ? wide_split_low_limbs : split_low_limbs;
+  return limbs;
+}
+
 std::size_t transform_from_limbs() {
   static const std::size_t limbs = vector_transform_available() ? vector_transform_limbs : transform_limbs;
   return limbs;
@@ -492,10 +501,10 @@ void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_
     multiply_transform(a, na, b, nb, out, std::min(na + nb, n));
   } else {
     scratch_frame frame;
-    limb* const padded = frame.take<limb>(2 * n + multiply_low_scratch(n, split_low_limbs));
+    limb* const padded = frame.take<limb>(2 * n + multiply_low_scratch(n, split_low_from_limbs()));
     std::fill(std::copy(a, a + na, padded), padded + n, 0);
     std::fill(std::copy(b, b + nb, padded + n), padded + 2 * n, 0);
-    multiply_low(padded, padded + n, n, out, padded + 2 * n, split_low_limbs);
+    multiply_low(padded, padded + n, n, out, padded + 2 * n, split_low_from_limbs());
   }
 }
 
@@ -505,11 +514,12 @@ void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_
     std::swap(a, b);
     std::swap(na, nb);
   }
-  karatsuba_slices(a, na, b, nb, out, std::max<std::size_t>(karatsuba_from, 2));
+  karatsuba_slices(a, na, b, nb, out,
+                   karatsuba_from == 0 ? karatsuba_from_limbs() : std::max<std::size_t>(karatsuba_from, 2));
 }
 
 void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out, std::size_t split_from) {
-  split_from = std::max<std::size_t>(split_from, 2);
+  split_from = split_from == 0 ? split_low_from_limbs() : std::max<std::size_t>(split_from, 2);
   scratch_frame frame;
   multiply_low(a, b, n, out, frame.take<limb>(multiply_low_scratch(n, split_from)), split_from);
 }

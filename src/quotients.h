@@ -27,7 +27,7 @@ inline constexpr std::size_t word_division_digits = 19;
 // The tests build the kernel a second time with a small value, to take the
 // recursion at small sizes.
 #ifndef VELDAR_RECURSIVE_DIVISION_LIMBS
-#define VELDAR_RECURSIVE_DIVISION_LIMBS 431
+#define VELDAR_RECURSIVE_DIVISION_LIMBS 256
 #endif
 inline constexpr std::size_t recursive_division_limbs = VELDAR_RECURSIVE_DIVISION_LIMBS;
 static_assert(recursive_division_limbs >= 2, "the schoolbook divides by two limbs or more");
@@ -40,7 +40,7 @@ static_assert(recursive_division_limbs >= 2, "the schoolbook divides by two limb
 // the reciprocal faster from 724 (0.86 times there, 0.77 at 1,448 limbs,
 // half the time at 10^5 limbs).
 #ifndef VELDAR_RECIPROCAL_DIVISION_LIMBS
-#define VELDAR_RECIPROCAL_DIVISION_LIMBS 256
+#define VELDAR_RECIPROCAL_DIVISION_LIMBS 304
 #endif
 inline constexpr std::size_t reciprocal_division_limbs = VELDAR_RECIPROCAL_DIVISION_LIMBS;
 

@@ -86,8 +86,8 @@ std::vector<std::size_t> lengths() {
   for (std::size_t n = 0; n <= 20; ++n) {
     result.push_back(n);
   }
-  for (std::size_t limbs : {detail::karatsuba_limbs, detail::transform_low_limbs, detail::transform_low_from_limbs(),
-                            2 * detail::karatsuba_limbs + 1}) {
+  for (std::size_t limbs : {detail::karatsuba_from_limbs(), detail::transform_low_limbs,
+                            detail::transform_low_from_limbs(), 2 * detail::karatsuba_from_limbs() + 1}) {
     for (std::size_t n : {limbs - 1, limbs}) {
       result.push_back(n * detail::limb_digits - detail::limb_digits + 1);
       result.push_back(n * detail::limb_digits);
@@ -186,7 +186,7 @@ TEST(FastPathProducts, MatchThePlainMethod) {
 // Karatsuba when the shorter factor is long enough.
 TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
   randomdigits random(6003);
-  const std::size_t k = detail::karatsuba_limbs * detail::limb_digits;
+  const std::size_t k = detail::karatsuba_from_limbs() * detail::limb_digits;
   const std::size_t shapes[][3] = {{2 * k + 7, k + 3, k - 5},      {4 * k, 3 * k / 2, k + 11}, {4 * k, 2 * k, 2 * k},
                                    {3 * k, 3 * k - 1, k / 2},      {2 * k, 2 * k, 1},          {2 * k, 5, 2 * k},
                                    {3 * k + 1, 2 * k + 9, 2 * k}};

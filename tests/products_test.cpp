@@ -157,7 +157,8 @@ TEST(Products, DigitsMatchTheSchoolbookAcrossEveryThreshold) {
   using namespace VELDAR::detail;
   std::vector<std::size_t> lengths = {1, 2, 3, 4, 5, 8, 9, 10, 17, 18, 19, 100};
   for (const std::size_t limbs : {karatsuba_limbs, split_low_limbs, transform_limbs, transform_low_limbs,
-                                  vector_transform_limbs, vector_transform_low_limbs}) {
+                                  wide_karatsuba_limbs, wide_split_low_limbs, vector_transform_limbs,
+                                  vector_transform_low_limbs}) {
     const auto more = around(limbs);
     lengths.insert(lengths.end(), more.begin(), more.end());
   }
@@ -186,7 +187,7 @@ TEST(Products, DigitsMatchTheSchoolbookAcrossEveryThreshold) {
 TEST(Products, UnequalDigitFactorsMatchTheSchoolbook) {
   using namespace VELDAR::detail;
   unsigned long long seed = 2000;
-  for (const std::size_t limbs : {karatsuba_limbs, transform_limbs, vector_transform_limbs}) {
+  for (const std::size_t limbs : {karatsuba_limbs, transform_limbs, wide_karatsuba_limbs, vector_transform_limbs}) {
     for (const std::size_t nb : around(limbs)) {
       for (const shape s : shapes) {
         ++seed;
@@ -477,7 +478,8 @@ TEST(Products, FailedAllocationsLeaveTheProductAlone) {
   using namespace VELDAR::detail;
   std::mt19937_64 random(6000);
   // Limb by limb, Karatsuba, the truncated split, and the transform.
-  for (const std::size_t n : {20 * limb_digits, karatsuba_limbs * limb_digits + 5, split_low_limbs * limb_digits + 5,
+  for (const std::size_t n : {20 * limb_digits, karatsuba_from_limbs() * limb_digits + 5,
+                              split_low_from_limbs() * limb_digits + 5,
                               (transform_low_limbs + transform_limbs) * limb_digits}) {
     const digit_vector a = random_digits(random, n, shape::uniform);
     const digit_vector b = random_digits(random, n, shape::uniform);
