@@ -143,12 +143,19 @@ int main(int argc, char** argv) {
              return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data(), n); });
            });
 
-  // The transform on each kernel the processor has: the scalar one
-  // (transform_limbs, transform_low_limbs) and the vector one
+  // The transform on the kernel the processor runs: the scalar one
+  // (transform_limbs, transform_low_limbs) or the vector one
   // (vector_transform_limbs, vector_transform_low_limbs).
+  // Each set against the schoolbook it is used with: where the vector
+  // transform runs, the schoolbook's AVX-512 columns run too, and the scalar
+  // transform's thresholds, set against the rows, are not measured.
   for (const transform_kernel kernel : {transform_kernel::scalar, transform_kernel::vector}) {
-    if (kernel == transform_kernel::vector && !vector_transform_available()) {
+    if (kernel == transform_kernel::vector && !wide) {
       std::printf("vector_transform_limbs, vector_transform_low_limbs: no AVX-512 IFMA here\n");
+      continue;
+    }
+    if (kernel == transform_kernel::scalar && wide) {
+      std::printf("transform_limbs, transform_low_limbs: not measured where the vector transform runs\n");
       continue;
     }
     const bool vector = kernel == transform_kernel::vector;

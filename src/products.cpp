@@ -5,8 +5,8 @@
 // - below karatsuba_from_limbs() limbs in the shorter factor, schoolbook, in
 //   rows of 64-bit sums four rows at a time, whose carries are passed on
 //   every sixteenth row and carried in order once at the end; where the
-//   processor has AVX-512, in columns eight at a time instead
-//   (schoolbook_columns_avx512());
+//   vector transform runs (AVX-512 with IFMA), in columns eight at a time
+//   instead (schoolbook_columns_avx512());
 // - from there, Karatsuba on slices of the longer factor: three products of
 //   half the size instead of four;
 // - from transform_from_limbs() limbs in the shorter factor, a
@@ -141,7 +141,8 @@ bool has_avx2() {
   return avx2;
 }
 
-// The rows by AVX-512, for shorter factors of at most wide_columns_limbs
+// The rows by AVX-512 (F and DQ; taken where the vector transform runs, which
+// needs them too), for shorter factors of at most wide_columns_limbs
 // limbs: eight columns of the product at a time, each the sum of the
 // products that land on it, 32-by-32-bit products added in 64 bits, four
 // rows at a time into four sums so that no sum waits for the one before;
@@ -271,10 +272,6 @@ VELDAR_WIDE void schoolbook_columns_avx512(const limb* s, std::size_t ns, const 
 #pragma GCC diagnostic pop
 #endif
 
-bool has_avx512() {
-  static const bool avx512 = __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0;
-  return avx512;
-}
 #endif
 
 // out[0, min(na + nb, kept)) = a * b truncated to `kept` limbs. `out` must
@@ -293,7 +290,9 @@ void multiply_schoolbook_kept(const limb* a, std::size_t na, const limb* b, std:
   scratch_frame frame;
   std::uint64_t* const acc = frame.take<std::uint64_t>(end);
 #if defined(__x86_64__)
-  if (nb <= wide_columns_limbs && has_avx512()) {
+  // The columns go with the vector transform, so that the wide set of
+  // thresholds, measured with both, holds where they run.
+  if (nb <= wide_columns_limbs && vector_transform_available()) {
     schoolbook_columns_avx512(b, nb, a, na, acc, kept);
   } else if (has_avx2()) {
     schoolbook_rows_avx2(b, nb, a, na, acc, kept);

@@ -20,11 +20,11 @@ namespace VELDAR::detail {
 // limbs (an x86-64 machine, g++ -O3, bench/README.md has the runs): each is
 // the smallest size from which the method above it was the faster at every
 // size measured. The times are flat for some way around them. They come in
-// two sets: for a processor with AVX-512 and IFMA (F, DQ, BW and IFMA: the
-// schoolbook's columns and the vector transform), the `wide_` and `vector_`
-// ones, and for any other the plain names, measured with the schoolbook's
-// rows of AVX2 and the scalar transform. The functions further down give the
-// set of the processor at hand.
+// two sets: for a processor with AVX-512 and IFMA (F, DQ and IFMA), where
+// the schoolbook's columns and the vector transform run, the `wide_` and
+// `vector_` ones, and for any other the plain names, measured with the
+// schoolbook's rows of AVX2 and the scalar transform. The functions further
+// down give the set of the processor at hand.
 // Products with fewer significant digits in either factor use the plain loop:
 // below four digits it beats the limbs' conversions and buffer.
 inline constexpr std::size_t plain_product_digits = 4;
@@ -32,9 +32,9 @@ inline constexpr std::size_t plain_product_digits = 4;
 // ones are multiplied limb by limb, in rows that vectorise, which keeps up
 // with one split up to about 300 limbs (1.31 times as fast at 128 limbs, 1.0
 // at 215 to 304, 0.9 from 431 up). The schoolbook's AVX-512 columns keep up
-// with it up to 724 limbs (0.98 times there), past the vector transform's
-// threshold: where they run, Karatsuba serves products too long for the
-// transform alone.
+// with it up to about 724 limbs (0.98 to 1.0 there, 0.94 at 1,024), past the
+// vector transform's threshold: where they run, Karatsuba serves products
+// too long for the transform alone.
 inline constexpr std::size_t karatsuba_limbs = 304;
 inline constexpr std::size_t wide_karatsuba_limbs = 724;
 // Truncated products of at least this many limbs are split in two halves;
