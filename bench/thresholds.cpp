@@ -116,7 +116,10 @@ int main(int argc, char** argv) {
   const int steps = quick ? 2 : 4;
   std::printf("Ratios are the time above the threshold over the time below it, at each size in limbs.\n");
 
-  cut_over("karatsuba_limbs", karatsuba_limbs, sizes(16, 1024, steps),
+  // The schoolbook and Karatsuba's split of the processor at hand: with
+  // AVX-512 and IFMA, the wide_ thresholds.
+  const bool wide = vector_transform_available();
+  cut_over(wide ? "wide_karatsuba_limbs" : "karatsuba_limbs", karatsuba_from_limbs(), sizes(16, 1024, steps),
            [](std::size_t n) {
              const limb_vector a = random_limbs(n), b = random_limbs(n);
              limb_vector out(2 * n);
@@ -128,7 +131,7 @@ int main(int argc, char** argv) {
              return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data(), n); });
            });
 
-  cut_over("split_low_limbs", split_low_limbs, sizes(16, 2048, steps),
+  cut_over(wide ? "wide_split_low_limbs" : "split_low_limbs", split_low_from_limbs(), sizes(16, 2048, steps),
            [](std::size_t n) {
              const limb_vector a = random_limbs(n), b = random_limbs(n);
              limb_vector out(n);
@@ -140,29 +143,47 @@ int main(int argc, char** argv) {
              return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data(), n); });
            });
 
-  cut_over("transform_limbs", transform_limbs, sizes(32, 1024, steps),
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data()); });
-           },
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_transform(a.data(), n, b.data(), n, out.data(), 2 * n); });
-           });
-
-  cut_over("transform_low_limbs", transform_low_limbs, sizes(64, 2048, steps),
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data()); });
-           },
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_transform(a.data(), n, b.data(), n, out.data(), n); });
-           });
+  // The transform on the kernel the processor runs: the scalar one
+  // (transform_limbs, transform_low_limbs) or the vector one
+  // (vector_transform_limbs, vector_transform_low_limbs).
+  // Each set against the schoolbook it is used with: where the vector
+  // transform runs, the schoolbook's AVX-512 columns run too, and the scalar
+  // transform's thresholds, set against the rows, are not measured.
+  for (const transform_kernel kernel : {transform_kernel::scalar, transform_kernel::vector}) {
+    if (kernel == transform_kernel::vector && !wide) {
+      std::printf("vector_transform_limbs, vector_transform_low_limbs: no AVX-512 IFMA here\n");
+      continue;
+    }
+    if (kernel == transform_kernel::scalar && wide) {
+      std::printf("transform_limbs, transform_low_limbs: not measured where the vector transform runs\n");
+      continue;
+    }
+    const bool vector = kernel == transform_kernel::vector;
+    cut_over(vector ? "vector_transform_limbs" : "transform_limbs", vector ? vector_transform_limbs : transform_limbs,
+             sizes(32, 1024, steps),
+             [](std::size_t n) {
+               const limb_vector a = random_limbs(n), b = random_limbs(n);
+               limb_vector out(2 * n);
+               return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data()); });
+             },
+             [kernel](std::size_t n) {
+               const limb_vector a = random_limbs(n), b = random_limbs(n);
+               limb_vector out(2 * n);
+               return seconds([&] { multiply_transform_with(kernel, a.data(), n, b.data(), n, out.data(), 2 * n); });
+             });
+    cut_over(vector ? "vector_transform_low_limbs" : "transform_low_limbs",
+             vector ? vector_transform_low_limbs : transform_low_limbs, sizes(64, 2048, steps),
+             [](std::size_t n) {
+               const limb_vector a = random_limbs(n), b = random_limbs(n);
+               limb_vector out(2 * n);
+               return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data()); });
+             },
+             [kernel](std::size_t n) {
+               const limb_vector a = random_limbs(n), b = random_limbs(n);
+               limb_vector out(2 * n);
+               return seconds([&] { multiply_transform_with(kernel, a.data(), n, b.data(), n, out.data(), n); });
+             });
+  }
 
   // Blocks of m quotient limbs under a divisor of 2m limbs (a 4m-limb
   // dividend): the schoolbook alone, against one level of recursion, which
@@ -172,12 +193,35 @@ int main(int argc, char** argv) {
            [](std::size_t m) {
              const limb_vector a = random_limbs(4 * m), b = random_limbs(2 * m);
              limb_vector q(2 * m + 1), r(2 * m);
-             return seconds([&] { divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), 2 * m + 2); });
+             return seconds([&] {
+               divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), 2 * m + 2, ~std::size_t{0});
+             });
            },
            [](std::size_t m) {
              const limb_vector a = random_limbs(4 * m), b = random_limbs(2 * m);
              limb_vector q(2 * m + 1), r(2 * m);
-             return seconds([&] { divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), m); });
+             return seconds([&] {
+               divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), m, ~std::size_t{0});
+             });
+           });
+
+  // Quotients of 2n limbs by n: the recursion alone, against the divisor's
+  // reciprocal.
+  cut_over("reciprocal_division_limbs", reciprocal_division_limbs, sizes(128, quick ? 4096 : 8192, steps),
+           [](std::size_t n) {
+             const limb_vector a = random_limbs(2 * n), b = random_limbs(n);
+             limb_vector q(n + 1), r(n);
+             return seconds([&] {
+               divide_limbs_with(a.data(), 2 * n, b.data(), n, q.data(), r.data(), recursive_division_limbs,
+                                 ~std::size_t{0});
+             });
+           },
+           [](std::size_t n) {
+             const limb_vector a = random_limbs(2 * n), b = random_limbs(n);
+             limb_vector q(n + 1), r(n);
+             return seconds([&] {
+               divide_limbs_with(a.data(), 2 * n, b.data(), n, q.data(), r.data(), recursive_division_limbs, n);
+             });
            });
   return 0;
 }

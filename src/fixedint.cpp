@@ -369,22 +369,29 @@ void check_lengths(const fixedint& a, const fixedint& b) {
 }
 
 // a / b rounded by `mode`, for / and divide(), which take `b` by value: a
-// call of one from the other would copy it once more, and log that copy.
-fixedint rounded_quotient(const fixedint& a, const fixedint& b, rounding mode) {
+// call of one from the other would copy it once more, and log that copy. A
+// quotient of machine words takes the digits of that copy.
+fixedint rounded_quotient(const fixedint& a, fixedint& b, rounding mode) {
   check_lengths(a, b);
   unsigned long long x = 0;
   unsigned long long y = 0;
-  if (detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) && a.digits.size() == a.length &&
-      b.digits.size() == a.length && detail::to_word(a.digits, x) && detail::to_word(b.digits, y) && y != 0) {
+  // Up to 19 digits the words are read eight digits at a time; longer
+  // numbers may still hold values that fit.
+  const bool words = a.digits.size() == a.length && b.digits.size() == a.length &&
+                     (a.length <= detail::word_width
+                          ? detail::small_word(a.digits, x) && detail::small_word(b.digits, y)
+                          : detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) &&
+                                detail::to_word(a.digits, x) && detail::to_word(b.digits, y));
+  if (words && y != 0) {
     // Both in a machine word: its division, and the rounding by the remainder.
     const unsigned long long q = x / y;
     const unsigned long long r = x % y;
     const bool minus = a.issigned && a.negative != b.negative;
     const int dropped = r < y - r ? -1 : r == y - r ? 0 : 1;
     const bool up = r != 0 && detail::rounds_up(mode, minus, dropped, true, q % 2 != 0);
-    digit_vector digits(a.length, 0);
-    std::array<char, 24> text{};
-    detail::place_digits(digits, decimal_digits(q + (up ? 1 : 0), text), 0);
+    // In place of the digits of `b`, the copy / and divide() own: no new ones.
+    digit_vector digits = std::move(b.digits);
+    detail::put_small_word(q + (up ? 1 : 0), digits);  // below x + 1 <= 10^length, and q < x for y > 1
     return signed_result(a.length, digits, minus);
   }
   digit_vector holder;
@@ -593,8 +600,8 @@ fixedint& fixedint::operator*=(fixedint other) {
 fixedint fixedint::operator/(fixedint other) { return rounded_quotient(*this, other, rounding::down); }
 
 fixedint fixedint::operator/(const fixedint& other) const {
-  const copy_line going;
-  return rounded_quotient(*this, other, rounding::down);
+  fixedint copy(other);  // the quotient may take its digits
+  return rounded_quotient(*this, copy, rounding::down);
 }
 
 fixedint& fixedint::operator/=(fixedint other) {
@@ -617,8 +624,8 @@ fixedint& fixedint::operator%=(fixedint other) {
 fixedint fixedint::divide(fixedint other, rounding mode) { return rounded_quotient(*this, other, mode); }
 
 fixedint fixedint::divide(const fixedint& other, rounding mode) const {
-  const copy_line going;
-  return rounded_quotient(*this, other, mode);
+  fixedint copy(other);
+  return rounded_quotient(*this, copy, mode);
 }
 
 // Roots and powers.

@@ -2,20 +2,22 @@
 //
 // The method goes by the size of the factors (the thresholds are in
 // products.h):
-// - below karatsuba_limbs limbs in the shorter factor, schoolbook, in rows of
-//   64-bit sums four rows at a time, whose carries are passed on every
-//   sixteenth row and carried in order once at the end;
+// - below karatsuba_from_limbs() limbs in the shorter factor, schoolbook, in
+//   rows of 64-bit sums four rows at a time, whose carries are passed on
+//   every sixteenth row and carried in order once at the end; where the
+//   vector transform runs (AVX-512 with IFMA), in columns eight at a time
+//   instead (schoolbook_columns_avx512());
 // - from there, Karatsuba on slices of the longer factor: three products of
 //   half the size instead of four;
-// - from transform_limbs limbs in the shorter factor, a number-theoretic
-//   transform (transform.cpp), whose time grows as n log n.
+// - from transform_from_limbs() limbs in the shorter factor, a
+//   number-theoretic transform (transform.cpp), whose time grows as n log n.
 // fixedint keeps only the low `length` digits of a product, so where the low
 // half costs less than the whole the truncated product is taken instead: the
-// rows skip the upper columns, from split_low_limbs limbs it splits in
-// halves, one full product of half the size and two truncated ones
-// (multiply_low()), and from transform_low_limbs limbs kept the transform
-// computes the whole product and the low part is kept. Scratch memory comes
-// from the thread's arena (scratch.h).
+// rows skip the upper columns, from split_low_from_limbs() limbs it splits
+// in halves, one full product of half the size and two truncated ones
+// (multiply_low()), and from transform_low_from_limbs() limbs kept the
+// transform computes the whole product and the low part is kept. Scratch
+// memory comes from the thread's arena (scratch.h).
 #include "products.h"
 
 #include <algorithm>
@@ -27,6 +29,10 @@
 
 #include "limbs.h"
 #include "scratch.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace VELDAR::detail {
 
@@ -134,6 +140,138 @@ bool has_avx2() {
   static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
   return avx2;
 }
+
+// The rows by AVX-512 (F and DQ; taken where the vector transform runs, which
+// needs them too), for shorter factors of at most wide_columns_limbs
+// limbs: eight columns of the product at a time, each the sum of the
+// products that land on it, 32-by-32-bit products added in 64 bits, four
+// rows at a time into four sums so that no sum waits for the one before;
+// every sixteen products a sum, below 2^64 then ((10^9 - 1)^2 16 + 2^52 <
+// 2^64), gives its bits from 2^52 up to a sum of its own. A column is then
+// low + high 2^52 = (low + high (2^52 mod B)) + high floor(2^52 / B) B: an
+// entry below 2^55 and a carry into the next column below 2^42. Two passes
+// in registers divide each entry by B on its own (in floating point, put
+// right in 64 bits) and hand the quotient to the next column, which leaves
+// carries of 0 or 1 to run through in order.
+constexpr std::size_t wide_columns_limbs = 2048;
+constexpr std::uint64_t two52_low = (std::uint64_t{1} << 52) % limb_base;   // 627370496
+constexpr std::uint64_t two52_high = (std::uint64_t{1} << 52) / limb_base;  // 4503599
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+#define VELDAR_WIDE [[gnu::target("avx512f,avx512dq")]]
+
+// x = quotient B + remainder, lane by lane, for x below 2^64.
+VELDAR_WIDE inline void divide_by_base(__m512i x, __m512i& quotient, __m512i& remainder) {
+  const __m512i base = _mm512_set1_epi64(limb_base);
+  __m512i q = _mm512_cvttpd_epu64(_mm512_mul_pd(_mm512_cvtepu64_pd(x), _mm512_set1_pd(1e-9)));  // within one
+  __m512i r = _mm512_sub_epi64(x, _mm512_mullo_epi64(q, base));
+  const __mmask8 below = _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512());
+  r = _mm512_mask_add_epi64(r, below, r, base);
+  q = _mm512_mask_sub_epi64(q, below, q, _mm512_set1_epi64(1));
+  const __mmask8 above = _mm512_cmpge_epi64_mask(r, base);
+  remainder = _mm512_mask_sub_epi64(r, above, r, base);
+  quotient = _mm512_mask_add_epi64(q, above, q, _mm512_set1_epi64(1));
+}
+
+// high += the bits of the four sums from 2^52 up, which they lose.
+VELDAR_WIDE inline void fold_sums(__m512i& sum0, __m512i& sum1, __m512i& sum2, __m512i& sum3, __m512i& high,
+                                  __m512i low_52) {
+  high = _mm512_add_epi64(high, _mm512_add_epi64(_mm512_add_epi64(_mm512_srli_epi64(sum0, 52), _mm512_srli_epi64(sum1, 52)),
+                                                 _mm512_add_epi64(_mm512_srli_epi64(sum2, 52), _mm512_srli_epi64(sum3, 52))));
+  sum0 = _mm512_and_si512(sum0, low_52);
+  sum1 = _mm512_and_si512(sum1, low_52);
+  sum2 = _mm512_and_si512(sum2, low_52);
+  sum3 = _mm512_and_si512(sum3, low_52);
+}
+
+VELDAR_WIDE void schoolbook_columns_avx512(const limb* s, std::size_t ns, const limb* l, std::size_t nl,
+                                         std::uint64_t* acc, std::size_t kept) {
+  const std::size_t end = std::min(ns + nl, kept);
+  const std::size_t rounded = (end + 7) / 8 * 8;
+  scratch_frame frame;
+  // l as 64-bit values with eight zeros on either side, so that a register
+  // of eight may start up to seven before it or end up to seven after it;
+  // s as 64-bit values, to be broadcast from memory.
+  std::uint64_t* const wide = frame.take<std::uint64_t>(nl + 16 + ns) + 8;
+  std::uint64_t* const factors = wide + nl + 8;
+  std::fill(wide - 8, wide, 0);
+  std::copy(l, l + nl, wide);
+  std::fill(wide + nl, wide + nl + 8, 0);
+  std::copy(s, s + ns, factors);
+  std::uint64_t* const entries = frame.take<std::uint64_t>(2 * rounded + 8);
+  std::uint64_t* const carries = entries + rounded + 8;  // carries[-1] is zero
+  carries[-1] = 0;
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i low_52 = _mm512_set1_epi64(static_cast<long long>((std::uint64_t{1} << 52) - 1));
+  const __m512i low_factor = _mm512_set1_epi64(static_cast<long long>(two52_low));
+  const __m512i high_factor = _mm512_set1_epi64(static_cast<long long>(two52_high));
+  for (std::size_t first = 0; first < end; first += 8) {
+    // Columns first to first + 7 take s[i] l[first - i + lane], four rows at
+    // a time into four sums; every 64 rows each sum gives its bits from 2^52
+    // up to `high`, so that its sixteen products in between stay below 2^64.
+    __m512i sum0 = zero;
+    __m512i sum1 = zero;
+    __m512i sum2 = zero;
+    __m512i sum3 = zero;
+    __m512i high = zero;
+    const std::size_t top = std::min(ns, first + 8);
+    std::size_t i = first + 1 > nl ? first + 1 - nl : 0;
+    while (i + 4 <= top) {
+      const std::size_t stop = std::min(top, i + 64);
+      for (; i + 4 <= stop; i += 4) {
+        const std::uint64_t* const row = wide + first - i;
+        sum0 = _mm512_add_epi64(sum0, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i])),
+                                                       _mm512_loadu_si512(row)));
+        sum1 = _mm512_add_epi64(sum1, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i + 1])),
+                                                       _mm512_loadu_si512(row - 1)));
+        sum2 = _mm512_add_epi64(sum2, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i + 2])),
+                                                       _mm512_loadu_si512(row - 2)));
+        sum3 = _mm512_add_epi64(sum3, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i + 3])),
+                                                       _mm512_loadu_si512(row - 3)));
+      }
+      fold_sums(sum0, sum1, sum2, sum3, high, low_52);
+    }
+    for (; i < top; ++i) {  // at most three rows, into sums below 2^52
+      sum0 = _mm512_add_epi64(
+          sum0, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i])), _mm512_loadu_si512(wide + first - i)));
+    }
+    fold_sums(sum0, sum1, sum2, sum3, high, low_52);
+    // low + high 2^52, low below 2^54 and high below 2^19.
+    const __m512i low = _mm512_add_epi64(_mm512_add_epi64(sum0, sum1), _mm512_add_epi64(sum2, sum3));
+    __m512i quotient;
+    __m512i remainder;
+    divide_by_base(_mm512_add_epi64(low, _mm512_mul_epu32(high, low_factor)), quotient, remainder);
+    _mm512_storeu_si512(entries + first, remainder);
+    _mm512_storeu_si512(carries + first, _mm512_add_epi64(quotient, _mm512_mul_epu32(high, high_factor)));
+  }
+  // Each entry with the carry from the column below, below B + 2^43, divided
+  // once more: quotients below 2^14. From the top block down, so that each
+  // block reads the carries below it before they change.
+  for (std::size_t first = rounded; first != 0;) {
+    first -= 8;
+    __m512i quotient;
+    __m512i remainder;
+    divide_by_base(_mm512_add_epi64(_mm512_loadu_si512(entries + first), _mm512_loadu_si512(carries + first - 1)),
+                   quotient, remainder);
+    _mm512_storeu_si512(entries + first, remainder);
+    _mm512_storeu_si512(carries + first, quotient);
+  }
+  std::uint64_t carry = 0;
+  for (std::size_t k = 0; k < end; ++k) {
+    const std::uint64_t value = entries[k] + carries[k - 1] + carry;  // below B + 2^14 + 1
+    carry = value >= limb_base ? 1 : 0;
+    acc[k] = value - carry * limb_base;
+  }
+}
+#undef VELDAR_WIDE
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 #endif
 
 // out[0, min(na + nb, kept)) = a * b truncated to `kept` limbs. `out` must
@@ -152,7 +290,11 @@ void multiply_schoolbook_kept(const limb* a, std::size_t na, const limb* b, std:
   scratch_frame frame;
   std::uint64_t* const acc = frame.take<std::uint64_t>(end);
 #if defined(__x86_64__)
-  if (has_avx2()) {
+  // The columns go with the vector transform, so that the wide set of
+  // thresholds, measured with both, holds where they run.
+  if (nb <= wide_columns_limbs && vector_transform_available()) {
+    schoolbook_columns_avx512(b, nb, a, na, acc, kept);
+  } else if (has_avx2()) {
     schoolbook_rows_avx2(b, nb, a, na, acc, kept);
   } else {
     schoolbook_rows_plain(b, nb, a, na, acc, kept);
@@ -262,7 +404,7 @@ std::size_t multiply_low_scratch(std::size_t n, std::size_t split) {
     return 0;
   }
   const std::size_t h = n - n / 2;
-  return std::max(2 * h + karatsuba_scratch(h, karatsuba_limbs), n / 2 + multiply_low_scratch(n / 2, split));
+  return std::max(2 * h + karatsuba_scratch(h, karatsuba_from_limbs()), n / 2 + multiply_low_scratch(n / 2, split));
 }
 
 // out[0, n) = (a * b) mod B^n for factors of n limbs. With the halves as in
@@ -276,7 +418,7 @@ void multiply_low(const limb* a, const limb* b, std::size_t n, limb* out, limb* 
   }
   const std::size_t h = n - n / 2;
   const std::size_t l = n / 2;
-  karatsuba(a, b, h, scratch, scratch + 2 * h, karatsuba_limbs);
+  karatsuba(a, b, h, scratch, scratch + 2 * h, karatsuba_from_limbs());
   std::copy(scratch, scratch + n, out);
   limb* const cross = scratch;
   multiply_low(a + h, b, l, cross, cross + l, split);
@@ -314,8 +456,28 @@ limb word_of(const signed char* digits, std::size_t count) {
 
 }  // namespace
 
+std::size_t karatsuba_from_limbs() {
+  static const std::size_t limbs = vector_transform_available() ? wide_karatsuba_limbs : karatsuba_limbs;
+  return limbs;
+}
+
+std::size_t split_low_from_limbs() {
+  static const std::size_t limbs = vector_transform_available() ? wide_split_low_limbs : split_low_limbs;
+  return limbs;
+}
+
+std::size_t transform_from_limbs() {
+  static const std::size_t limbs = vector_transform_available() ? vector_transform_limbs : transform_limbs;
+  return limbs;
+}
+
+std::size_t transform_low_from_limbs() {
+  static const std::size_t limbs = vector_transform_available() ? vector_transform_low_limbs : transform_low_limbs;
+  return limbs;
+}
+
 void multiply_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
-  if (std::min(na, nb) >= transform_limbs && transform_fits(na, nb)) {
+  if (std::min(na, nb) >= transform_from_limbs() && transform_fits(na, nb)) {
     multiply_transform(a, na, b, nb, out, na + nb);
   } else {
     multiply_karatsuba(a, na, b, nb, out);
@@ -333,15 +495,15 @@ void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_
   if (uint128{2} * na * nb <= uint128{n} * n) {
     multiply_limbs(a, na, b, nb, out);
     std::fill(out + std::min(na + nb, n), out + n, 0);
-  } else if (n >= transform_low_limbs && transform_fits(na, nb)) {
+  } else if (n >= transform_low_from_limbs() && transform_fits(na, nb)) {
     // The transform's cost hardly depends on how much of the product is kept.
     multiply_transform(a, na, b, nb, out, std::min(na + nb, n));
   } else {
     scratch_frame frame;
-    limb* const padded = frame.take<limb>(2 * n + multiply_low_scratch(n, split_low_limbs));
+    limb* const padded = frame.take<limb>(2 * n + multiply_low_scratch(n, split_low_from_limbs()));
     std::fill(std::copy(a, a + na, padded), padded + n, 0);
     std::fill(std::copy(b, b + nb, padded + n), padded + 2 * n, 0);
-    multiply_low(padded, padded + n, n, out, padded + 2 * n, split_low_limbs);
+    multiply_low(padded, padded + n, n, out, padded + 2 * n, split_low_from_limbs());
   }
 }
 
@@ -351,11 +513,12 @@ void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_
     std::swap(a, b);
     std::swap(na, nb);
   }
-  karatsuba_slices(a, na, b, nb, out, std::max<std::size_t>(karatsuba_from, 2));
+  karatsuba_slices(a, na, b, nb, out,
+                   karatsuba_from == 0 ? karatsuba_from_limbs() : std::max<std::size_t>(karatsuba_from, 2));
 }
 
 void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out, std::size_t split_from) {
-  split_from = std::max<std::size_t>(split_from, 2);
+  split_from = split_from == 0 ? split_low_from_limbs() : std::max<std::size_t>(split_from, 2);
   scratch_frame frame;
   multiply_low(a, b, n, out, frame.take<limb>(multiply_low_scratch(n, split_from)), split_from);
 }

@@ -7,7 +7,9 @@
 // through the plain loop.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "digits.h"
 #include "limbs.h"
@@ -15,33 +17,57 @@
 namespace VELDAR::detail {
 
 // The thresholds below are what bench/veldar-thresholds measured on random
-// limbs (an x86-64 machine, g++ -O3, bench/README.md has the run): each is
+// limbs (an x86-64 machine, g++ -O3, bench/README.md has the runs): each is
 // the smallest size from which the method above it was the faster at every
-// size measured. The times are flat for some way around them.
+// size measured. The times are flat for some way around them. They come in
+// two sets: for a processor with AVX-512 and IFMA (F, DQ and IFMA), where
+// the schoolbook's columns and the vector transform run, the `wide_` and
+// `vector_` ones, and for any other the plain names, measured with the
+// schoolbook's rows of AVX2 and the scalar transform. The functions further
+// down give the set of the processor at hand.
 // Products with fewer significant digits in either factor use the plain loop:
 // below four digits it beats the limbs' conversions and buffer.
 inline constexpr std::size_t plain_product_digits = 4;
 // Karatsuba splits full products of at least this many limbs a side; shorter
 // ones are multiplied limb by limb, in rows that vectorise, which keeps up
 // with one split up to about 300 limbs (1.31 times as fast at 128 limbs, 1.0
-// at 215 to 304, 0.9 from 431 up).
+// at 215 to 304, 0.9 from 431 up). The schoolbook's AVX-512 columns keep up
+// with it up to about 724 limbs (0.98 to 1.0 there, 0.94 at 1,024), past the
+// vector transform's threshold: where they run, Karatsuba serves products
+// too long for the transform alone.
 inline constexpr std::size_t karatsuba_limbs = 304;
+inline constexpr std::size_t wide_karatsuba_limbs = 724;
 // Truncated products of at least this many limbs are split in two halves;
 // shorter ones are multiplied limb by limb, row by row, which already skips
-// half the work. The split pays only from about 1,400 limbs, past
-// transform_low_limbs: it is left for products too long for the transform.
+// half the work. The split pays only from about 1,400 limbs (2,048 against
+// the AVX-512 columns), past the transform's thresholds: it is left for
+// products too long for the transform.
 inline constexpr std::size_t split_low_limbs = 1448;
+inline constexpr std::size_t wide_split_low_limbs = 2048;
 // Full products with at least this many limbs in the shorter factor go
-// through the number-theoretic transform (transform.cpp). Its time steps up
-// with its length, a power of two or three times one: from 512 limbs a side
-// it is faster than Karatsuba (0.8 times at 512, 0.57 at 1,024 limbs).
+// through the number-theoretic transform (transform.cpp), on its scalar
+// kernel (transform_kernel below). Its time steps up with its length, a
+// power of two or three times one: from 512 limbs a side it is faster than
+// Karatsuba (0.8 times at 512, 0.57 at 1,024 limbs).
 inline constexpr std::size_t transform_limbs = 512;
 // Truncated products (of factors of na and nb limbs keeping n limbs with
 // 2 na nb > n^2; the others are full products) keeping at least this many
-// limbs go through the transform too, which computes the full product: from
-// 861 limbs it is as fast as the truncated rows or faster, 0.67 times at
-// 1,024 limbs.
+// limbs go through the scalar transform too, which computes the full
+// product: from 861 limbs it is as fast as the truncated rows or faster,
+// 0.67 times at 1,024 limbs.
 inline constexpr std::size_t transform_low_limbs = 861;
+// The same two for the vector kernel, four to five times as fast as the
+// scalar one: from 215 limbs a side it beats the schoolbook's AVX-512
+// columns (0.95 times at 215, 0.70 at 256, 0.40 at 512), and from 512 limbs
+// kept the truncated columns (0.88 times at 512, 0.62 at 1,024).
+inline constexpr std::size_t vector_transform_limbs = 215;
+inline constexpr std::size_t vector_transform_low_limbs = 512;
+// The thresholds of the processor at hand: the wide set where
+// vector_transform_available(), else the other.
+std::size_t karatsuba_from_limbs();
+std::size_t split_low_from_limbs();
+std::size_t transform_from_limbs();
+std::size_t transform_low_from_limbs();
 
 // product += a * b over the significant digits, keeping the low `kept` digits
 // exact: the plain method's product of digits 0 to 9 has every digit in place,
@@ -57,17 +83,17 @@ void multiply_digits_plain(const digit_vector& a, const digit_vector& b, digit_v
 // multiply_limbs() (limbs.h) chooses among them for a full product. Each
 // writes `out` only once all its scratch memory is allocated.
 
-// out[0, na + nb) = a * b: limb by limb below karatsuba_limbs limbs in the
-// shorter factor, Karatsuba on slices of the longer one above.
-// Factors below `karatsuba_from` limbs (at least 2) are multiplied limb by
-// limb, for the thresholds command.
+// out[0, na + nb) = a * b: limb by limb below karatsuba_from_limbs() limbs
+// in the shorter factor, Karatsuba on slices of the longer one above.
+// Factors below `karatsuba_from` limbs (at least 2; 0 for the processor's
+// threshold) are multiplied limb by limb, for the thresholds command.
 void multiply_karatsuba(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out,
-                        std::size_t karatsuba_from = karatsuba_limbs);
+                        std::size_t karatsuba_from = 0);
 // out[0, n) = (a * b) mod 10^(9n) for factors of n limbs: limb by limb below
-// split_low_limbs, split into one full and two truncated halves above.
-// Truncated products below `split_from` limbs (at least 2) are not split.
-void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out,
-                            std::size_t split_from = split_low_limbs);
+// split_low_from_limbs(), split into one full and two truncated halves above.
+// Truncated products below `split_from` limbs (at least 2; 0 for the
+// processor's threshold) are not split.
+void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* out, std::size_t split_from = 0);
 // out[0, n) = (a * b) mod 10^(9n) for factors of na and nb <= n limbs, by
 // the method the sizes call for. `out` has room for max(na + nb, n) limbs;
 // those from n up are left as they come.
@@ -79,5 +105,38 @@ void multiply_transform(const limb* a, std::size_t na, const limb* b, std::size_
 // Whether multiply_transform() takes factors of these sizes: their product's
 // coefficients must fit its longest transform (2^36 coefficients).
 bool transform_fits(std::size_t na, std::size_t nb);
+
+// Wrapped products: (a * b) mod (B^L - 1), which the transform's cyclic
+// convolution gives at half the length of the whole product where it runs
+// on the vector kernel, and the whole product folded elsewhere. For a
+// product known to lie within (B^L - 1) / 2 of a number at hand, as in the
+// division's corrections.
+// The shortest length L from `limbs` up that multiply_wrapped() takes.
+std::size_t wrapped_limbs(std::size_t limbs);
+// out[0, L) = (a * b) mod (B^L - 1) for L = wrapped_limbs(some length) and
+// na, nb <= L; the residue 0 may come out as B^L - 1. `out` must not overlap
+// the factors.
+void multiply_wrapped(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t limbs, limb* out);
+
+// The arithmetic of the transform: `scalar`, one 64-bit residue at a time
+// modulo primes below 2^62, or `vector`, eight at a time in AVX-512 IFMA
+// registers modulo primes below 2^50, for products of up to 2^31
+// coefficients (longer ones take the scalar one). multiply_transform()
+// takes the vector one where the processor has it.
+enum class transform_kernel { scalar, vector };
+// Whether the processor has AVX-512 IFMA, and the vector kernel is there.
+bool vector_transform_available();
+// The vector kernel's primes q1 > q2 > q3, and its last step on its own, for
+// the tests: the limbs out[0, 2 count + 4) of the sum over k of
+// (r1[k] + q1 d2[k] + q1 q2 d3[k]) 10^18k, for r1 < q1, d2 < q2 and d3 < q3,
+// the Chinese remainder theorem's digits of each coefficient. Only where
+// vector_transform_available().
+std::array<std::uint64_t, 3> vector_transform_primes();
+void vector_coefficient_limbs(const std::uint64_t* r1, const std::uint64_t* d2, const std::uint64_t* d3,
+                              std::size_t count, limb* out);
+// multiply_transform() by the kernel given, for the tests and benchmarks: the
+// vector one only where vector_transform_available().
+void multiply_transform_with(transform_kernel kernel, const limb* a, std::size_t na, const limb* b, std::size_t nb,
+                             limb* out, std::size_t count);
 
 }  // namespace VELDAR::detail

@@ -29,6 +29,7 @@
 //     to the schoolbook. The remainder is divided by f at the end, exactly.
 #include "quotients.h"
 
+#include "products.h"
 #include "scratch.h"
 #include "sums.h"
 
@@ -38,6 +39,10 @@
 #include <iterator>
 #include <stdexcept>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace VELDAR::detail {
 
@@ -154,8 +159,83 @@ entry estimate_floor(double x) {
   }
 }
 
+// floor(x / 2^30), as a shift of x + 2^63.
+entry carry_of(entry x) {
+  return static_cast<entry>((static_cast<word>(x) ^ (word{1} << 63)) >> 30) - (entry{1} << 33);
+}
+
+#if defined(__x86_64__)
+// g++ 12 takes the undefined values that the intrinsics start some
+// registers from (_mm512_undefined_epi32()) for uninitialised variables.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+// The rows and the carries eight entries at a time, where the processor has
+// AVX-512: the limbs widened to 64 bits, one 32-by-32-bit product a lane;
+// the entries left over take masked loads and stores.
+
+[[gnu::target("avx512f,avx512dq,avx512vl")]] inline __m512i widened_limbs(const limb* v, __mmask8 mask) {
+  return _mm512_cvtepu32_epi64(_mm256_maskz_loadu_epi32(mask, v));
+}
+
+// subtract_row(), or add_row() when `add`.
+template <bool add>
+[[gnu::target("avx512f,avx512dq,avx512vl")]] void row_avx512(entry* w, const limb* v, std::size_t n, limb f) {
+  const __m512i factor = _mm512_set1_epi64(f);
+  for (std::size_t i = 0; i < n; i += 8) {
+    const auto mask = static_cast<__mmask8>(n - i >= 8 ? 0xff : (1U << (n - i)) - 1);
+    const __m512i products = _mm512_mul_epu32(widened_limbs(v + i, mask), factor);
+    const __m512i entries = _mm512_maskz_loadu_epi64(mask, w + i);
+    _mm512_mask_storeu_epi64(w + i, mask,
+                             add ? _mm512_add_epi64(entries, products) : _mm512_sub_epi64(entries, products));
+  }
+}
+
+// pass_carries(): entry k, for 0 < k < n - 1, becomes w[k] - floor(w[k] /
+// 2^30) B + floor(w[k - 1] / 2^30), which reads only entries below it as they
+// were: eight at a time from the top down.
+[[gnu::target("avx512f,avx512dq,avx512vl")]] void pass_carries_avx512(entry* w, std::size_t n) {
+  const entry top = w[n - 1] + carry_of(w[n - 2]);
+  const __m512i base = _mm512_set1_epi64(signed_base);
+  std::size_t k = n - 1;  // entries [1, k) are left
+  for (; k >= 9; k -= 8) {
+    const __m512i entries = _mm512_loadu_si512(w + k - 8);
+    const __m512i below = _mm512_loadu_si512(w + k - 9);
+    const __m512i kept = _mm512_sub_epi64(entries, _mm512_mullo_epi64(_mm512_srai_epi64(entries, 30), base));
+    _mm512_storeu_si512(w + k - 8, _mm512_add_epi64(kept, _mm512_srai_epi64(below, 30)));
+  }
+  for (; k-- > 1;) {
+    w[k] = w[k] - carry_of(w[k]) * signed_base + carry_of(w[k - 1]);
+  }
+  w[0] -= carry_of(w[0]) * signed_base;
+  w[n - 1] = top;
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+bool has_avx512() {
+  static const bool avx512 = __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0 &&
+                             __builtin_cpu_supports("avx512vl") != 0;
+  return avx512;
+}
+#endif
+
 // w[0, n) -= d * v[0, n) for |d| < 2^32.
 void subtract_multiple(entry* w, const limb* v, std::size_t n, entry d) {
+#if defined(__x86_64__)
+  if (has_avx512()) {
+    if (d >= 0) {
+      row_avx512<false>(w, v, n, static_cast<limb>(d));
+    } else {
+      row_avx512<true>(w, v, n, static_cast<limb>(-d));
+    }
+    return;
+  }
+#endif
   if (d >= 0) {
     subtract_row(w, v, n, static_cast<limb>(d));
   } else {
@@ -169,10 +249,15 @@ void subtract_multiple(entry* w, const limb* v, std::size_t n, entry d) {
 // takes the carry it receives. The value is unchanged. A shift in place of a
 // division by B: the entries need to shrink, not to become limbs.
 void pass_carries(entry* w, std::size_t n) {
+#if defined(__x86_64__)
+  if (n >= 2 && has_avx512()) {
+    pass_carries_avx512(w, n);
+    return;
+  }
+#endif
   entry above = w[n - 1];
   for (std::size_t k = n - 1; k-- > 0;) {
-    // floor(w[k] / 2^30), as a shift of w[k] + 2^63
-    const auto high = static_cast<entry>((static_cast<word>(w[k]) ^ (word{1} << 63)) >> 30) - (entry{1} << 33);
+    const entry high = carry_of(w[k]);
     w[k + 1] = above + high;
     above = w[k] - high * signed_base;
   }
@@ -320,6 +405,149 @@ void divide_block(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m,
   }
 }
 
+// ---- Division by a reciprocal.
+//
+// For long divisors the quotient comes from a reciprocal of the normalised
+// divisor v of n limbs, X close to B^2n / v (n + 1 limbs, between B^n and
+// 2 B^n), made once by Newton's iteration: from the reciprocal X' of the top
+// h = n / 2 + 1 limbs of v, close to B^2h / v', the residual
+// T = B^(n+h) - v X' (of about n limbs, either sign) gives
+// X = X' B^(n-h) + X' T / B^2h, whose error is about the square of X''s
+// (relative to B^-n: below one unit, and a few more from the truncations).
+// Short divisors take the exact quotient floor((B^2n - 1) / v) from the
+// division above. A block of c <= n quotient limbs of a window u of n + c
+// limbs is then estimated as the top c + 1 limbs of (u / B^(n-1)) X / B^2,
+// within a few units of the quotient, and corrected with the low n + 1 limbs
+// of u - q v: a truncated product. Should the correction take more than a
+// few steps (a reciprocal far off, which the bounds rule out), the block goes
+// to divide_block() instead: every quotient stays exact whatever X is.
+
+// The steps a block's correction may take before it is left to divide_block().
+constexpr int reciprocal_corrections = 8;
+
+// x[0, n) = B^n - 1 - x: -x modulo B^n - 1.
+void complement_limbs(limb* x, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    x[i] = limb_base - 1 - x[i];
+  }
+}
+
+// x[0, n + 1) = floor((B^2n - 1) / v), exactly, for the normalised v[0, n).
+void exact_reciprocal(const limb* v, std::size_t n, limb* x, std::size_t recursive_limbs) {
+  scratch_frame frame;
+  limb* const ones = frame.take<limb>(2 * n + n);
+  limb* const rest = ones + 2 * n;
+  std::fill(ones, ones + 2 * n, limb_base - 1);
+  divide_limbs_with(ones, 2 * n, v, n, x, rest, recursive_limbs, ~std::size_t{0});
+}
+
+// x[0, n + 1) within three units of B^2n / v for the normalised v[0, n)
+// (v[n - 1] >= B / 2). With X' within three units of B^2h / v' (v' the top
+// h limbs), X' B^(n-h) is within (2 + 3) B^-h of B^2n / v relatively, and the
+// exact iteration would square that: below 50 B^-(n+1), far below a unit.
+// The truncations add less than three: T's low h - 1 limbs, which make less
+// than X' B^(h-1) / B^2h < 1, and the two floors.
+void reciprocal(const limb* v, std::size_t n, limb* x, std::size_t base_limbs, std::size_t recursive_limbs) {
+  if (n <= base_limbs || n < 8) {
+    exact_reciprocal(v, n, x, recursive_limbs);
+    return;
+  }
+  const std::size_t h = n / 2 + 1;
+  scratch_frame frame;
+  limb* const top = frame.take<limb>(h + 1);  // X'
+  reciprocal(v + n - h, h, top, base_limbs, recursive_limbs);
+  // T = B^(n+h) - v X', within 5 B^n of zero: its residue modulo B^L - 1
+  // for L >= n + 2 tells it, and its magnitude goes to t[0, n + 1).
+  const std::size_t wrapped = wrapped_limbs(n + 2);
+  limb* const t = frame.take<limb>(wrapped);
+  multiply_wrapped(v, n, top, h + 1, wrapped, t);
+  complement_limbs(t, wrapped);  // -v X'
+  const std::size_t power = n + h < wrapped ? n + h : n + h - wrapped;  // B^(n+h) = B^power
+  if (carry_limbs(t + power, wrapped - power, 1) != 0) {
+    carry_limbs(t, wrapped, 1);  // B^L = 1; no carry out again, as t was below B^L - 1 then
+  }
+  const bool negative = std::any_of(t + n + 1, t + wrapped, [](limb l) { return l != 0; });
+  if (negative) {
+    complement_limbs(t, wrapped);
+  }
+  // X' T / B^2h = X' floor(T / B^(h-1)) / B^(h+1), less than two units off.
+  const limb* const high = t + h - 1;
+  std::size_t count = n + 2 - h;
+  while (count > 1 && high[count - 1] == 0) {
+    --count;
+  }
+  limb* const correction = frame.take<limb>(h + 1 + count);
+  multiply_limbs(top, h + 1, high, count, correction);
+  const std::size_t used = std::min(count, n + 1);  // correction / B^(h+1), within n + 1 limbs
+  std::fill(x, x + n - h, 0);
+  std::copy(top, top + h + 1, x + n - h);
+  bool out_of_range = std::any_of(correction + h + 1 + used, correction + h + 1 + count, [](limb l) { return l != 0; });
+  if (!out_of_range) {
+    if (negative) {
+      out_of_range = borrow_limbs(x + used, n + 1 - used, subtract_limbs(x, correction + h + 1, used, x)) != 0;
+    } else {
+      out_of_range = carry_limbs(x + used, n + 1 - used, add_limbs(x, correction + h + 1, used, x)) != 0;
+    }
+  }
+  if (out_of_range) {  // not from any divisor the bounds allow; exact, then
+    exact_reciprocal(v, n, x, recursive_limbs);
+  }
+}
+
+// The window u[0, n + c) divided by the normalised divisor v[0, n), for
+// 1 <= c <= n and u < v B^c, as divide_block(), with x[0, n + 1) the
+// reciprocal of v.
+void divide_by_reciprocal(limb* u, const limb* v, std::size_t n, limb* q, std::size_t c, const limb* x,
+                          const division_scratch& scratch) {
+  scratch_frame frame;
+  // The estimate: the top c + 1 limbs of (u / B^(n-1)) x / B^2.
+  limb* const estimate = frame.take<limb>(c + n + 2);
+  multiply_limbs(u + n - 1, c + 1, x, n + 1, estimate);
+  limb* const e = estimate + n + 1;  // c + 1 limbs
+  // r = u - e v is within 6v of zero, below B^(n+1): its residue modulo
+  // B^L - 1 for L >= n + 2 tells it. r[0, n + 1) gets it modulo B^(n+1), the
+  // top limb from B / 2 up for a negative one.
+  const std::size_t wrapped = wrapped_limbs(n + 2);
+  limb* const residue = frame.take<limb>(2 * wrapped);
+  limb* const product = residue + wrapped;
+  multiply_wrapped(e, c + 1, v, n, wrapped, product);
+  // u modulo B^L - 1: u has n + c <= 2n < 2L limbs.
+  const std::size_t low = std::min(n + c, wrapped);
+  std::fill(std::copy(u, u + low, residue), residue + wrapped, 0);
+  if (carry_limbs(residue + (n + c - low), wrapped - (n + c - low),
+                  add_limbs(residue, u + low, n + c - low, residue)) != 0) {
+    carry_limbs(residue, wrapped, 1);
+  }
+  if (subtract_limbs(residue, product, wrapped, residue) != 0 && borrow_limbs(residue, wrapped, 1) != 0) {
+    borrow_limbs(residue, wrapped, 1);  // B^L = 1: one less for the borrow, and once more through zero
+  }
+  limb* const r = residue;
+  if (std::any_of(residue + n + 1, residue + wrapped, [](limb l) { return l != 0; })) {
+    carry_limbs(r, n + 1, 1);  // r + B^L - 1: one more, modulo B^(n+1)
+  }
+  int steps = 0;
+  while (r[n] >= limb_base / 2 && steps < reciprocal_corrections) {
+    r[n] += add_limbs(r, v, n, r);  // the carry out of the top drops: r comes up through zero
+    if (r[n] >= limb_base) {
+      r[n] -= limb_base;
+    }
+    borrow_limbs(e, c + 1, 1);
+    ++steps;
+  }
+  while ((r[n] != 0 || !less_limbs(r, v, n)) && steps < reciprocal_corrections) {
+    r[n] -= subtract_limbs(r, v, n, r);
+    carry_limbs(e, c + 1, 1);
+    ++steps;
+  }
+  if (steps == reciprocal_corrections || e[c] != 0) {
+    divide_block(u, v, n, q, c, scratch);
+    return;
+  }
+  std::copy(e, e + c, q);
+  std::copy(r, r + n, u);
+  std::fill(u + n, u + n + c, 0);
+}
+
 // Digits.
 
 // The significant digits of `digits` as one word, for at most 19 of them.
@@ -340,12 +568,16 @@ void word_digits(word value, signed char* digits) {
 
 }  // namespace
 
+void reciprocal_limbs(const limb* v, std::size_t n, limb* x, std::size_t base_limbs) {
+  reciprocal(v, n, x, base_limbs, recursive_division_limbs);
+}
+
 void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r) {
-  divide_limbs_with(a, na, b, nb, q, r, recursive_division_limbs);
+  divide_limbs_with(a, na, b, nb, q, r, recursive_division_limbs, reciprocal_division_limbs);
 }
 
 void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r,
-                       std::size_t recursive_limbs) {
+                       std::size_t recursive_limbs, std::size_t reciprocal_limbs) {
   recursive_limbs = std::max<std::size_t>(recursive_limbs, 2);
   const std::size_t m = na - nb + 1;
   scratch_frame frame;
@@ -382,9 +614,22 @@ void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t
   // m quotient limbs, divided out in blocks of at most nb limbs from the top,
   // the highest block taking what is left over.
   const division_scratch scratch{product, entries, recursive_limbs};
+  // From reciprocal_limbs limbs in the divisor, blocks of as many quotient
+  // limbs as its half or more are divided by its reciprocal.
+  const bool by_reciprocal = nb >= std::max<std::size_t>(reciprocal_limbs, 2);
+  limb* const inverse = by_reciprocal ? frame.take<limb>(nb + 1) : nullptr;
+  bool inverse_made = false;
   std::size_t count = m % nb == 0 ? nb : m % nb;
   for (std::size_t first = m - count;; first -= nb, count = nb) {
-    divide_block(dividend + first, divisor, nb, quotient + first, count, scratch);
+    if (by_reciprocal && 2 * count >= nb) {
+      if (!inverse_made) {
+        reciprocal(divisor, nb, inverse, std::max<std::size_t>(reciprocal_limbs / 2, 2), recursive_limbs);
+        inverse_made = true;
+      }
+      divide_by_reciprocal(dividend + first, divisor, nb, quotient + first, count, inverse, scratch);
+    } else {
+      divide_block(dividend + first, divisor, nb, quotient + first, count, scratch);
+    }
     if (first == 0) {
       break;
     }

@@ -27,10 +27,22 @@ inline constexpr std::size_t word_division_digits = 19;
 // The tests build the kernel a second time with a small value, to take the
 // recursion at small sizes.
 #ifndef VELDAR_RECURSIVE_DIVISION_LIMBS
-#define VELDAR_RECURSIVE_DIVISION_LIMBS 431
+#define VELDAR_RECURSIVE_DIVISION_LIMBS 256
 #endif
 inline constexpr std::size_t recursive_division_limbs = VELDAR_RECURSIVE_DIVISION_LIMBS;
 static_assert(recursive_division_limbs >= 2, "the schoolbook divides by two limbs or more");
+
+// Divisors of at least this many limbs are divided by their reciprocal, made
+// by Newton's iteration (quotients.cpp explains it), in blocks of at least
+// half as many quotient limbs: a quotient of 2n limbs by n costs about four
+// and a half products of n limbs then, against the recursion's one a level.
+// bench/veldar-thresholds measures the two alike up to about 700 limbs, and
+// the reciprocal faster from 724 (0.86 times there, 0.77 at 1,448 limbs,
+// half the time at 10^5 limbs).
+#ifndef VELDAR_RECIPROCAL_DIVISION_LIMBS
+#define VELDAR_RECIPROCAL_DIVISION_LIMBS 304
+#endif
+inline constexpr std::size_t reciprocal_division_limbs = VELDAR_RECIPROCAL_DIVISION_LIMBS;
 
 // q[0, na - nb + 1) = a / b and r[0, nb) = a % b for limbs 0 to 10^9 - 1,
 // na >= nb >= 1 and b[nb - 1] != 0. The results are written only once
@@ -38,9 +50,15 @@ static_assert(recursive_division_limbs >= 2, "the schoolbook divides by two limb
 // were, and q or r may be `a` or `b`; q and r must not overlap each other.
 void divide_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r);
 // The same, with blocks of `recursive_limbs` quotient limbs or more (at least
-// 2) divided recursively: for the tests and the thresholds command.
+// 2) divided recursively, and divisors of `reciprocal_limbs` limbs or more by
+// their reciprocal: for the tests and the thresholds command.
 void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* q, limb* r,
-                       std::size_t recursive_limbs);
+                       std::size_t recursive_limbs, std::size_t reciprocal_limbs = reciprocal_division_limbs);
+
+// x[0, n + 1) within three units of B^2n / v for the normalised divisor
+// v[0, n) (v[n - 1] >= B / 2), by Newton's iteration down to divisors of
+// `base_limbs` limbs, whose reciprocal is exact: for the tests.
+void reciprocal_limbs(const limb* v, std::size_t n, limb* x, std::size_t base_limbs);
 
 // quotient = a / b and remainder = a % b for digit vectors of digits 0 to 9
 // (least significant first, any lengths, leading zeros allowed). The quotient

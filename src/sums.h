@@ -35,12 +35,12 @@ bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& ou
 // |3 - 5| -> 2, true. False, with nothing changed, for other vectors.
 bool small_sum_in_place(const digit_vector& a, digit_vector& b, bool difference, bool& flag);
 
-// The digits the vector pass takes at a time: 32 where the processor has
-// AVX2, else 16.
+// The digits the vector pass takes at a time: 64 where the processor has
+// AVX-512 (F and BW), 32 where it has AVX2, else 16.
 std::size_t widest_vector_digits();
 // add_digits() (subtract_digits() when `complement`) with a vector pass of
-// `vector_digits` digits at a time: 16, 32 where widest_vector_digits() says
-// so, or 0 for the word loop alone. For the tests.
+// `vector_digits` digits at a time: 16, 32 or 64 up to what
+// widest_vector_digits() says, or 0 for the word loop alone. For the tests.
 int sum_digits_with(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement,
                     std::size_t vector_digits);
 

@@ -86,13 +86,15 @@ std::vector<std::size_t> lengths() {
   for (std::size_t n = 0; n <= 20; ++n) {
     result.push_back(n);
   }
-  for (std::size_t limbs : {detail::karatsuba_limbs, detail::transform_low_limbs, 2 * detail::karatsuba_limbs + 1}) {
+  for (std::size_t limbs : {detail::karatsuba_from_limbs(), detail::transform_low_limbs,
+                            detail::transform_low_from_limbs(), 2 * detail::karatsuba_from_limbs() + 1}) {
     for (std::size_t n : {limbs - 1, limbs}) {
       result.push_back(n * detail::limb_digits - detail::limb_digits + 1);
       result.push_back(n * detail::limb_digits);
     }
   }
-  for (std::size_t n : {31, 32, 33, 47, 48, 49, 63, 64, 65, 95, 96, 97}) {  // around the vector widths
+  // Around the vector widths.
+  for (std::size_t n : {31, 32, 33, 47, 48, 49, 63, 64, 65, 95, 96, 97, 127, 128, 129, 191, 192, 193}) {
     result.push_back(n);
   }
   result.push_back(1000);
@@ -106,10 +108,23 @@ class FastPathText : public veldartest::boundedlog {};
 TEST(FastPathSums, TakeTheWidestVectorsTheProcessorHas) {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
-  EXPECT_EQ(detail::widest_vector_digits(), __builtin_cpu_supports("avx2") != 0 ? 32U : 16U);
+  const bool avx512 = __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+  const std::size_t widest = __builtin_cpu_supports("avx2") != 0 ? (avx512 ? 64U : 32U) : 16U;
+  EXPECT_EQ(detail::widest_vector_digits(), sizeof(void*) == 8 ? widest : std::min<std::size_t>(widest, 32U));
 #else
   EXPECT_EQ(detail::widest_vector_digits(), 16U);
 #endif
+}
+
+// The word loop alone (0) and every vector width up to the processor's.
+std::vector<std::size_t> vector_widths() {
+  std::vector<std::size_t> widths = {0};
+  for (const std::size_t width : {16, 32, 64}) {
+    if (width <= detail::widest_vector_digits()) {
+      widths.push_back(width);
+    }
+  }
+  return widths;
 }
 
 TEST(FastPathSums, MatchThePlainMethod) {
@@ -125,7 +140,7 @@ TEST(FastPathSums, MatchThePlainMethod) {
       const int carry = detail::add_digits_plain(a, b, expectedsum);
       const int borrow = detail::subtract_digits_plain(a, b, expecteddifference);
       // Every vector width the processor has, and the word loop alone.
-      for (const std::size_t width : {std::size_t{0}, std::size_t{16}, detail::widest_vector_digits()}) {
+      for (const std::size_t width : vector_widths()) {
         digitvector actual(length, 5);
         EXPECT_EQ(detail::sum_digits_with(a, b, actual, false, width), carry) << width;
         EXPECT_EQ(actual, expectedsum) << "sum, vectors of " << width;
@@ -182,7 +197,7 @@ TEST(FastPathProducts, MatchThePlainMethod) {
 // Karatsuba when the shorter factor is long enough.
 TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
   randomdigits random(6003);
-  const std::size_t k = detail::karatsuba_limbs * detail::limb_digits;
+  const std::size_t k = detail::karatsuba_from_limbs() * detail::limb_digits;
   const std::size_t shapes[][3] = {{2 * k + 7, k + 3, k - 5},      {4 * k, 3 * k / 2, k + 11}, {4 * k, 2 * k, 2 * k},
                                    {3 * k, 3 * k - 1, k / 2},      {2 * k, 2 * k, 1},          {2 * k, 5, 2 * k},
                                    {3 * k + 1, 2 * k + 9, 2 * k}};

@@ -496,6 +496,245 @@ TEST(DivideLimbs, AnyRecursionThresholdGivesTheExactQuotient) {
   }
 }
 
+// Whether q * b + r == a and r < b, limb by limb, by a plain product.
+::testing::AssertionResult divides(const std::vector<detail::limb>& a, const std::vector<detail::limb>& b,
+                                   const std::vector<detail::limb>& q, const std::vector<detail::limb>& r) {
+  std::vector<std::uint64_t> check(a.size() + 2, 0);
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    std::uint64_t carry = 0;
+    for (std::size_t j = 0; j < b.size(); ++j) {
+      const std::uint64_t t = check[i + j] + std::uint64_t{q[i]} * b[j] + carry;
+      check[i + j] = t % limbbase;
+      carry = t / limbbase;
+    }
+    for (std::size_t k = i + b.size(); carry != 0; ++k) {
+      const std::uint64_t t = check[k] + carry;
+      check[k] = t % limbbase;
+      carry = t / limbbase;
+    }
+  }
+  std::uint64_t carry = 0;
+  for (std::size_t k = 0; k < check.size(); ++k) {
+    const std::uint64_t t = check[k] + (k < r.size() ? r[k] : 0) + carry;
+    check[k] = t % limbbase;
+    carry = t / limbbase;
+  }
+  if (!std::equal(a.begin(), a.end(), check.begin()) || check[a.size()] != 0 || check[a.size() + 1] != 0) {
+    return ::testing::AssertionFailure() << "q * b + r != a";
+  }
+  if (!std::lexicographical_compare(r.rbegin(), r.rend(), b.rbegin(), b.rend())) {
+    return ::testing::AssertionFailure() << "r >= b";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Limbs as text, most significant first, for short operands.
+std::string limb_text(const std::vector<detail::limb>& x) {
+  if (x.size() > 60) {
+    return "(" + std::to_string(x.size()) + " limbs)";
+  }
+  std::string text;
+  for (auto v = x.rbegin(); v != x.rend(); ++v) {
+    text += std::to_string(*v) + " ";
+  }
+  return text;
+}
+
+// Division by the divisor's reciprocal (Newton's iteration) from any divisor
+// length up, on its hard cases: divisors whose top limbs make the largest
+// and the smallest reciprocals (B^n - 1, B^(n-1), a top limb of 1 over zeros
+// or over nines, whose normalisation is the largest), dividends of all
+// nines and b q + (b - 1), and quotients shorter than the divisor.
+TEST(DivideLimbs, ReciprocalAtAnyThresholdGivesTheExactQuotient) {
+  std::mt19937_64 rng(seed + 9);
+  using limbs = std::vector<detail::limb>;
+  const auto divisor = [&rng](std::size_t n, int kind) {
+    limbs x(n);
+    for (auto& v : x) {
+      v = static_cast<detail::limb>(rng() % limbbase);
+    }
+    switch (kind) {
+      case 1:  // B^n - 1
+        std::fill(x.begin(), x.end(), limbbase - 1);
+        break;
+      case 2:  // B^(n-1)
+        std::fill(x.begin(), x.end(), 0);
+        x.back() = 1;
+        break;
+      case 3:  // 1 over nines
+        std::fill(x.begin(), x.end(), limbbase - 1);
+        x.back() = 1;
+        break;
+      case 4:  // B^n / 2 and just below
+        std::fill(x.begin(), x.end(), 0);
+        x.back() = limbbase / 2;
+        if (rng() % 2 == 0) {
+          std::fill(x.begin(), x.end(), limbbase - 1);
+          x.back() = limbbase / 2 - 1;
+        }
+        break;
+      default:
+        break;
+    }
+    x.back() = std::max<detail::limb>(x.back(), 1);
+    return x;
+  };
+  for (std::size_t iteration = 0; iteration < 120; ++iteration) {
+    const std::size_t nb = 2 + rng() % 140;
+    const std::size_t na = nb + rng() % (2 * nb + 2);
+    const limbs b = divisor(nb, static_cast<int>(iteration % 6));
+    limbs a(na);
+    if (iteration % 5 == 0) {
+      std::fill(a.begin(), a.end(), limbbase - 1);
+    } else {
+      for (auto& v : a) {
+        v = static_cast<detail::limb>(rng() % limbbase);
+      }
+      a.back() = std::max<detail::limb>(a.back(), 1);
+    }
+    for (const std::size_t reciprocal : {std::size_t{2}, std::size_t{5}, std::size_t{16}, nb / 2 + 1, nb}) {
+      for (const std::size_t recursive : {std::size_t{3}, std::size_t{431}}) {
+        limbs q(na - nb + 1, 7);
+        limbs r(nb, 7);
+        detail::divide_limbs_with(a.data(), na, b.data(), nb, q.data(), r.data(), recursive, reciprocal);
+        ASSERT_TRUE(divides(a, b, q, r)) << "case " << iteration << ": " << na << " / " << nb
+                                         << " limbs, reciprocal from " << reciprocal << ", recursion from "
+                                         << recursive << "\n  a = " << limb_text(a) << "\n  b = " << limb_text(b);
+      }
+    }
+  }
+}
+
+// The reciprocal on its own: B^2n - v x within three times v of zero, for
+// normalised divisors of the hard shapes and at random, from the exact base
+// case up through several steps of Newton's iteration.
+TEST(DivideLimbs, ReciprocalIsWithinThreeUnits) {
+  std::mt19937_64 rng(seed + 13);
+  using limbs = std::vector<detail::limb>;
+  // x + y and x < y on limb vectors of any lengths.
+  const auto add = [](limbs x, const limbs& y) {
+    x.resize(std::max(x.size(), y.size()) + 1, 0);
+    std::uint64_t carry = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const std::uint64_t t = x[i] + (i < y.size() ? y[i] : 0) + carry;
+      x[i] = static_cast<detail::limb>(t % limbbase);
+      carry = t / limbbase;
+    }
+    return x;
+  };
+  const auto below = [](limbs x, limbs y) {
+    x.resize(std::max(x.size(), y.size()), 0);
+    y.resize(x.size(), 0);
+    return std::lexicographical_compare(x.rbegin(), x.rend(), y.rbegin(), y.rend());
+  };
+  const auto times = [](const limbs& x, const limbs& y) {
+    std::vector<std::uint64_t> out(x.size() + y.size() + 1, 0);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      std::uint64_t carry = 0;
+      for (std::size_t j = 0; j < y.size(); ++j) {
+        const std::uint64_t t = out[i + j] + std::uint64_t{x[i]} * y[j] + carry;
+        out[i + j] = t % limbbase;
+        carry = t / limbbase;
+      }
+      out[i + y.size()] += carry;
+    }
+    return limbs(out.begin(), out.end());
+  };
+  for (std::size_t iteration = 0; iteration < 150; ++iteration) {
+    const std::size_t n = 1 + rng() % 160;
+    limbs v(n);
+    for (auto& x : v) {
+      x = static_cast<detail::limb>(rng() % limbbase);
+    }
+    switch (iteration % 4) {
+      case 0:
+        std::fill(v.begin(), v.end(), limbbase - 1);
+        break;
+      case 1:
+        std::fill(v.begin(), v.end(), 0);
+        break;
+      case 2:
+        std::fill(v.begin(), v.end(), limbbase - 1);
+        v.back() = limbbase / 2;
+        break;
+      default:
+        break;
+    }
+    v.back() = std::max<detail::limb>(v.back(), limbbase / 2);
+    limbs power(2 * n + 1, 0);  // B^2n
+    power.back() = 1;
+    const limbs thrice = times(v, {3});
+    for (const std::size_t base : {std::size_t{1}, std::size_t{4}, std::size_t{9}, n / 3 + 1}) {
+      limbs x(n + 1, 7);
+      detail::reciprocal_limbs(v.data(), n, x.data(), base);
+      const limbs product = times(v, x);
+      const std::string how = "case " + std::to_string(iteration) + ": " + std::to_string(n) + " limbs, exact from " +
+                              std::to_string(base) + "\n  v = " + limb_text(v) + "\n  x = " + limb_text(x);
+      ASSERT_FALSE(below(add(product, thrice), power)) << how << ": v x < B^2n - 3v";
+      ASSERT_FALSE(below(add(power, thrice), product)) << how << ": v x > B^2n + 3v";
+    }
+  }
+}
+
+// Quotients and divisors long enough for the reciprocal at its threshold:
+// dividends built as b q + r with r = b - 1 and r at random, by the plain
+// product.
+TEST(DivideLimbs, LongDivisorsTakeTheReciprocal) {
+  std::mt19937_64 rng(seed + 11);
+  using limbs = std::vector<detail::limb>;
+  for (const std::size_t nb : {detail::reciprocal_division_limbs - 1, detail::reciprocal_division_limbs,
+                               detail::reciprocal_division_limbs + 7}) {
+    for (int round = 0; round < 2; ++round) {
+      limbs b(nb);
+      limbs q(nb + rng() % 3);
+      limbs r(nb);
+      for (auto* x : {&b, &q, &r}) {
+        for (auto& v : *x) {
+          v = static_cast<detail::limb>(rng() % limbbase);
+        }
+      }
+      b.back() = std::max<detail::limb>(b.back(), 1);
+      if (round == 0) {  // r = b - 1
+        r = b;
+        std::size_t i = 0;
+        for (; r[i] == 0; ++i) {
+          r[i] = limbbase - 1;
+        }
+        --r[i];
+      } else {
+        r.back() = std::min<detail::limb>(r.back(), b.back() - 1);
+      }
+      // a = b q + r, limb by limb.
+      std::vector<std::uint64_t> wide(nb + q.size() + 1, 0);
+      for (std::size_t i = 0; i < q.size(); ++i) {
+        std::uint64_t carry = 0;
+        for (std::size_t j = 0; j < nb; ++j) {
+          const std::uint64_t t = wide[i + j] + std::uint64_t{q[i]} * b[j] + carry;
+          wide[i + j] = t % limbbase;
+          carry = t / limbbase;
+        }
+        wide[i + nb] += carry;
+      }
+      std::uint64_t carry = 0;
+      for (std::size_t k = 0; k < wide.size(); ++k) {
+        const std::uint64_t t = wide[k] + (k < nb ? r[k] : 0) + carry;
+        wide[k] = t % limbbase;
+        carry = t / limbbase;
+      }
+      limbs a(wide.begin(), wide.end());
+      while (a.size() > nb && a.back() == 0) {
+        a.pop_back();
+      }
+      limbs quotient(a.size() - nb + 1);
+      limbs remainder(nb);
+      detail::divide_limbs(a.data(), a.size(), b.data(), nb, quotient.data(), remainder.data());
+      q.resize(quotient.size());
+      EXPECT_EQ(quotient, q) << nb << " limbs, round " << round;
+      EXPECT_EQ(remainder, r) << nb << " limbs, round " << round;
+    }
+  }
+}
+
 // divide_limbs() with its outputs over its operands.
 TEST(DivideLimbs, OutputsMayBeTheOperands) {
   std::mt19937_64 rng(seed + 5);

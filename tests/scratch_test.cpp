@@ -75,9 +75,10 @@ TEST(ScratchArena, ARepeatedProductOrQuotientTakesNothingFromTheHeap) {
     GTEST_SKIP() << "operator new is not the test's own here";
   }
   std::mt19937_64 random(7100);
-  // Limb by limb, Karatsuba, the transform, and both kinds of division.
-  for (const std::size_t n : {std::size_t{20}, detail::karatsuba_limbs + 3, detail::transform_limbs + 100,
-                              detail::recursive_division_limbs + 50}) {
+  // Limb by limb, Karatsuba, the transform, and the three kinds of division
+  // (the schoolbook, the recursion, the reciprocal).
+  for (const std::size_t n : {std::size_t{20}, detail::karatsuba_from_limbs() + 3, detail::transform_limbs + 100,
+                              detail::recursive_division_limbs + 20, detail::reciprocal_division_limbs + 50}) {
     const limb_vector a = random_limbs(random, 2 * n);
     const limb_vector b = random_limbs(random, n);
     limb_vector product(3 * n);
