@@ -1,5 +1,5 @@
 # Runs lintian over the Debian packages that Package.DebianPackagesHoldTheirParts
-# made (cmake/TestPackages.cmake) in PACKAGES, and fails on any error or
+# made (TestPackages.cmake) in PACKAGES, and fails on any error or
 # warning it reports but the one below. Where lintian is missing it installs
 # it with apt-get, as root; where it cannot, it says the check is skipped.
 #

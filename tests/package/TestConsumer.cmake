@@ -9,7 +9,7 @@
 #                 both packages and the Debian packages
 #   deb           the Debian packages libveldar<major>.<minor> and
 #                 libveldar-dev that Package.DebianPackagesHoldTheirParts made
-#                 in PACKAGES (cmake/TestPackages.cmake), both unpacked with
+#                 in PACKAGES (TestPackages.cmake), both unpacked with
 #                 dpkg-deb -x into WORK (never installed into the system)
 # BUILD_DIR is the build under test, its library of LIBRARY_TYPE; the other
 # kind is built here once, the library alone (and BUILD_DIR's kind too when
@@ -19,7 +19,7 @@
 # symbol the static library defines and nothing of namespace VELDAR::detail
 # but what the public headers' inline code calls; and a program made of
 # two shared objects that use the shared package has one log and one report
-# (tests/shared_objects).
+# (shared_objects/ beside this script).
 #
 #   -DSOURCE_DIR=... -DBUILD_DIR=... -DLIBRARY_TYPE=STATIC_LIBRARY|SHARED_LIBRARY
 #   -DLIBDIR=lib [-DINSTALL=OFF] -DWORK=... -DCOMPILER=... -DVERSION=...
@@ -229,7 +229,7 @@ check_needed("${WORK}/shared/consumer" ON)
 
 # Two shared objects of one program, and the program, share one log; an
 # exception out of one of them ends the process with a report of that log.
-run(${CMAKE_COMMAND} -S "${SOURCE_DIR}/tests/shared_objects" -B "${WORK}/shared-objects" ${user}
+run(${CMAKE_COMMAND} -S "${CMAKE_CURRENT_LIST_DIR}/shared_objects" -B "${WORK}/shared-objects" ${user}
   "-DCMAKE_PREFIX_PATH=${WORK}/shared")
 run(${CMAKE_COMMAND} --build "${WORK}/shared-objects" -j2)
 file(MAKE_DIRECTORY "${WORK}/shared-objects/run/logs")
@@ -249,8 +249,9 @@ message(STATUS "two shared objects, one log and one report: ok")
 
 # The source tree.
 build_and_run(subdirectory "-DVELDAR_SOURCE_DIR=${SOURCE_DIR}")
-foreach(unwanted veldar-tests veldar-demo)
-  if(EXISTS "${WORK}/subdirectory/veldar/tests/${unwanted}" OR EXISTS "${WORK}/subdirectory/veldar/demo/${unwanted}")
+foreach(unwanted veldar-tests veldar-process-tests veldar-demo)
+  file(GLOB_RECURSE built "${WORK}/subdirectory/veldar/${unwanted}")  # in any folder of veldar's build
+  if(built)
     message(FATAL_ERROR "add_subdirectory built ${unwanted}")
   endif()
 endforeach()
