@@ -14,11 +14,15 @@ agrees; a failure prints the case."""
 
 import decimal
 import math
+import os
 import random
 import struct
-import subprocess
 import sys
 from decimal import Decimal
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import compare  # noqa: E402  (tests/python/compare.py, the driver)
 
 MODES = {"down": decimal.ROUND_DOWN, "up": decimal.ROUND_UP, "ceiling": decimal.ROUND_CEILING,
          "floor": decimal.ROUND_FLOOR, "halfup": decimal.ROUND_HALF_UP, "halfdown": decimal.ROUND_HALF_DOWN,
@@ -326,27 +330,17 @@ def binary_cases(rng):
 GROUPS = {"division": division_cases, "roots": root_cases, "doubles": binary_cases}
 
 
+def check(case, got):
+    want = expected(*case)
+    return got == want, want
+
+
 def main():
-    if hasattr(sys, "set_int_max_str_digits"):
-        sys.set_int_max_str_digits(0)  # numbers of 60,000 digits
+    compare.allow_long_integers()  # numbers of 60,000 digits
     decimal.setcontext(CONTEXT)
     rng = random.Random(20261208)
     all_cases = list(GROUPS[sys.argv[2] if len(sys.argv) > 2 else "division"](rng))
-    lines = "".join(" ".join(str(part) for part in case) + "\n" for case in all_cases)
-    output = subprocess.run([sys.argv[1]], input=lines, capture_output=True, text=True, check=True).stdout.splitlines()
-    failures = 0
-    for case, got in zip(all_cases, output):
-        want = expected(*case)
-        if got != want:
-            failures += 1
-            if failures <= 10:
-                shown = [part if len(str(part)) < 200 else str(part)[:200] + "..." for part in case]
-                print(f"case {shown}: veldar {got[:200]!r}, decimal {want[:200]!r}")
-    if len(output) != len(all_cases):
-        print(f"{len(all_cases)} cases, {len(output)} results")
-        failures += 1
-    print(f"{len(all_cases)} cases, {failures} disagree")
-    return 1 if failures else 0
+    return compare.run(sys.argv[1], all_cases, check, "decimal")
 
 
 if __name__ == "__main__":

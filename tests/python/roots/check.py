@@ -9,9 +9,13 @@ check.py <cases program>. Exit status 0 when every result agrees; a failure
 prints the case."""
 
 import math
+import os
 import random
-import subprocess
 import sys
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import compare  # noqa: E402  (tests/python/compare.py, the driver)
 
 MODES = ("down", "up", "ceiling", "floor", "halfup", "halfdown", "halfeven", "exact")
 
@@ -98,42 +102,25 @@ def cases(rng):
         yield ("pow", a, n, len(str(int(a) ** n)) + rng.randrange(3))
 
 
-def expected(case):
+def check(case, got):
+    """Whether `got` is right for `case`, and what was wanted; a bound on
+    the digits of a power may exceed them by up to two."""
     if case[0] == "sqrt":
-        return expected_root(case[1])
-    if case[0] == "round":
-        return expected_round(case[1], case[2])
-    if case[0] == "pow":
-        return expected_power(*case[1:])
-    return None  # a bound: checked in main()
+        want = expected_root(case[1])
+    elif case[0] == "round":
+        want = expected_round(case[1], case[2])
+    elif case[0] == "pow":
+        want = expected_power(*case[1:])
+    else:
+        digits = len(str(int(case[1]) ** case[2]))
+        return digits <= int(got) <= digits + 2, f"between {digits} and {digits + 2}"
+    return got == want, want
 
 
 def main():
-    if hasattr(sys, "set_int_max_str_digits"):
-        sys.set_int_max_str_digits(0)  # numbers of 40,000 digits
+    compare.allow_long_integers()  # numbers of 40,000 digits
     rng = random.Random(20250611)
-    all_cases = list(cases(rng))
-    lines = "".join(" ".join(str(part) for part in case) + "\n" for case in all_cases)
-    output = subprocess.run([sys.argv[1]], input=lines, capture_output=True, text=True, check=True).stdout.splitlines()
-    failures = 0
-    for case, got in zip(all_cases, output):
-        if case[0] == "bound":
-            digits = len(str(int(case[1]) ** case[2]))
-            ok = digits <= int(got) <= digits + 2
-            want = f"between {digits} and {digits + 2}"
-        else:
-            want = expected(case)
-            ok = got == want
-        if not ok:
-            failures += 1
-            if failures <= 10:
-                shown = [part if len(str(part)) < 200 else str(part)[:200] + "..." for part in case]
-                print(f"case {shown}: veldar {got[:200]!r}, Python {want[:200]!r}")
-    if len(output) != len(all_cases):
-        print(f"{len(all_cases)} cases, {len(output)} results")
-        failures += 1
-    print(f"{len(all_cases)} cases, {failures} disagree")
-    return 1 if failures else 0
+    return compare.run(sys.argv[1], list(cases(rng)), check, "Python")
 
 
 if __name__ == "__main__":
