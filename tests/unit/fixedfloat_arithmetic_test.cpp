@@ -243,7 +243,7 @@ TEST_F(FixedfloatHashing, AgreesWithEquality) {
 }
 
 // Division and rounding. Python's decimal checks every mode and length
-// (tests/decimal/check.py); here the errors and the log lines.
+// (tests/python/decimal/check.py); here the errors and the log lines.
 
 // A tie whose last digit kept is odd, off the path of one machine word:
 // 0.00015 to four places is 0.0002 under halfeven.

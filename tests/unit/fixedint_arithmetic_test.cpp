@@ -437,7 +437,7 @@ TEST(FixedintTranscript, MultiplicationAndComparison) {
 }
 
 // Division. Python's decimal checks every mode and length
-// (tests/decimal/check.py); here what needs no reference.
+// (tests/python/decimal/check.py); here what needs no reference.
 
 class FixedintDivision : public veldartest::boundedlog {};
 
