@@ -20,13 +20,13 @@
 #include <gtest/gtest.h>
 
 #include "allocations.h"
+#include "plain_digits.h"
 #include "quotients.h"
 
 namespace {
 
 namespace detail = VELDAR::detail;
 using detail::digit_vector;
-__extension__ typedef unsigned __int128 u128;
 
 // The seed of every test; VELDAR_DIVISION_SEED replaces it, for longer runs
 // over many seeds.
@@ -34,172 +34,18 @@ const std::uint64_t seed = [] {
   const char* text = std::getenv("VELDAR_DIVISION_SEED");
   return text != nullptr ? std::strtoull(text, nullptr, 10) : 20240611;
 }();
-constexpr std::uint32_t limbbase = 1000000000;
 
-// ---- Plain arithmetic on digit vectors (least significant first), written
-// ---- for the test alone.
-
-std::size_t significant(const digit_vector& x) {
-  std::size_t n = x.size();
-  while (n > 0 && x[n - 1] == 0) {
-    --n;
-  }
-  return n;
-}
-
-digit_vector trimmed(digit_vector x) {
-  x.resize(significant(x));
-  return x;
-}
-
-// Base 10^9 words of a digit vector, for the plain product.
-std::vector<std::uint64_t> words(const digit_vector& x) {
-  std::vector<std::uint64_t> out((x.size() + 8) / 9, 0);
-  for (std::size_t i = x.size(); i-- > 0;) {
-    out[i / 9] = out[i / 9] * 10 + static_cast<std::uint64_t>(x[i]);
-  }
-  return out;
-}
-
-// Schoolbook product, one row at a time with the carry in a 64-bit word.
-digit_vector product(const digit_vector& x, const digit_vector& y) {
-  const auto wx = words(x);
-  const auto wy = words(y);
-  std::vector<std::uint64_t> out(wx.size() + wy.size() + 1, 0);
-  for (std::size_t i = 0; i < wx.size(); ++i) {
-    std::uint64_t carry = 0;
-    for (std::size_t j = 0; j < wy.size(); ++j) {
-      const std::uint64_t t = out[i + j] + wx[i] * wy[j] + carry;
-      out[i + j] = t % limbbase;
-      carry = t / limbbase;
-    }
-    for (std::size_t k = i + wy.size(); carry != 0; ++k) {
-      const std::uint64_t t = out[k] + carry;
-      out[k] = t % limbbase;
-      carry = t / limbbase;
-    }
-  }
-  digit_vector digits(out.size() * 9);
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    std::uint64_t w = out[i / 9];
-    for (std::size_t k = 0; k < i % 9; ++k) {
-      w /= 10;
-    }
-    digits[i] = static_cast<signed char>(w % 10);
-  }
-  return trimmed(digits);
-}
-
-digit_vector sum(const digit_vector& x, const digit_vector& y) {
-  digit_vector out(std::max(x.size(), y.size()) + 1, 0);
-  int carry = 0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const int s = (i < x.size() ? x[i] : 0) + (i < y.size() ? y[i] : 0) + carry;
-    out[i] = static_cast<signed char>(s % 10);
-    carry = s / 10;
-  }
-  return trimmed(out);
-}
-
-// x - y for x >= y.
-digit_vector difference(const digit_vector& x, const digit_vector& y) {
-  digit_vector out(x.size(), 0);
-  int borrow = 0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    int d = x[i] - (i < y.size() ? y[i] : 0) - borrow;
-    borrow = d < 0 ? 1 : 0;
-    out[i] = static_cast<signed char>(d + 10 * borrow);
-  }
-  return trimmed(out);
-}
-
-bool less(const digit_vector& x, const digit_vector& y) {
-  const std::size_t nx = significant(x);
-  const std::size_t ny = significant(y);
-  if (nx != ny) {
-    return nx < ny;
-  }
-  return std::lexicographical_compare(x.rend() - static_cast<std::ptrdiff_t>(nx), x.rend(),
-                                      y.rend() - static_cast<std::ptrdiff_t>(ny), y.rend());
-}
-
-u128 value(const digit_vector& x) {
-  u128 v = 0;
-  for (std::size_t i = x.size(); i-- > 0;) {
-    v = v * 10 + static_cast<u128>(x[i]);
-  }
-  return v;
-}
-
-digit_vector digits_of(u128 v, std::size_t size) {
-  digit_vector out(size, 0);
-  for (std::size_t i = 0; v != 0; ++i, v /= 10) {
-    out.at(i) = static_cast<signed char>(v % 10);
-  }
-  return out;
-}
-
-std::string text(const digit_vector& x) {
-  std::string s;
-  for (auto it = x.rbegin(); it != x.rend(); ++it) {
-    s += static_cast<char>('0' + *it);
-  }
-  if (s.size() > 120) {
-    s = s.substr(0, 50) + "..." + s.substr(s.size() - 50) + " (" + std::to_string(s.size()) + " digits)";
-  }
-  return s.empty() ? "(empty)" : s;
-}
+// Plain arithmetic for the references, and the operands (plain_digits.h).
+using namespace veldartest;  // NOLINT(google-build-using-namespace)
 
 // ---- Operands.
 
-enum class shape { uniform, nonzero, nines, sparse, power, limbs, count };
-const char* const shape_names[] = {"uniform", "nonzero", "nines", "sparse", "power", "limbs"};
-
-// A number of exactly `count` significant digits (none for count 0).
+// A number of exactly `count` significant digits (none for count 0); its
+// limbs of shape::limbs from the edges of normalisation and estimation.
 digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s) {
-  digit_vector x(count, 0);
-  auto digit = [&rng](int low, int high) {
-    return static_cast<signed char>(std::uniform_int_distribution<int>(low, high)(rng));
-  };
-  for (std::size_t i = 0; i < count; ++i) {
-    switch (s) {
-      case shape::uniform:
-        x[i] = digit(0, 9);
-        break;
-      case shape::nonzero:
-        x[i] = digit(1, 9);
-        break;
-      case shape::nines:
-        x[i] = 9;
-        break;
-      case shape::sparse:
-        x[i] = digit(0, 15) == 0 ? digit(1, 9) : 0;
-        break;
-      case shape::power:
-        break;
-      case shape::limbs:
-      case shape::count:
-        break;
-    }
-  }
-  if (s == shape::limbs) {
-    // Limbs of 10^9 from the edges of normalisation and estimation.
-    const std::uint32_t edges[] = {0, 1, 2, 499999999, 500000000, 500000001, 999999998, 999999999};
-    for (std::size_t first = 0; first < count; first += 9) {
-      std::uint32_t w = digit(0, 2) == 0 ? static_cast<std::uint32_t>(rng() % limbbase) : edges[rng() % 8];
-      for (std::size_t i = first; i < std::min(first + 9, count); ++i, w /= 10) {
-        x[i] = static_cast<signed char>(w % 10);
-      }
-    }
-  }
-  if (count > 0 && x[count - 1] == 0) {
-    x[count - 1] = s == shape::power ? 1 : digit(1, 9);
-  }
-  return x;
-}
-
-shape random_shape(std::mt19937_64& rng) {
-  return static_cast<shape>(rng() % static_cast<unsigned>(shape::count));
+  static const std::vector<std::uint32_t> edges{0,         1,         2,         499999999,
+                                                500000000, 500000001, 999999998, 999999999};
+  return veldartest::make_number(rng, count, s, edges);
 }
 
 // Lengths on both sides of the kernel's thresholds, in digits: one machine
@@ -212,13 +58,6 @@ std::size_t random_length(std::mt19937_64& rng) {
   const std::size_t c = centres[rng() % (sizeof(centres) / sizeof(centres[0]))];
   const auto spread = static_cast<std::ptrdiff_t>(rng() % 5) - 2;
   return static_cast<std::size_t>(std::max<std::ptrdiff_t>(1, static_cast<std::ptrdiff_t>(c) + spread));
-}
-
-digit_vector with_leading_zeros(std::mt19937_64& rng, digit_vector x) {
-  if (rng() % 3 == 0) {
-    x.resize(x.size() + rng() % 20, 0);
-  }
-  return x;
 }
 
 struct division {
@@ -453,7 +292,7 @@ TEST(DivideLimbs, AnyRecursionThresholdGivesTheExactQuotient) {
   const auto random_limbs = [&rng](std::size_t n, bool nines) {
     limbs x(n);
     for (auto& v : x) {
-      v = nines ? limbbase - 1 : static_cast<detail::limb>(rng() % limbbase);
+      v = nines ? limb_base - 1 : static_cast<detail::limb>(rng() % limb_base);
     }
     x.back() = std::max<detail::limb>(x.back(), 1);
     return x;
@@ -473,20 +312,20 @@ TEST(DivideLimbs, AnyRecursionThresholdGivesTheExactQuotient) {
         std::uint64_t carry = 0;
         for (std::size_t j = 0; j < nb; ++j) {
           const std::uint64_t t = check[i + j] + std::uint64_t{q[i]} * b[j] + carry;
-          check[i + j] = t % limbbase;
-          carry = t / limbbase;
+          check[i + j] = t % limb_base;
+          carry = t / limb_base;
         }
         for (std::size_t k = i + nb; carry != 0; ++k) {
           const std::uint64_t t = check[k] + carry;
-          check[k] = t % limbbase;
-          carry = t / limbbase;
+          check[k] = t % limb_base;
+          carry = t / limb_base;
         }
       }
       std::uint64_t carry = 0;
       for (std::size_t k = 0; k < check.size(); ++k) {
         const std::uint64_t t = check[k] + (k < nb ? r[k] : 0) + carry;
-        check[k] = t % limbbase;
-        carry = t / limbbase;
+        check[k] = t % limb_base;
+        carry = t / limb_base;
       }
       const std::string how = "case " + std::to_string(iteration) + ": " + std::to_string(na) + " / " +
                               std::to_string(nb) + " limbs, recursion from " + std::to_string(threshold);
@@ -504,20 +343,20 @@ TEST(DivideLimbs, AnyRecursionThresholdGivesTheExactQuotient) {
     std::uint64_t carry = 0;
     for (std::size_t j = 0; j < b.size(); ++j) {
       const std::uint64_t t = check[i + j] + std::uint64_t{q[i]} * b[j] + carry;
-      check[i + j] = t % limbbase;
-      carry = t / limbbase;
+      check[i + j] = t % limb_base;
+      carry = t / limb_base;
     }
     for (std::size_t k = i + b.size(); carry != 0; ++k) {
       const std::uint64_t t = check[k] + carry;
-      check[k] = t % limbbase;
-      carry = t / limbbase;
+      check[k] = t % limb_base;
+      carry = t / limb_base;
     }
   }
   std::uint64_t carry = 0;
   for (std::size_t k = 0; k < check.size(); ++k) {
     const std::uint64_t t = check[k] + (k < r.size() ? r[k] : 0) + carry;
-    check[k] = t % limbbase;
-    carry = t / limbbase;
+    check[k] = t % limb_base;
+    carry = t / limb_base;
   }
   if (!std::equal(a.begin(), a.end(), check.begin()) || check[a.size()] != 0 || check[a.size() + 1] != 0) {
     return ::testing::AssertionFailure() << "q * b + r != a";
@@ -551,26 +390,26 @@ TEST(DivideLimbs, ReciprocalAtAnyThresholdGivesTheExactQuotient) {
   const auto divisor = [&rng](std::size_t n, int kind) {
     limbs x(n);
     for (auto& v : x) {
-      v = static_cast<detail::limb>(rng() % limbbase);
+      v = static_cast<detail::limb>(rng() % limb_base);
     }
     switch (kind) {
       case 1:  // B^n - 1
-        std::fill(x.begin(), x.end(), limbbase - 1);
+        std::fill(x.begin(), x.end(), limb_base - 1);
         break;
       case 2:  // B^(n-1)
         std::fill(x.begin(), x.end(), 0);
         x.back() = 1;
         break;
       case 3:  // 1 over nines
-        std::fill(x.begin(), x.end(), limbbase - 1);
+        std::fill(x.begin(), x.end(), limb_base - 1);
         x.back() = 1;
         break;
       case 4:  // B^n / 2 and just below
         std::fill(x.begin(), x.end(), 0);
-        x.back() = limbbase / 2;
+        x.back() = limb_base / 2;
         if (rng() % 2 == 0) {
-          std::fill(x.begin(), x.end(), limbbase - 1);
-          x.back() = limbbase / 2 - 1;
+          std::fill(x.begin(), x.end(), limb_base - 1);
+          x.back() = limb_base / 2 - 1;
         }
         break;
       default:
@@ -585,10 +424,10 @@ TEST(DivideLimbs, ReciprocalAtAnyThresholdGivesTheExactQuotient) {
     const limbs b = divisor(nb, static_cast<int>(iteration % 6));
     limbs a(na);
     if (iteration % 5 == 0) {
-      std::fill(a.begin(), a.end(), limbbase - 1);
+      std::fill(a.begin(), a.end(), limb_base - 1);
     } else {
       for (auto& v : a) {
-        v = static_cast<detail::limb>(rng() % limbbase);
+        v = static_cast<detail::limb>(rng() % limb_base);
       }
       a.back() = std::max<detail::limb>(a.back(), 1);
     }
@@ -617,8 +456,8 @@ TEST(DivideLimbs, ReciprocalIsWithinThreeUnits) {
     std::uint64_t carry = 0;
     for (std::size_t i = 0; i < x.size(); ++i) {
       const std::uint64_t t = x[i] + (i < y.size() ? y[i] : 0) + carry;
-      x[i] = static_cast<detail::limb>(t % limbbase);
-      carry = t / limbbase;
+      x[i] = static_cast<detail::limb>(t % limb_base);
+      carry = t / limb_base;
     }
     return x;
   };
@@ -633,8 +472,8 @@ TEST(DivideLimbs, ReciprocalIsWithinThreeUnits) {
       std::uint64_t carry = 0;
       for (std::size_t j = 0; j < y.size(); ++j) {
         const std::uint64_t t = out[i + j] + std::uint64_t{x[i]} * y[j] + carry;
-        out[i + j] = t % limbbase;
-        carry = t / limbbase;
+        out[i + j] = t % limb_base;
+        carry = t / limb_base;
       }
       out[i + y.size()] += carry;
     }
@@ -644,23 +483,23 @@ TEST(DivideLimbs, ReciprocalIsWithinThreeUnits) {
     const std::size_t n = 1 + rng() % 160;
     limbs v(n);
     for (auto& x : v) {
-      x = static_cast<detail::limb>(rng() % limbbase);
+      x = static_cast<detail::limb>(rng() % limb_base);
     }
     switch (iteration % 4) {
       case 0:
-        std::fill(v.begin(), v.end(), limbbase - 1);
+        std::fill(v.begin(), v.end(), limb_base - 1);
         break;
       case 1:
         std::fill(v.begin(), v.end(), 0);
         break;
       case 2:
-        std::fill(v.begin(), v.end(), limbbase - 1);
-        v.back() = limbbase / 2;
+        std::fill(v.begin(), v.end(), limb_base - 1);
+        v.back() = limb_base / 2;
         break;
       default:
         break;
     }
-    v.back() = std::max<detail::limb>(v.back(), limbbase / 2);
+    v.back() = std::max<detail::limb>(v.back(), limb_base / 2);
     limbs power(2 * n + 1, 0);  // B^2n
     power.back() = 1;
     const limbs thrice = times(v, {3});
@@ -690,7 +529,7 @@ TEST(DivideLimbs, LongDivisorsTakeTheReciprocal) {
       limbs r(nb);
       for (auto* x : {&b, &q, &r}) {
         for (auto& v : *x) {
-          v = static_cast<detail::limb>(rng() % limbbase);
+          v = static_cast<detail::limb>(rng() % limb_base);
         }
       }
       b.back() = std::max<detail::limb>(b.back(), 1);
@@ -698,7 +537,7 @@ TEST(DivideLimbs, LongDivisorsTakeTheReciprocal) {
         r = b;
         std::size_t i = 0;
         for (; r[i] == 0; ++i) {
-          r[i] = limbbase - 1;
+          r[i] = limb_base - 1;
         }
         --r[i];
       } else {
@@ -710,16 +549,16 @@ TEST(DivideLimbs, LongDivisorsTakeTheReciprocal) {
         std::uint64_t carry = 0;
         for (std::size_t j = 0; j < nb; ++j) {
           const std::uint64_t t = wide[i + j] + std::uint64_t{q[i]} * b[j] + carry;
-          wide[i + j] = t % limbbase;
-          carry = t / limbbase;
+          wide[i + j] = t % limb_base;
+          carry = t / limb_base;
         }
         wide[i + nb] += carry;
       }
       std::uint64_t carry = 0;
       for (std::size_t k = 0; k < wide.size(); ++k) {
         const std::uint64_t t = wide[k] + (k < nb ? r[k] : 0) + carry;
-        wide[k] = t % limbbase;
-        carry = t / limbbase;
+        wide[k] = t % limb_base;
+        carry = t / limb_base;
       }
       limbs a(wide.begin(), wide.end());
       while (a.size() > nb && a.back() == 0) {
@@ -744,10 +583,10 @@ TEST(DivideLimbs, OutputsMayBeTheOperands) {
     std::vector<detail::limb> a(na);
     std::vector<detail::limb> b(nb);
     for (auto& x : a) {
-      x = static_cast<detail::limb>(rng() % limbbase);
+      x = static_cast<detail::limb>(rng() % limb_base);
     }
     for (auto& x : b) {
-      x = static_cast<detail::limb>(rng() % limbbase);
+      x = static_cast<detail::limb>(rng() % limb_base);
     }
     b.back() = std::max<detail::limb>(b.back(), 1);
     std::vector<detail::limb> q(na - nb + 1);

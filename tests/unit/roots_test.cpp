@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include "allocations.h"
+#include "plain_digits.h"
 #include "products.h"
 #include "roots.h"
 #include "scratch.h"
@@ -40,7 +41,6 @@ using detail::digit_vector;
 using detail::limb;
 using detail::limb_vector;
 using VELDAR::rounding;
-__extension__ typedef unsigned __int128 u128;
 
 // The seed of every test; VELDAR_ROOTS_SEED replaces it, for longer runs over
 // many seeds.
@@ -48,102 +48,16 @@ const std::uint64_t seed = [] {
   const char* text = std::getenv("VELDAR_ROOTS_SEED");
   return text != nullptr ? std::strtoull(text, nullptr, 10) : 20250611;
 }();
-constexpr std::uint32_t limbbase = 1000000000;
 
-// ---- Plain arithmetic on digit vectors (least significant first), written
-// ---- for the test alone.
+// Plain arithmetic for the references, and the operands (plain_digits.h).
+using namespace veldartest;  // NOLINT(google-build-using-namespace)
 
-std::size_t significant(const digit_vector& x) {
-  std::size_t n = x.size();
-  while (n > 0 && x[n - 1] == 0) {
-    --n;
-  }
-  return n;
-}
-
-digit_vector trimmed(digit_vector x) {
-  x.resize(significant(x));
-  return x;
-}
-
-// Base 10^9 words of a digit vector, for the plain product.
-std::vector<std::uint64_t> words(const digit_vector& x) {
-  std::vector<std::uint64_t> out((x.size() + 8) / 9, 0);
-  for (std::size_t i = x.size(); i-- > 0;) {
-    out[i / 9] = out[i / 9] * 10 + static_cast<std::uint64_t>(x[i]);
-  }
-  return out;
-}
-
-// Schoolbook product, one row of words at a time with the carry in 64 bits.
-digit_vector product(const digit_vector& x, const digit_vector& y) {
-  const auto wx = words(x);
-  const auto wy = words(y);
-  std::vector<std::uint64_t> out(wx.size() + wy.size() + 1, 0);
-  for (std::size_t i = 0; i < wx.size(); ++i) {
-    std::uint64_t carry = 0;
-    for (std::size_t j = 0; j < wy.size(); ++j) {
-      const std::uint64_t t = out[i + j] + wx[i] * wy[j] + carry;
-      out[i + j] = t % limbbase;
-      carry = t / limbbase;
-    }
-    for (std::size_t k = i + wy.size(); carry != 0; ++k) {
-      const std::uint64_t t = out[k] + carry;
-      out[k] = t % limbbase;
-      carry = t / limbbase;
-    }
-  }
-  digit_vector digits(out.size() * 9);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    std::uint64_t w = out[i];
-    for (std::size_t k = 0; k < 9; ++k, w /= 10) {
-      digits[9 * i + k] = static_cast<signed char>(w % 10);
-    }
-  }
-  return trimmed(digits);
-}
+// ---- More plain arithmetic, for the roots and powers.
 
 // The low `kept` digits of x, trimmed.
 digit_vector low(digit_vector x, std::size_t kept) {
   x.resize(std::min(x.size(), kept));
   return trimmed(x);
-}
-
-digit_vector sum(const digit_vector& x, const digit_vector& y) {
-  digit_vector out(std::max(x.size(), y.size()) + 1, 0);
-  int carry = 0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const int s = (i < x.size() ? x[i] : 0) + (i < y.size() ? y[i] : 0) + carry;
-    out[i] = static_cast<signed char>(s % 10);
-    carry = s / 10;
-  }
-  return trimmed(out);
-}
-
-// x - y for x >= y.
-digit_vector difference(const digit_vector& x, const digit_vector& y) {
-  digit_vector out(x.size(), 0);
-  int borrow = 0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const int d = x[i] - (i < y.size() ? y[i] : 0) - borrow;
-    borrow = d < 0 ? 1 : 0;
-    out[i] = static_cast<signed char>(d + 10 * borrow);
-  }
-  return trimmed(out);
-}
-
-bool less(const digit_vector& x, const digit_vector& y) {
-  const std::size_t nx = significant(x);
-  const std::size_t ny = significant(y);
-  if (nx != ny) {
-    return nx < ny;
-  }
-  for (std::size_t i = nx; i-- > 0;) {
-    if (x[i] != y[i]) {
-      return x[i] < y[i];
-    }
-  }
-  return false;
 }
 
 // x * d for a digit d.
@@ -166,41 +80,6 @@ digit_vector shifted(const digit_vector& x, std::size_t places) {
 }
 
 const digit_vector one{1};
-
-u128 value(const digit_vector& x) {
-  u128 v = 0;
-  for (std::size_t i = x.size(); i-- > 0;) {
-    v = v * 10 + static_cast<u128>(x[i]);
-  }
-  return v;
-}
-
-digit_vector digits_of(u128 v, std::size_t size) {
-  digit_vector out(size, 0);
-  for (std::size_t i = 0; v != 0; ++i, v /= 10) {
-    out.at(i) = static_cast<signed char>(v % 10);
-  }
-  return out;
-}
-
-digit_vector digits_of(u128 v) {
-  digit_vector out;
-  for (; v != 0; v /= 10) {
-    out.push_back(static_cast<signed char>(v % 10));
-  }
-  return out;
-}
-
-std::string text(const digit_vector& x) {
-  std::string s;
-  for (auto it = x.rbegin(); it != x.rend(); ++it) {
-    s += static_cast<char>('0' + *it);
-  }
-  if (s.size() > 120) {
-    s = s.substr(0, 50) + "..." + s.substr(s.size() - 50) + " (" + std::to_string(s.size()) + " digits)";
-  }
-  return s.empty() ? "(empty)" : s;
-}
 
 // ---- References.
 
@@ -312,60 +191,12 @@ u128 wide_power_mod(u128 a, unsigned long long n, u128 m) {
 
 // ---- Operands.
 
-enum class shape { uniform, nonzero, nines, sparse, power, limbs, count };
-const char* const shape_names[] = {"uniform", "nonzero", "nines", "sparse", "power", "limbs"};
-
-// A number of exactly `count` significant digits (none for count 0).
+// A number of exactly `count` significant digits (none for count 0); its
+// limbs of shape::limbs at the edges: zeros, ones, halves, nines.
 digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s) {
-  digit_vector x(count, 0);
-  auto digit = [&rng](int lowest, int highest) {
-    return static_cast<signed char>(std::uniform_int_distribution<int>(lowest, highest)(rng));
-  };
-  for (std::size_t i = 0; i < count; ++i) {
-    switch (s) {
-      case shape::uniform:
-        x[i] = digit(0, 9);
-        break;
-      case shape::nonzero:
-        x[i] = digit(1, 9);
-        break;
-      case shape::nines:
-        x[i] = 9;
-        break;
-      case shape::sparse:
-        x[i] = digit(0, 15) == 0 ? digit(1, 9) : 0;
-        break;
-      case shape::power:
-      case shape::limbs:
-      case shape::count:
-        break;
-    }
-  }
-  if (s == shape::limbs) {
-    // Limbs of 10^9 at the edges: zeros, ones, halves, nines.
-    const std::uint32_t edges[] = {0, 1, 2, 249999999, 250000000, 499999999, 500000000, 999999998, 999999999};
-    for (std::size_t first = 0; first < count; first += 9) {
-      std::uint32_t w = digit(0, 2) == 0 ? static_cast<std::uint32_t>(rng() % limbbase) : edges[rng() % 9];
-      for (std::size_t i = first; i < std::min(first + 9, count); ++i, w /= 10) {
-        x[i] = static_cast<signed char>(w % 10);
-      }
-    }
-  }
-  if (count > 0 && x[count - 1] == 0) {
-    x[count - 1] = s == shape::power ? 1 : digit(1, 9);
-  }
-  return x;
-}
-
-shape random_shape(std::mt19937_64& rng) {
-  return static_cast<shape>(rng() % static_cast<unsigned>(shape::count));
-}
-
-digit_vector with_leading_zeros(std::mt19937_64& rng, digit_vector x) {
-  if (rng() % 3 == 0) {
-    x.resize(x.size() + rng() % 20, 0);
-  }
-  return x;
+  static const std::vector<std::uint32_t> edges{0,         1,         2,         249999999, 250000000,
+                                                499999999, 500000000, 999999998, 999999999};
+  return veldartest::make_number(rng, count, s, edges);
 }
 
 // A length near one of `centres`, two digits either way.
@@ -614,7 +445,7 @@ TEST(SquareRootLimbs, RootAndRemainderMakeTheNumber) {
     limb_vector m(n);
     const unsigned kind = static_cast<unsigned>(rng() % 4);
     for (limb& x : m) {
-      x = kind == 0 ? limbbase - 1 : kind == 1 ? edges[rng() % 7] : static_cast<limb>(rng() % limbbase);
+      x = kind == 0 ? limb_base - 1 : kind == 1 ? edges[rng() % 7] : static_cast<limb>(rng() % limb_base);
     }
     const std::size_t zeros = n != 0 && rng() % 4 == 0 ? rng() % n : 0;
     std::fill(m.end() - static_cast<std::ptrdiff_t>(zeros), m.end(), 0);
@@ -636,20 +467,20 @@ TEST(SquareRootLimbs, RootAndRemainderMakeTheNumber) {
       std::uint64_t carry = 0;
       for (std::size_t j = 0; j < h; ++j) {
         const std::uint64_t t = check[i + j] + std::uint64_t{root[i]} * root[j] + carry;
-        check[i + j] = t % limbbase;
-        carry = t / limbbase;
+        check[i + j] = t % limb_base;
+        carry = t / limb_base;
       }
       for (std::size_t k = i + h; carry != 0; ++k) {
         const std::uint64_t t = check[k] + carry;
-        check[k] = t % limbbase;
-        carry = t / limbbase;
+        check[k] = t % limb_base;
+        carry = t / limb_base;
       }
     }
     std::uint64_t carry = 0;
     for (std::size_t k = 0; k < check.size(); ++k) {
       const std::uint64_t t = check[k] + (k < rest.size() ? rest[k] : 0) + carry;
-      check[k] = t % limbbase;
-      carry = t / limbbase;
+      check[k] = t % limb_base;
+      carry = t / limb_base;
     }
     for (std::size_t k = 0; k < check.size(); ++k) {
       ASSERT_EQ(check[k], k < n ? m[k] : 0) << how.str() << "\n  s^2 + r differs from m at limb " << k;
@@ -659,8 +490,8 @@ TEST(SquareRootLimbs, RootAndRemainderMakeTheNumber) {
     std::uint64_t c = 0;
     for (std::size_t k = 0; k < h + 1; ++k) {
       const std::uint64_t t = (k < h ? 2 * std::uint64_t{root[k]} : 0) + c;
-      twice[k] = t % limbbase;
-      c = t / limbbase;
+      twice[k] = t % limb_base;
+      c = t / limb_base;
     }
     ASSERT_FALSE(std::lexicographical_compare(twice.rbegin(), twice.rend(), rest.rbegin(), rest.rend()))
         << how.str() << "\n  r > 2s";
@@ -674,7 +505,7 @@ TEST(SquareRootLimbs, TheRootMayBeTheNumber) {
     const std::size_t h = (n + 1) / 2;
     limb_vector m(n);
     for (limb& x : m) {
-      x = static_cast<limb>(rng() % limbbase);
+      x = static_cast<limb>(rng() % limb_base);
     }
     limb_vector s(h);
     limb_vector r(h + 1);
