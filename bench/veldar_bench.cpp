@@ -54,19 +54,19 @@ namespace {
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 
-long minorfaults() {
+long minor_faults() {
   rusage usage{};
   getrusage(RUSAGE_THREAD, &usage);
   return usage.ru_minflt;
 }
 
 // Page faults of this thread over a benchmark's loop, reported per iteration.
-class faultcount {
+class fault_count {
  public:
-  faultcount() : start(minorfaults()) {}
+  fault_count() : start(minor_faults()) {}
   void report(benchmark::State& state) const {
     state.counters["faults"] =
-        benchmark::Counter(static_cast<double>(minorfaults() - start), benchmark::Counter::kAvgIterations);
+        benchmark::Counter(static_cast<double>(minor_faults() - start), benchmark::Counter::kAvgIterations);
   }
 
  private:
@@ -76,9 +76,9 @@ class faultcount {
 // Runs `op` in the benchmark loop, the log as it is: one untimed call first
 // warms the heap up.
 template <typename operation>
-void operationloop(benchmark::State& state, operation&& op) {
+void operation_loop(benchmark::State& state, operation&& op) {
   benchmark::DoNotOptimize(op());
-  const faultcount faults;
+  const fault_count faults;
   for (auto _ : state) {
     benchmark::DoNotOptimize(op());
   }
@@ -92,7 +92,7 @@ void operationloop(benchmark::State& state, operation&& op) {
 // operand 1 with 1 or 2: the first is the larger and their sum has no carry out
 // of the top digit, so + and - take their common path and leave the left
 // operand as it was.
-std::string operandtext(int length, int which) {
+std::string operand_text(int length, int which) {
   std::mt19937 random(static_cast<unsigned>(length * 2 + which));
   std::uniform_int_distribution<int> digit(1, 9);
   std::string text(static_cast<std::size_t>(length), '0');
@@ -106,7 +106,7 @@ std::string operandtext(int length, int which) {
 }
 
 // The decimal digits of `text` in a fixedint of `length` digits.
-fixedint numberof(const std::string& text, int length) {
+fixedint number_of(const std::string& text, int length) {
   fixedint number(static_cast<unsigned long long>(length));
   for (std::size_t i = 0; i < text.size(); ++i) {
     number.digits[i] = static_cast<signed char>(text[text.size() - 1 - i] - '0');
@@ -114,16 +114,16 @@ fixedint numberof(const std::string& text, int length) {
   return number;
 }
 
-fixedint operand(int length, int which) { return numberof(operandtext(length, which), length); }
+fixedint operand(int length, int which) { return number_of(operand_text(length, which), length); }
 
 // Division: a dividend of 2n digits and a divisor of n digits, both at length 2n.
-std::string dividendtext(int n) { return operandtext(2 * n, 0); }
-std::string divisortext(int n) { return operandtext(n, 1); }
+std::string dividend_text(int n) { return operand_text(2 * n, 0); }
+std::string divisor_text(int n) { return operand_text(n, 1); }
 
 // A fixed-point text of `length` digits, all of them used: operand `which`'s
 // digits with the point in the middle, negative for operand 1.
-std::string fixedfloattext(int length, int which) {
-  std::string text = operandtext(length, which);
+std::string fixedfloat_text(int length, int which) {
+  std::string text = operand_text(length, which);
   text.insert(text.size() / 2, ".");
   return which == 1 ? "-" + text : text;
 }
@@ -132,15 +132,15 @@ std::string fixedfloattext(int length, int which) {
 
 // A second thread, alive and idle while a benchmark runs: the log's lock
 // must stay cheap in a program that has threads.
-class idlethread {
+class idle_thread {
  public:
-  idlethread() : thread([this] {
+  idle_thread() : thread([this] {
                    std::unique_lock<std::mutex> lock(mutex);
                    wake.wait(lock, [this] { return done; });
                  }) {}
-  idlethread(const idlethread&) = delete;
-  idlethread& operator=(const idlethread&) = delete;
-  ~idlethread() {
+  idle_thread(const idle_thread&) = delete;
+  idle_thread& operator=(const idle_thread&) = delete;
+  ~idle_thread() {
     {
       std::lock_guard<std::mutex> lock(mutex);
       done = true;
@@ -160,8 +160,8 @@ class idlethread {
 // std::string made once, as a caller holding it would pass it.
 void BM_LogLine(benchmark::State& state) {
   const std::string message = "New fixedint object!";
-  const idlethread other;
-  const faultcount faults;
+  const idle_thread other;
+  const fault_count faults;
   for (auto _ : state) {
     VELDAR::log(message);
   }
@@ -173,9 +173,9 @@ BENCHMARK(BM_LogLine);
 // 1,024 lines: the floor for a log line kept as text.
 void BM_BareAppend(benchmark::State& state) {
   const std::string line = "VELDAR [Mon Dec  7 07:08:24 2026]: New fixedint object!";
-  const idlethread other;
+  const idle_thread other;
   std::stringstream stream;
-  const faultcount faults;
+  const fault_count faults;
   int count = 0;
   for (auto _ : state) {
     stream << line << std::endl;
@@ -193,7 +193,7 @@ BENCHMARK(BM_BareAppend);
 // holding the records of `count` operations, and their text, per operation. Then the
 // log is back at its defaults and as empty as before.
 template <typename operation>
-void logmemory(benchmark::State& state, operation op) {
+void log_memory(benchmark::State& state, operation op) {
   constexpr int count = 100000;
   auto& store = VELDAR::detail::the_log_store();
   VELDAR::setup();
@@ -228,20 +228,20 @@ void BM_LogMemory(benchmark::State& state) {
   fixedfloat huge(2000000);
   switch (state.range(0)) {
     case 0:  // fixedint + at 8 digits, with its argument and result going
-      logmemory(state, [&] { benchmark::DoNotOptimize(a + b); });
+      log_memory(state, [&] { benchmark::DoNotOptimize(a + b); });
       break;
     case 1:  // fixedint * at 8 digits
-      logmemory(state, [&] { benchmark::DoNotOptimize(a * b); });
+      log_memory(state, [&] { benchmark::DoNotOptimize(a * b); });
       break;
     case 2:  // fixedfloat * at length 8: 39 lines, and 4 for its argument and result going
-      logmemory(state, [&] { benchmark::DoNotOptimize(x * y); });
+      log_memory(state, [&] { benchmark::DoNotOptimize(x * y); });
       break;
     case 3:  // price = "1234.56" at length 24: 149 lines
-      logmemory(state, [&] { benchmark::DoNotOptimize(price = std::string("1234.56")); });
+      log_memory(state, [&] { benchmark::DoNotOptimize(price = std::string("1234.56")); });
       break;
     default:  // = "1.5" at length 2,000,000: 11 million lines, a thousand times
       state.counters["note"] = 0;
-      logmemory(state, [&] {
+      log_memory(state, [&] {
         static int calls = 0;
         if (calls++ % 100 == 0) {
           huge = std::string("1.5");
@@ -292,7 +292,7 @@ class discarding_sink final : public VELDAR::detail::text_sink {
 
 // A log of operations of every kind, 64 MiB of text: the ledger's >> and +,
 // fixedint and fixedfloat * at 8 digits, and VELDAR::log() messages.
-void filllog() {
+void fill_log() {
   VELDAR::logstream.str("");
   fixedint a = operand(8, 0);
   fixedint b = operand(8, 1);
@@ -316,7 +316,7 @@ void filllog() {
 
 // str(): the whole text of a log of 60 MiB, as a string.
 void BM_LogRender(benchmark::State& state) {
-  filllog();
+  fill_log();
   std::size_t bytes = 0;
   for (auto _ : state) {
     const std::string text = VELDAR::logstream.str();
@@ -331,7 +331,7 @@ BENCHMARK(BM_LogRender)->Unit(benchmark::kMillisecond);
 // The report's way: the same text rendered piece by piece, as the
 // terminate handler renders it into its buffer.
 void BM_ReportRender(benchmark::State& state) {
-  filllog();
+  fill_log();
   auto& store = VELDAR::detail::the_log_store();
   std::size_t bytes = 0;
   for (auto _ : state) {
@@ -351,27 +351,27 @@ BENCHMARK(BM_ReportRender)->Unit(benchmark::kMillisecond);
 
 // One iteration's work: `op` on the two operands of `length` digits.
 template <typename operation>
-auto fixedintoperation(int length, operation op) {
+auto fixedint_operation(int length, operation op) {
   return [a = operand(length, 0), b = operand(length, 1), op]() mutable { return op(a, b); };
 }
 
 template <typename operation>
-void fixedintbenchmark(benchmark::State& state, operation op) {
-  operationloop(state, fixedintoperation(static_cast<int>(state.range(0)), op));
+void fixedint_benchmark(benchmark::State& state, operation op) {
+  operation_loop(state, fixedint_operation(static_cast<int>(state.range(0)), op));
 }
 
 const auto add = [](fixedint& a, fixedint& b) { return a + b; };
 const auto subtract = [](fixedint& a, fixedint& b) { return a - b; };
 const auto multiply = [](fixedint& a, fixedint& b) { return a * b; };
 
-void BM_FixedintAdd(benchmark::State& state) { fixedintbenchmark(state, add); }
-void BM_FixedintSubtract(benchmark::State& state) { fixedintbenchmark(state, subtract); }
-void BM_FixedintMultiply(benchmark::State& state) { fixedintbenchmark(state, multiply); }
+void BM_FixedintAdd(benchmark::State& state) { fixedint_benchmark(state, add); }
+void BM_FixedintSubtract(benchmark::State& state) { fixedint_benchmark(state, subtract); }
+void BM_FixedintMultiply(benchmark::State& state) { fixedint_benchmark(state, multiply); }
 void BM_FixedintCompare(benchmark::State& state) {
-  fixedintbenchmark(state, [](fixedint& a, fixedint& b) { return a < b; });
+  fixedint_benchmark(state, [](fixedint& a, fixedint& b) { return a < b; });
 }
 void BM_FixedintAsstring(benchmark::State& state) {
-  fixedintbenchmark(state, [](fixedint& a, fixedint&) { return a.asstring(); });
+  fixedint_benchmark(state, [](fixedint& a, fixedint&) { return a.asstring(); });
 }
 
 #define VELDAR_LENGTHS Arg(8)->Arg(64)->Arg(1000)->Arg(10000)
@@ -384,26 +384,26 @@ BENCHMARK(BM_FixedintCompare)->VELDAR_LENGTHS;
 // mpz_mul makes.
 void BM_FixedintMultiplyFull(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  fixedint a = numberof(operandtext(n, 0), 2 * n);
-  fixedint b = numberof(operandtext(n, 1), 2 * n);
-  operationloop(state, [&] { return a * b; });
+  fixedint a = number_of(operand_text(n, 0), 2 * n);
+  fixedint b = number_of(operand_text(n, 1), 2 * n);
+  operation_loop(state, [&] { return a * b; });
 }
 BENCHMARK(BM_FixedintMultiplyFull)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 
 // + and - at 1,000,000 digits for each sign case: the second argument's bit 0
 // makes the left operand negative, bit 1 the right one.
 template <typename operation>
-void signedbenchmark(benchmark::State& state, operation op) {
+void signed_benchmark(benchmark::State& state, operation op) {
   const int length = static_cast<int>(state.range(0));
   const auto signs = state.range(1);
   fixedint a = operand(length, 0);
   fixedint b = operand(length, 1);
   a.negative = (signs & 1) != 0;
   b.negative = (signs & 2) != 0;
-  operationloop(state, [&] { return op(a, b); });
+  operation_loop(state, [&] { return op(a, b); });
 }
-void BM_FixedintAddSigned(benchmark::State& state) { signedbenchmark(state, add); }
-void BM_FixedintSubtractSigned(benchmark::State& state) { signedbenchmark(state, subtract); }
+void BM_FixedintAddSigned(benchmark::State& state) { signed_benchmark(state, add); }
+void BM_FixedintSubtractSigned(benchmark::State& state) { signed_benchmark(state, subtract); }
 BENCHMARK(BM_FixedintAddSigned)->ArgsProduct({{1000000}, {0, 1, 2, 3}});
 BENCHMARK(BM_FixedintSubtractSigned)->ArgsProduct({{1000000}, {0, 1, 2, 3}});
 BENCHMARK(BM_FixedintAsstring)->VELDAR_LENGTHS;
@@ -411,9 +411,9 @@ BENCHMARK(BM_FixedintAsstring)->VELDAR_LENGTHS;
 // A 2n-digit dividend by an n-digit divisor, at length 2n.
 void BM_FixedintDivide(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  fixedint a = numberof(dividendtext(n), 2 * n);
-  fixedint b = numberof(divisortext(n), 2 * n);
-  operationloop(state, [&] { return a / b; });
+  fixedint a = number_of(dividend_text(n), 2 * n);
+  fixedint b = number_of(divisor_text(n), 2 * n);
+  operation_loop(state, [&] { return a / b; });
 }
 BENCHMARK(BM_FixedintDivide)->Arg(8)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 
@@ -423,31 +423,31 @@ BENCHMARK(BM_FixedintDivide)->Arg(8)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(10
 void BM_FixedfloatSquareRoot(benchmark::State& state) {
   VELDAR::fixedfloat two(static_cast<unsigned long long>(state.range(0)));
   two = "2";
-  operationloop(state, [&] { return two.sqrt(); });
+  operation_loop(state, [&] { return two.sqrt(); });
 }
 BENCHMARK(BM_FixedfloatSquareRoot)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 #if defined(VELDAR_BENCH_GMP)
 // GMP, the yardstick of the large products and quotients, on the same
 // operands read from their decimal text.
-class gmpnumber {
+class gmp_number {
  public:
-  explicit gmpnumber(const std::string& text) { mpz_init_set_str(value, text.c_str(), 10); }
-  gmpnumber() { mpz_init(value); }
-  gmpnumber(const gmpnumber&) = delete;
-  gmpnumber& operator=(const gmpnumber&) = delete;
-  ~gmpnumber() { mpz_clear(value); }
+  explicit gmp_number(const std::string& text) { mpz_init_set_str(value, text.c_str(), 10); }
+  gmp_number() { mpz_init(value); }
+  gmp_number(const gmp_number&) = delete;
+  gmp_number& operator=(const gmp_number&) = delete;
+  ~gmp_number() { mpz_clear(value); }
   mpz_t value;
 };
 
 // mpz_mul of the two n-digit operands into a number kept from call to call.
 void BM_GmpMultiply(benchmark::State& state) {
   const int length = static_cast<int>(state.range(0));
-  const gmpnumber a(operandtext(length, 0));
-  const gmpnumber b(operandtext(length, 1));
-  gmpnumber product;
+  const gmp_number a(operand_text(length, 0));
+  const gmp_number b(operand_text(length, 1));
+  gmp_number product;
   mpz_mul(product.value, a.value, b.value);
-  const faultcount faults;
+  const fault_count faults;
   for (auto _ : state) {
     mpz_mul(product.value, a.value, b.value);
     benchmark::DoNotOptimize(product.value[0]._mp_d);
@@ -459,11 +459,11 @@ BENCHMARK(BM_GmpMultiply)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 // mpz_tdiv_q of the 2n-digit dividend by the n-digit divisor.
 void BM_GmpDivide(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  const gmpnumber a(dividendtext(n));
-  const gmpnumber b(divisortext(n));
-  gmpnumber quotient;
+  const gmp_number a(dividend_text(n));
+  const gmp_number b(divisor_text(n));
+  gmp_number quotient;
   mpz_tdiv_q(quotient.value, a.value, b.value);
-  const faultcount faults;
+  const fault_count faults;
   for (auto _ : state) {
     mpz_tdiv_q(quotient.value, a.value, b.value);
     benchmark::DoNotOptimize(quotient.value[0]._mp_d);
@@ -477,18 +477,18 @@ BENCHMARK(BM_GmpDivide)->Arg(10000)->Arg(100000)->Arg(1000000);
 
 void BM_FixedfloatConstruct(benchmark::State& state) {
   const auto length = static_cast<unsigned long long>(state.range(0));
-  operationloop(state, [length] { return fixedfloat(length); });
+  operation_loop(state, [length] { return fixedfloat(length); });
 }
 BENCHMARK(BM_FixedfloatConstruct)->Arg(8);
 
 void BM_FixedfloatAssignFloat(benchmark::State& state) {
   fixedfloat number(static_cast<unsigned long long>(state.range(0)));
-  operationloop(state, [&number]() -> fixedfloat& { return number = 0.123F; });
+  operation_loop(state, [&number]() -> fixedfloat& { return number = 0.123F; });
 }
 BENCHMARK(BM_FixedfloatAssignFloat)->Arg(8)->Arg(10000);
 
 // 78.9 * -0.123: few significant digits at any length.
-auto fixedfloatmultiplication(int length) {
+auto fixedfloat_multiplication(int length) {
   fixedfloat x(static_cast<unsigned long long>(length));
   fixedfloat y(static_cast<unsigned long long>(length));
   x = 78.9F;
@@ -496,7 +496,7 @@ auto fixedfloatmultiplication(int length) {
   return [x, y]() mutable { return x * y; };
 }
 void BM_FixedfloatMultiply(benchmark::State& state) {
-  operationloop(state, fixedfloatmultiplication(static_cast<int>(state.range(0))));
+  operation_loop(state, fixedfloat_multiplication(static_cast<int>(state.range(0))));
 }
 BENCHMARK(BM_FixedfloatMultiply)->Arg(8)->Arg(10000);
 
@@ -507,30 +507,30 @@ void BM_FixedfloatAdd(benchmark::State& state) {
   fixedfloat y(length);
   x = "78.9";
   y = "-0.123";
-  operationloop(state, [&] { return x + y; });
+  operation_loop(state, [&] { return x + y; });
 }
 BENCHMARK(BM_FixedfloatAdd)->Arg(8);
 
-// Two numbers with every digit used (fixedfloattext()).
+// Two numbers with every digit used (fixedfloat_text()).
 void BM_FixedfloatMultiplyRandom(benchmark::State& state) {
   const int length = static_cast<int>(state.range(0));
   fixedfloat x(static_cast<unsigned long long>(length));
   fixedfloat y(static_cast<unsigned long long>(length));
-  x = fixedfloattext(length, 0);
-  y = fixedfloattext(length, 1);
-  operationloop(state, [&] { return x * y; });
+  x = fixedfloat_text(length, 0);
+  y = fixedfloat_text(length, 1);
+  operation_loop(state, [&] { return x * y; });
 }
 BENCHMARK(BM_FixedfloatMultiplyRandom)->Arg(10000);
 
 void BM_FixedfloatAsstring(benchmark::State& state) {
   fixedfloat x(static_cast<unsigned long long>(state.range(0)));
   x = 78.9F;
-  operationloop(state, [&x] { return x.asstring(); });
+  operation_loop(state, [&x] { return x.asstring(); });
 }
 BENCHMARK(BM_FixedfloatAsstring)->Arg(8);
 
 // The value of `--name=value` in `argument`, if it is that flag.
-std::optional<std::string_view> flagvalue(std::string_view argument, std::string_view name) {
+std::optional<std::string_view> flag_value(std::string_view argument, std::string_view name) {
   if (argument.substr(0, 2) != "--" || argument.substr(2, name.size()) != name ||
       argument.substr(2 + name.size(), 1) != "=") {
     return std::nullopt;
@@ -546,19 +546,19 @@ int main(int argc, char** argv) {
   int kept = 1;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (const auto value = flagvalue(argument, "operands")) {
+    if (const auto value = flag_value(argument, "operands")) {
       const int length = std::stoi(std::string(*value));
-      std::cout << operandtext(length, 0) << '\n' << operandtext(length, 1) << '\n';
+      std::cout << operand_text(length, 0) << '\n' << operand_text(length, 1) << '\n';
       return 0;
     }
-    if (const auto value = flagvalue(argument, "quotient-operands")) {
+    if (const auto value = flag_value(argument, "quotient-operands")) {
       const int n = std::stoi(std::string(*value));
-      std::cout << dividendtext(n) << '\n' << divisortext(n) << '\n';
+      std::cout << dividend_text(n) << '\n' << divisor_text(n) << '\n';
       return 0;
     }
-    if (const auto value = flagvalue(argument, "fixedfloat-operands")) {
+    if (const auto value = flag_value(argument, "fixedfloat-operands")) {
       const int length = std::stoi(std::string(*value));
-      std::cout << fixedfloattext(length, 0) << '\n' << fixedfloattext(length, 1) << '\n';
+      std::cout << fixedfloat_text(length, 0) << '\n' << fixedfloat_text(length, 1) << '\n';
       return 0;
     }
     argv[kept++] = argv[i];

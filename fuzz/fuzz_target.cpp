@@ -27,16 +27,16 @@
 #include "outcome.h"
 #include "program.h"
 
-namespace veldarfuzz {
+namespace veldar_fuzz {
 namespace {
 
 // Numbers longer than this are long: each input may run a few passes over
 // long numbers and one heavy operation on them (a product, or a fixed-point
 // assignment, which logs some lines a digit).
-constexpr unsigned long long longlength = 64;
-constexpr int longpasses = 4;
-constexpr int longheavy = 1;
-constexpr int stepsperinput = 24;
+constexpr unsigned long long long_length = 64;
+constexpr int long_passes = 4;
+constexpr int long_heavy = 1;
+constexpr int steps_per_input = 24;
 
 enum class work { pass, heavy };
 
@@ -45,106 +45,106 @@ enum class work { pass, heavy };
 // not exist, or beyond the input's budget for long numbers, are skipped.
 class machine {
  public:
-  void step(programtext& in) {
-    using group = void (machine::*)(programtext&);
+  void step(program_text& in) {
+    using group = void (machine::*)(program_text&);
     static constexpr std::array<group, 8> groups{
-        &machine::integerconstruction, &machine::integerarithmetic, &machine::integercomparison,
-        &machine::integeridentity,     &machine::digitoperation,    &machine::fixedconstruction,
-        &machine::fixedarithmetic,     &machine::fixedparts,
+        &machine::integer_construction, &machine::integer_arithmetic, &machine::integer_comparison,
+        &machine::integer_identity,     &machine::digit_operation,    &machine::fixed_construction,
+        &machine::fixed_arithmetic,     &machine::fixed_parts,
     };
     (this->*groups[in.byte() % groups.size()])(in);
-    checkinvariants();
+    check_invariants();
   }
 
  private:
-  std::array<intslot, 4> ints;
-  std::array<floatslot, 4> floats;
-  int passesleft = longpasses;
-  int heavyleft = longheavy;
+  std::array<int_slot, 4> ints;
+  std::array<float_slot, 4> floats;
+  int passes_left = long_passes;
+  int heavy_left = long_heavy;
 
-  intslot* intat(std::uint8_t i) { return ints[i % 4].number ? &ints[i % 4] : nullptr; }
-  floatslot* floatat(std::uint8_t i) { return floats[i % 4].number ? &floats[i % 4] : nullptr; }
+  int_slot* intat(std::uint8_t i) { return ints[i % 4].number ? &ints[i % 4] : nullptr; }
+  float_slot* float_at(std::uint8_t i) { return floats[i % 4].number ? &floats[i % 4] : nullptr; }
 
   // Whether an operation on numbers of up to `length` digits may run.
   bool afford(unsigned long long length, work kind = work::pass) {
-    if (length <= longlength) {
+    if (length <= long_length) {
       return true;
     }
-    int& left = kind == work::pass ? passesleft : heavyleft;
+    int& left = kind == work::pass ? passes_left : heavy_left;
     return left-- > 0;
   }
 
   // fixedint construction, assignment and field writes.
 
-  void integerconstruction(programtext& in) {
+  void integer_construction(program_text& in) {
     const std::uint8_t op = in.byte() % 8;
-    intslot& s = ints[in.byte() % 4];
+    int_slot& s = ints[in.byte() % 4];
     switch (op) {
       case 0: return construct(s, in, false);
       case 1: return construct(s, in, true);
-      case 2: return assignsigned(s, in);
+      case 2: return assign_signed(s, in);
       case 3: return assignunsigned(s, in);
-      case 4: return assigntext(s, in);
+      case 4: return assign_text(s, in);
       case 5: return copy(s, in);
-      case 6: return fieldwrite(s, in);
+      case 6: return field_write(s, in);
       default: return s.number.reset();
     }
   }
 
-  void construct(intslot& s, programtext& in, bool withvalue) {
+  void construct(int_slot& s, program_text& in, bool with_value) {
     const unsigned long long length = in.length();
-    const std::optional<long long> value = withvalue ? std::optional<long long>(in.anyinteger()) : std::nullopt;
+    const std::optional<long long> value = with_value ? std::optional<long long>(in.any_integer()) : std::nullopt;
     if (afford(length)) {
-      checkconstruction(s, length, value);
+      check_construction(s, length, value);
     }
   }
 
-  void assignsigned(intslot& s, programtext& in) {
-    const long long value = in.anyinteger();
+  void assign_signed(int_slot& s, program_text& in) {
+    const long long value = in.any_integer();
     if (s.number) {
-      checkintegerassignment(s, value);
+      check_integer_assignment(s, value);
     }
   }
 
-  void assignunsigned(intslot& s, programtext& in) {
+  void assignunsigned(int_slot& s, program_text& in) {
     const std::uint64_t value = in.word(8);
     const std::uint8_t type = in.byte();
     if (!s.number) {
       return;
     }
     switch (type % 4) {
-      case 0: return checkintegerassignment(s, static_cast<unsigned char>(value));
-      case 1: return checkintegerassignment(s, static_cast<unsigned>(value));
-      case 2: return checkintegerassignment(s, static_cast<unsigned long>(value));
-      default: return checkintegerassignment(s, static_cast<unsigned long long>(value));
+      case 0: return check_integer_assignment(s, static_cast<unsigned char>(value));
+      case 1: return check_integer_assignment(s, static_cast<unsigned>(value));
+      case 2: return check_integer_assignment(s, static_cast<unsigned long>(value));
+      default: return check_integer_assignment(s, static_cast<unsigned long long>(value));
     }
   }
 
-  void assigntext(intslot& s, programtext& in) {
-    const std::string text = in.byte() % 4 == 0 ? in.longtext(false) : in.text();
+  void assign_text(int_slot& s, program_text& in) {
+    const std::string text = in.byte() % 4 == 0 ? in.long_text(false) : in.text();
     if (s.number && afford(std::max<unsigned long long>(text.size(), s.number->length))) {
-      checktextassignment(s, text);
+      check_text_assignment(s, text);
     }
   }
 
-  void copy(intslot& s, programtext& in) {
-    intslot* from = intat(in.byte());
+  void copy(int_slot& s, program_text& in) {
+    int_slot* from = intat(in.byte());
     const bool move = in.byte() % 2 == 0;
     if (from != nullptr && afford(from->number->length)) {
-      checkcopy(s, *from, move);
+      check_copy(s, *from, move);
     }
   }
 
   // Writes the fields directly: the flags, digits from a seed (some patterns
   // hold elements outside 0 to 9), or one element of any value.
-  void fieldwrite(intslot& s, programtext& in) {
+  void field_write(int_slot& s, program_text& in) {
     if (!s.number) {
       return;
     }
     fixedint& n = *s.number;
     const std::uint8_t what = in.byte();
     if (what % 3 == 0) {
-      setflags(n, in.byte());
+      set_flags(n, in.byte());
     } else if (what % 3 == 1) {
       n.digits = reference::resized(in.digits(in.word(2) % (n.length + 1), true), n.length);
       settle(s, true);
@@ -157,10 +157,10 @@ class machine {
 
   // fixedint arithmetic, comparison, identities and digit operations.
 
-  void integerarithmetic(programtext& in) {
+  void integer_arithmetic(program_text& in) {
     const std::uint8_t op = in.byte() % 3;
-    intslot* a = intat(in.byte());
-    intslot* b = intat(in.byte());
+    int_slot* a = intat(in.byte());
+    int_slot* b = intat(in.byte());
     const std::uint8_t destination = in.byte();
     if (a == nullptr || b == nullptr) {
       return;
@@ -169,150 +169,150 @@ class machine {
     const unsigned long long length = std::max(a->number->length, b->number->length);
     const bool product = op == 2;
     // The plain product that elements outside 0 to 9 take is quadratic in the digits.
-    if ((product && wild && length > longlength) || !afford(length, product ? work::heavy : work::pass)) {
+    if ((product && wild && length > long_length) || !afford(length, product ? work::heavy : work::pass)) {
       return;
     }
-    std::optional<fixedint> result = product ? checkproduct(*a, *b) : checksum(*a, *b, op == 1);
+    std::optional<fixedint> result = product ? check_product(*a, *b) : checksum(*a, *b, op == 1);
     if (result && destination % 2 == 0) {
       store(ints[destination / 2 % 4], std::move(*result), wild);
     }
   }
 
-  void integercomparison(programtext& in) {
-    intslot* a = intat(in.byte());
-    intslot* b = intat(in.byte());
-    intslot* c = intat(in.byte());
+  void integer_comparison(program_text& in) {
+    int_slot* a = intat(in.byte());
+    int_slot* b = intat(in.byte());
+    int_slot* c = intat(in.byte());
     if (a != nullptr && b != nullptr && c != nullptr &&
         afford(std::max({a->number->length, b->number->length, c->number->length}))) {
-      checkcomparisons(*a, *b, *c);
+      check_comparisons(*a, *b, *c);
     }
   }
 
-  void integeridentity(programtext& in) {
+  void integer_identity(program_text& in) {
     const std::uint8_t which = in.byte();
-    intslot* a = intat(in.byte());
-    intslot* b = intat(in.byte());
-    intslot* c = intat(in.byte());
+    int_slot* a = intat(in.byte());
+    int_slot* b = intat(in.byte());
+    int_slot* c = intat(in.byte());
     if (a == nullptr || b == nullptr || c == nullptr || a->wild || b->wild || c->wild) {
       return;
     }
-    if (afford(a->number->length, identitywithproducts(which) ? work::heavy : work::pass)) {
-      checkidentity(*a->number, *b->number, *c->number, which);
+    if (afford(a->number->length, identity_with_products(which) ? work::heavy : work::pass)) {
+      check_identity(*a->number, *b->number, *c->number, which);
     }
   }
 
-  void digitoperation(programtext& in) {
+  void digit_operation(program_text& in) {
     const std::uint8_t op = in.byte() % 6;
-    intslot* s = intat(in.byte());
+    int_slot* s = intat(in.byte());
     const unsigned long long length = op == 0 ? in.length() : 0;
     if (s == nullptr || !afford(std::max(length, s->number->length))) {
       return;
     }
     switch (op) {
-      case 0: return checkresize(*s, length);
-      case 1: return checkshift(*s, true);
-      case 2: return checkshift(*s, false);
-      case 3: return checkcopies(*s);
-      default: return checktext(*s);
+      case 0: return check_resize(*s, length);
+      case 1: return check_shift(*s, true);
+      case 2: return check_shift(*s, false);
+      case 3: return check_copies(*s);
+      default: return check_text(*s);
     }
   }
 
   // fixedfloat construction and assignment.
 
-  void fixedconstruction(programtext& in) {
+  void fixed_construction(program_text& in) {
     const std::uint8_t op = in.byte() % 10;
-    floatslot& s = floats[in.byte() % 4];
+    float_slot& s = floats[in.byte() % 4];
     switch (op) {
       case 0: return construct(s, in);
       case 1: return initialise(s, in);
-      case 2: return assignfloat(s, in);
-      case 3: return assigntext(s, in);
-      case 4: return assigninteger(s, in);
-      case 5: return assignfixedint(s, in);
-      case 6: return assigntofixedint(s, in);
+      case 2: return assign_float(s, in);
+      case 3: return assign_text(s, in);
+      case 4: return assign_integer(s, in);
+      case 5: return assign_fixedint(s, in);
+      case 6: return assign_to_fixedint(s, in);
       case 7: return copy(s, in);
-      case 8: return fieldwrite(s, in);
+      case 8: return field_write(s, in);
       default: return s.number.reset();
     }
   }
 
-  void construct(floatslot& s, programtext& in) {
-    const unsigned long long length = in.fixedlength();
+  void construct(float_slot& s, program_text& in) {
+    const unsigned long long length = in.fixed_length();
     if (afford(length)) {
-      checkfixedconstruction(s, length);
+      check_fixed_construction(s, length);
     }
   }
 
-  void initialise(floatslot& s, programtext& in) {
-    const unsigned long long length = in.fixedlength();
+  void initialise(float_slot& s, program_text& in) {
+    const unsigned long long length = in.fixed_length();
     if (s.number && afford(std::max(length, s.number->length))) {
-      checkinit(s, length);
+      check_init(s, length);
     }
   }
 
   // The assignments below log some lines a digit: at long lengths they are heavy.
-  bool assignable(const floatslot& s) { return s.number && afford(s.number->length, work::heavy); }
+  bool assignable(const float_slot& s) { return s.number && afford(s.number->length, work::heavy); }
 
-  void assignfloat(floatslot& s, programtext& in) {
-    const float x = in.anyfloat();
+  void assign_float(float_slot& s, program_text& in) {
+    const float x = in.any_float();
     if (assignable(s)) {
-      checkfloatassignment(s, x);
+      check_float_assignment(s, x);
     }
   }
 
-  void assigntext(floatslot& s, programtext& in) {
-    const std::string text = in.byte() % 4 == 0 ? in.longtext(true) : in.text();
+  void assign_text(float_slot& s, program_text& in) {
+    const std::string text = in.byte() % 4 == 0 ? in.long_text(true) : in.text();
     if (assignable(s)) {
-      checkfixedtextassignment(s, text);
+      check_fixed_text_assignment(s, text);
     }
   }
 
-  void assigninteger(floatslot& s, programtext& in) {
-    const long long value = in.anyinteger();
+  void assign_integer(float_slot& s, program_text& in) {
+    const long long value = in.any_integer();
     const std::uint8_t type = in.byte();
     if (!assignable(s)) {
       return;
     }
     switch (type % 3) {
-      case 0: return checkfixedintegerassignment(s, value);
-      case 1: return checkfixedintegerassignment(s, static_cast<unsigned long long>(value));
-      default: return checkfixedintegerassignment(s, static_cast<int>(value));
+      case 0: return check_fixed_integer_assignment(s, value);
+      case 1: return check_fixed_integer_assignment(s, static_cast<unsigned long long>(value));
+      default: return check_fixed_integer_assignment(s, static_cast<int>(value));
     }
   }
 
-  void assignfixedint(floatslot& s, programtext& in) {
-    const intslot* from = intat(in.byte());
+  void assign_fixedint(float_slot& s, program_text& in) {
+    const int_slot* from = intat(in.byte());
     // Elements outside 0 to 9 take length / 2 products by ten.
-    if (from != nullptr && s.number && !(from->wild && s.number->length > longlength) &&
+    if (from != nullptr && s.number && !(from->wild && s.number->length > long_length) &&
         afford(std::max(s.number->length, from->number->length), work::heavy)) {
-      checkfromfixedint(s, *from);
+      check_from_fixedint(s, *from);
     }
   }
 
-  void assigntofixedint(floatslot& s, programtext& in) {
-    intslot* to = intat(in.byte());
+  void assign_to_fixedint(float_slot& s, program_text& in) {
+    int_slot* to = intat(in.byte());
     if (to != nullptr && s.number && afford(std::max(s.number->length, to->number->length))) {
-      checkintfromfixed(*to, s);
+      check_int_from_fixed(*to, s);
     }
   }
 
-  void copy(floatslot& s, programtext& in) {
-    floatslot* from = floatat(in.byte());
+  void copy(float_slot& s, program_text& in) {
+    float_slot* from = float_at(in.byte());
     const bool move = in.byte() % 2 == 0;
     if (from != nullptr && afford(from->number->length)) {
-      checkcopy(s, *from, move);
+      check_copy(s, *from, move);
     }
   }
 
   // Writes the fields directly, as for fixedint, the value's flags included.
-  void fieldwrite(floatslot& s, programtext& in) {
+  void field_write(float_slot& s, program_text& in) {
     if (!s.number) {
       return;
     }
     fixedfloat& p = *s.number;
     const std::uint8_t what = in.byte();
     if (what % 3 == 0) {
-      setfixedflags(p, in.byte());
+      set_fixed_flags(p, in.byte());
     } else if (what % 3 == 1) {
       p.value.digits = reference::resized(in.digits(in.word(2) % (p.length + 1), true), p.length);
       settle(s, true);
@@ -325,10 +325,10 @@ class machine {
 
   // fixedfloat arithmetic, comparison, parts and text.
 
-  void fixedarithmetic(programtext& in) {
+  void fixed_arithmetic(program_text& in) {
     const std::uint8_t op = in.byte() % 4;
-    floatslot* a = floatat(in.byte());
-    floatslot* b = floatat(in.byte());
+    float_slot* a = float_at(in.byte());
+    float_slot* b = float_at(in.byte());
     const std::uint8_t destination = in.byte();
     if (a == nullptr || b == nullptr) {
       return;
@@ -336,32 +336,32 @@ class machine {
     const bool wild = a->wild || b->wild;
     const unsigned long long length = std::max(a->number->length, b->number->length);
     const bool product = op == 0;
-    if ((product && wild && length > longlength) || !afford(length, product ? work::heavy : work::pass)) {
+    if ((product && wild && length > long_length) || !afford(length, product ? work::heavy : work::pass)) {
       return;
     }
     if (op == 3) {
-      return checkfixedcomparisons(*a, *b);
+      return check_fixed_comparisons(*a, *b);
     }
-    std::optional<fixedfloat> result = product ? checkfixedproduct(*a, *b) : checkfixedsum(*a, *b, op == 2);
+    std::optional<fixedfloat> result = product ? check_fixed_product(*a, *b) : check_fixed_sum(*a, *b, op == 2);
     if (result && destination % 2 == 0) {
       store(floats[destination / 2 % 4], std::move(*result), wild);
     }
   }
 
-  void fixedparts(programtext& in) {
-    floatslot* s = floatat(in.byte());
-    const bool movesign = in.byte() % 4 == 0;
+  void fixed_parts(program_text& in) {
+    float_slot* s = float_at(in.byte());
+    const bool move_sign = in.byte() % 4 == 0;
     if (s != nullptr && afford(s->number->length)) {
-      movesign ? checkupdsign(*s) : checkparts(*s);
+      move_sign ? check_updsign(*s) : check_parts(*s);
     }
   }
 
   // After every step: each number's digit vector is as long as its length.
-  void checkinvariants() const {
-    for (const intslot& s : ints) {
+  void check_invariants() const {
+    for (const int_slot& s : ints) {
       require(!s.number || s.number->digits.size() == s.number->length, "digit vector size differs from length");
     }
-    for (const floatslot& s : floats) {
+    for (const float_slot& s : floats) {
       if (s.number) {
         const fixedfloat& p = *s.number;
         require(p.length % 2 == 0 && p.value.length == p.length && p.value.digits.size() == p.length,
@@ -373,13 +373,13 @@ class machine {
 };
 
 }  // namespace
-}  // namespace veldarfuzz
+}  // namespace veldar_fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   {
-    veldarfuzz::programtext in(data, size);
-    veldarfuzz::machine numbers;
-    for (int steps = 0; steps < veldarfuzz::stepsperinput && !in.done(); ++steps) {
+    veldar_fuzz::program_text in(data, size);
+    veldar_fuzz::machine numbers;
+    for (int steps = 0; steps < veldar_fuzz::steps_per_input && !in.done(); ++steps) {
       numbers.step(in);
     }
   }

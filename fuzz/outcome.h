@@ -18,18 +18,18 @@
 #include <veldar/fixedint.h>
 #include "reference.h"
 
-namespace veldarfuzz {
+namespace veldar_fuzz {
 
-using reference::digitvector;
+using reference::digit_vector;
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 
 // Findings.
 
-inline const char* currentoperation = "";
+inline const char* current_operation = "";
 
 [[noreturn]] inline void finding(const char* what) {
-  std::fprintf(stderr, "veldar-fuzz finding in %s: %s\n", currentoperation, what);
+  std::fprintf(stderr, "veldar-fuzz finding in %s: %s\n", current_operation, what);
   std::abort();
 }
 
@@ -42,35 +42,35 @@ inline void require(bool holds, const char* what) {
 // The documented failures: each message goes with one exception type.
 enum class failure {
   none,
-  intsizes,
+  int_sizes,
   overflow,
-  carryover9,
-  inputbig,
-  notdecimal,
-  oddlength,
-  valsmall,
-  fractionbig,
-  notanumber,
+  carry_over_9,
+  input_big,
+  not_decimal,
+  odd_length,
+  val_small,
+  fraction_big,
+  not_a_number,
   sizes,
 };
 
-struct documentedfailure {
+struct documented_failure {
   failure kind;
   const std::type_info& type;
   const char* message;
 };
 
-inline const std::array<documentedfailure, 10>& documentedfailures() {
-  static const std::array<documentedfailure, 10> failures{{
-      {failure::intsizes, typeid(std::length_error), "Int sizes are not equal!"},
+inline const std::array<documented_failure, 10>& documented_failures() {
+  static const std::array<documented_failure, 10> failures{{
+      {failure::int_sizes, typeid(std::length_error), "Int sizes are not equal!"},
       {failure::overflow, typeid(std::overflow_error), "Overflow occured."},
-      {failure::carryover9, typeid(std::out_of_range), "Carry over 9!"},
-      {failure::inputbig, typeid(std::out_of_range), "Input int bigger than size!"},
-      {failure::notdecimal, typeid(std::invalid_argument), "Not a decimal number!"},
-      {failure::oddlength, typeid(std::runtime_error), "length should be able to be divided by 2!"},
-      {failure::valsmall, typeid(std::out_of_range), "Val too small for fixedfloat!"},
-      {failure::fractionbig, typeid(std::length_error), "Fraction of float too big to fit in fixedfloat!"},
-      {failure::notanumber, typeid(std::invalid_argument), "Float is not a number!"},
+      {failure::carry_over_9, typeid(std::out_of_range), "Carry over 9!"},
+      {failure::input_big, typeid(std::out_of_range), "Input int bigger than size!"},
+      {failure::not_decimal, typeid(std::invalid_argument), "Not a decimal number!"},
+      {failure::odd_length, typeid(std::runtime_error), "length should be able to be divided by 2!"},
+      {failure::val_small, typeid(std::out_of_range), "Val too small for fixedfloat!"},
+      {failure::fraction_big, typeid(std::length_error), "Fraction of float too big to fit in fixedfloat!"},
+      {failure::not_a_number, typeid(std::invalid_argument), "Float is not a number!"},
       {failure::sizes, typeid(std::length_error), "Size is not equal!"},
   }};
   return failures;
@@ -79,13 +79,13 @@ inline const std::array<documentedfailure, 10>& documentedfailures() {
 // Runs `operation` and tells which documented failure it threw, if any. Any
 // other exception, or a documented message on another type, is a finding.
 template <typename operation>
-failure threwdocumented(operation&& run) {
+failure threw_documented(operation&& run) {
   try {
     run();
     return failure::none;
   } catch (const std::exception& error) {
-    const auto& failures = documentedfailures();
-    const auto match = std::find_if(failures.begin(), failures.end(), [&error](const documentedfailure& f) {
+    const auto& failures = documented_failures();
+    const auto match = std::find_if(failures.begin(), failures.end(), [&error](const documented_failure& f) {
       return typeid(error) == f.type && std::strcmp(error.what(), f.message) == 0;
     });
     if (match == failures.end()) {
@@ -99,11 +99,11 @@ failure threwdocumented(operation&& run) {
 }
 
 // A finding unless the operation named by `what` threw nothing.
-inline void requirenofailure(failure thrown, const char* what) {
+inline void require_no_failure(failure thrown, const char* what) {
   if (thrown != failure::none) {
-    const auto& failures = documentedfailures();
+    const auto& failures = documented_failures();
     const auto match = std::find_if(failures.begin(), failures.end(),
-                                    [thrown](const documentedfailure& f) { return f.kind == thrown; });
+                                    [thrown](const documented_failure& f) { return f.kind == thrown; });
     std::fprintf(stderr, "%s threw \"%s\" where nothing may be thrown\n", what, match->message);
     finding("an operation threw");
   }
@@ -111,14 +111,14 @@ inline void requirenofailure(failure thrown, const char* what) {
 
 // Every field of a number, to tell whether an operation changed it.
 
-struct intstate {
+struct int_state {
   bool negative;
   unsigned long long length;
   bool issigned;
   bool throwonoverflow;
-  digitvector digits;
+  digit_vector digits;
 
-  explicit intstate(const fixedint& n)
+  explicit int_state(const fixedint& n)
       : negative(n.negative),
         length(n.length),
         issigned(n.issigned),
@@ -131,13 +131,13 @@ struct intstate {
   }
 };
 
-struct floatstate {
-  intstate value;
+struct float_state {
+  int_state value;
   unsigned long long length;
   bool issigned;
   bool negative;
 
-  explicit floatstate(const fixedfloat& n)
+  explicit float_state(const fixedfloat& n)
       : value(n.value), length(n.length), issigned(n.issigned), negative(n.negative) {}
 
   bool same(const fixedfloat& n) const {
@@ -151,17 +151,17 @@ struct slot {
   std::optional<numbertype> number;
   bool wild = false;
 };
-using intslot = slot<fixedint>;
-using floatslot = slot<fixedfloat>;
+using int_slot = slot<fixedint>;
+using float_slot = slot<fixedfloat>;
 
-inline const digitvector& digitsof(const fixedint& n) { return n.digits; }
-inline const digitvector& digitsof(const fixedfloat& n) { return n.value.digits; }
+inline const digit_vector& digitsof(const fixedint& n) { return n.digits; }
+inline const digit_vector& digitsof(const fixedfloat& n) { return n.value.digits; }
 
 // Records whether `s` now holds elements outside 0 to 9; only `maybewild`
 // operations may leave them.
 template <typename numbertype>
 void settle(slot<numbertype>& s, bool maybewild) {
-  s.wild = !reference::alldigits(digitsof(*s.number));
+  s.wild = !reference::all_digits(digitsof(*s.number));
   require(maybewild || !s.wild, "an element outside 0 to 9 from digits 0 to 9");
 }
 
@@ -171,16 +171,16 @@ void store(slot<numbertype>& s, numbertype&& number, bool maybewild) {
   settle(s, maybewild);
 }
 
-inline intstate snapshot(const fixedint& n) { return intstate(n); }
-inline floatstate snapshot(const fixedfloat& n) { return floatstate(n); }
+inline int_state snapshot(const fixedint& n) { return int_state(n); }
+inline float_state snapshot(const fixedfloat& n) { return float_state(n); }
 
 // Copies `from` into `to`: with the copy constructor when `to` holds no
 // number, else by copy or move assignment (`from` may be `to` itself).
 template <typename numbertype>
-void checkcopy(slot<numbertype>& to, const slot<numbertype>& from, bool move) {
-  currentoperation = !to.number ? "copy construction" : move ? "move assignment" : "copy assignment";
+void check_copy(slot<numbertype>& to, const slot<numbertype>& from, bool move) {
+  current_operation = !to.number ? "copy construction" : move ? "move assignment" : "copy assignment";
   const auto source = snapshot(*from.number);
-  const failure thrown = threwdocumented([&] {
+  const failure thrown = threw_documented([&] {
     if (!to.number) {
       to.number.emplace(*from.number);
     } else if (move) {
@@ -193,4 +193,4 @@ void checkcopy(slot<numbertype>& to, const slot<numbertype>& from, bool move) {
   to.wild = from.wild;
 }
 
-}  // namespace veldarfuzz
+}  // namespace veldar_fuzz

@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
-namespace veldarfuzz {
+namespace veldar_fuzz {
 
 // Pseudo-random digits (splitmix64) in a few patterns that matter to the
 // arithmetic: any digit, long runs of nines for the carries, sparse digits
 // for the significant counts; and, when asked for, digits with elements
 // of any value among them.
-class digitsource {
+class digit_source {
  public:
-  digitsource(std::uint64_t seed, std::uint8_t pattern, bool anyelement = false)
+  digit_source(std::uint64_t seed, std::uint8_t pattern, bool anyelement = false)
       : state(seed), pattern(pattern % (anyelement ? 6 : 5)) {}
 
   signed char next() {
@@ -49,13 +49,13 @@ class digitsource {
   std::uint8_t pattern;
 };
 
-class programtext {
+class program_text {
  public:
-  // The lengths read: mostly below `firstlong`, now and then up to `longest`.
-  static constexpr unsigned long long firstlong = 41;
+  // The lengths read: mostly below `first_long`, now and then up to `longest`.
+  static constexpr unsigned long long first_long = 41;
   static constexpr unsigned long long longest = 2048;
 
-  programtext(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
+  program_text(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
 
   bool done() const { return position >= size; }
 
@@ -72,20 +72,20 @@ class programtext {
   // Mostly 0 to 40; one byte value in sixteen asks for 41 to 2,048 digits.
   unsigned long long length() {
     const std::uint8_t b = byte();
-    return b < 0xf0 ? b % firstlong : firstlong + word(2) % (longest - firstlong + 1);
+    return b < 0xf0 ? b % first_long : first_long + word(2) % (longest - first_long + 1);
   }
 
   // A fixed-point length: its assignments log about seven lines a digit, so
   // most are at most 16.
-  unsigned long long fixedlength() {
+  unsigned long long fixed_length() {
     const std::uint8_t b = byte();
-    return b < 0xc0 ? b % 17 : b < 0xf0 ? b % firstlong : firstlong + word(2) % (longest - firstlong + 1);
+    return b < 0xc0 ? b % 17 : b < 0xf0 ? b % first_long : first_long + word(2) % (longest - first_long + 1);
   }
 
   // A float of one of three shapes: any bit pattern (most are far too large
   // or too small for a fixed point), a short decimal (up to eight digits over
   // a power of ten), or one of the special values.
-  float anyfloat() {
+  float any_float() {
     using limits = std::numeric_limits<float>;
     static constexpr std::array<float, 8> specials{
         limits::infinity(), -limits::infinity(), limits::quiet_NaN(),  -0.0F,
@@ -106,7 +106,7 @@ class programtext {
 
   // Any long long, most of them short: the shape byte picks the sign and how
   // many of the eight bytes count.
-  long long anyinteger() {
+  long long any_integer() {
     const std::uint8_t shape = byte();
     const std::uint64_t bits = word(8) >> (shape % 64U);
     return static_cast<long long>(shape >= 128 ? ~bits : bits);
@@ -122,11 +122,11 @@ class programtext {
 
   // A decimal number of up to about 1,100 digits on each side of an optional
   // point, with leading and trailing zeros.
-  std::string longtext(bool point) {
+  std::string long_text(bool point) {
     const std::uint8_t shape = byte();
     std::string out = shape % 3 == 0 ? "-" : shape % 3 == 1 ? "+" : "";
     out.append(shape / 4 % 4, '0');
-    digitsource digits(word(4), byte());
+    digit_source digits(word(4), byte());
     const auto append = [&out, &digits](std::uint64_t count) {
       std::generate_n(std::back_inserter(out), count, [&digits] { return static_cast<char>('0' + digits.next()); });
     };
@@ -142,7 +142,7 @@ class programtext {
   // `count` digits from a seed and a pattern of the input; with `anyelement`
   // some patterns hold elements outside 0 to 9.
   std::vector<signed char> digits(std::size_t count, bool anyelement = false) {
-    digitsource source(word(4), byte(), anyelement);
+    digit_source source(word(4), byte(), anyelement);
     std::vector<signed char> out(count);
     std::generate(out.begin(), out.end(), [&source] { return source.next(); });
     return out;
@@ -154,4 +154,4 @@ class programtext {
   std::size_t position = 0;
 };
 
-}  // namespace veldarfuzz
+}  // namespace veldar_fuzz

@@ -13,18 +13,18 @@
 
 namespace reference {
 
-using digitvector = std::vector<signed char>;
+using digit_vector = std::vector<signed char>;
 
-inline bool alldigits(const digitvector& digits) {
+inline bool all_digits(const digit_vector& digits) {
   return std::all_of(digits.begin(), digits.end(), [](signed char d) { return d >= 0 && d <= 9; });
 }
 
-inline bool iszero(const digitvector& digits) {
+inline bool is_zero(const digit_vector& digits) {
   return std::all_of(digits.begin(), digits.end(), [](signed char d) { return d == 0; });
 }
 
 // The digits above the most significant non-zero one dropped.
-inline digitvector significant(digitvector digits) {
+inline digit_vector significant(digit_vector digits) {
   const auto top = std::find_if(digits.rbegin(), digits.rend(), [](signed char d) { return d != 0; });
   digits.erase(top.base(), digits.end());
   return digits;
@@ -32,9 +32,9 @@ inline digitvector significant(digitvector digits) {
 
 // -1, 0 or 1 as the magnitude `a` is below, equal to or above `b`; the two
 // may have different lengths.
-inline int compare(const digitvector& a, const digitvector& b) {
-  const digitvector x = significant(a);
-  const digitvector y = significant(b);
+inline int compare(const digit_vector& a, const digit_vector& b) {
+  const digit_vector x = significant(a);
+  const digit_vector y = significant(b);
   if (x.size() != y.size()) {
     return x.size() < y.size() ? -1 : 1;
   }
@@ -46,14 +46,14 @@ inline int compare(const digitvector& a, const digitvector& b) {
 }
 
 // The low `length` digits of `digits`, with zeros on top where it is shorter.
-inline digitvector resized(digitvector digits, std::size_t length) {
+inline digit_vector resized(digit_vector digits, std::size_t length) {
   digits.resize(length, 0);
   return digits;
 }
 
 // Elements [first, first + count) of `digits`, zeros past its end.
-inline digitvector slice(const digitvector& digits, std::size_t first, std::size_t count) {
-  digitvector part(count, 0);
+inline digit_vector slice(const digit_vector& digits, std::size_t first, std::size_t count) {
+  digit_vector part(count, 0);
   for (std::size_t i = 0; i < count && first + i < digits.size(); ++i) {
     part[i] = digits[first + i];
   }
@@ -61,8 +61,8 @@ inline digitvector slice(const digitvector& digits, std::size_t first, std::size
 }
 
 // a + b at a's length (b no longer); `carry` tells whether the sum left the top digit.
-inline digitvector add(const digitvector& a, const digitvector& b, bool& carry) {
-  digitvector sum(a.size());
+inline digit_vector add(const digit_vector& a, const digit_vector& b, bool& carry) {
+  digit_vector sum(a.size());
   int c = 0;
   for (std::size_t i = 0; i < a.size(); ++i) {
     const int s = a[i] + (i < b.size() ? b[i] : 0) + c;
@@ -74,8 +74,8 @@ inline digitvector add(const digitvector& a, const digitvector& b, bool& carry) 
 }
 
 // a - b at a's length, for a magnitude `a` not below `b`.
-inline digitvector subtract(const digitvector& a, const digitvector& b) {
-  digitvector difference(a.size());
+inline digit_vector subtract(const digit_vector& a, const digit_vector& b) {
+  digit_vector difference(a.size());
   int borrow = 0;
   for (std::size_t i = 0; i < a.size(); ++i) {
     int d = a[i] - (i < b.size() ? b[i] : 0) - borrow;
@@ -86,11 +86,11 @@ inline digitvector subtract(const digitvector& a, const digitvector& b) {
 }
 
 // Nine digits to a limb, base 10^9, least significant limb first.
-using limbvector = std::vector<std::uint64_t>;
+using limb_vector = std::vector<std::uint64_t>;
 constexpr std::uint64_t limbbase = 1000000000;
 
-inline limbvector tolimbs(const digitvector& digits) {
-  limbvector limbs((digits.size() + 8) / 9, 0);
+inline limb_vector to_limbs(const digit_vector& digits) {
+  limb_vector limbs((digits.size() + 8) / 9, 0);
   for (std::size_t i = digits.size(); i-- > 0;) {
     limbs[i / 9] = limbs[i / 9] * 10 + static_cast<std::uint64_t>(digits[i]);
   }
@@ -99,10 +99,10 @@ inline limbvector tolimbs(const digitvector& digits) {
 
 // The whole product a * b, a.size() + b.size() digits, by long
 // multiplication on limbs: one row per limb of `a`, the carry taken along.
-inline digitvector multiply(const digitvector& a, const digitvector& b) {
-  const limbvector x = tolimbs(a);
-  const limbvector y = tolimbs(b);
-  limbvector product(x.size() + y.size() + 1, 0);
+inline digit_vector multiply(const digit_vector& a, const digit_vector& b) {
+  const limb_vector x = to_limbs(a);
+  const limb_vector y = to_limbs(b);
+  limb_vector product(x.size() + y.size() + 1, 0);
   for (std::size_t i = 0; i < x.size(); ++i) {
     std::uint64_t carry = 0;
     for (std::size_t j = 0; j < y.size(); ++j) {
@@ -112,7 +112,7 @@ inline digitvector multiply(const digitvector& a, const digitvector& b) {
     }
     product[i + y.size()] = carry;
   }
-  digitvector digits(a.size() + b.size());
+  digit_vector digits(a.size() + b.size());
   for (std::size_t k = 0; k < digits.size(); ++k) {
     std::uint64_t& limb = product[k / 9];
     digits[k] = static_cast<signed char>(limb % 10);
@@ -122,15 +122,15 @@ inline digitvector multiply(const digitvector& a, const digitvector& b) {
 }
 
 // A signed number: a sign flag and a magnitude.
-struct signednumber {
+struct signed_number {
   bool negative = false;
-  digitvector magnitude;
+  digit_vector magnitude;
 };
 
 // x + y at x's length with the signs respected: the magnitude of the exact sum
 // modulo 10^length, the sign of the operand of larger magnitude (a zero
 // difference is positive), and whether the sum left the top digit.
-inline signednumber signedsum(const signednumber& x, const signednumber& y, bool& carry) {
+inline signed_number signed_sum(const signed_number& x, const signed_number& y, bool& carry) {
   carry = false;
   if (x.negative == y.negative) {
     return {x.negative, add(x.magnitude, y.magnitude, carry)};
@@ -143,8 +143,8 @@ inline signednumber signedsum(const signednumber& x, const signednumber& y, bool
 }
 
 // The magnitude as text without leading zeros: "0" for zero, "" for no digits.
-inline std::string text(const digitvector& digits) {
-  const digitvector kept = significant(digits);
+inline std::string text(const digit_vector& digits) {
+  const digit_vector kept = significant(digits);
   if (kept.empty()) {
     return digits.empty() ? "" : "0";
   }
@@ -156,7 +156,7 @@ inline std::string text(const digitvector& digits) {
 // The text of a fixed-point magnitude whose low `half` digits are the fraction:
 // the integer part without leading zeros, the fraction without trailing zeros,
 // at least one digit each.
-inline std::string fixedtext(bool negative, const digitvector& digits, std::size_t half) {
+inline std::string fixed_text(bool negative, const digit_vector& digits, std::size_t half) {
   const std::string integer = text(slice(digits, half, digits.size() - half));
   std::string fraction = text(slice(digits, 0, half));
   fraction.insert(0, half - std::min(half, fraction.size()), '0');
@@ -166,7 +166,7 @@ inline std::string fixedtext(bool negative, const digitvector& digits, std::size
 
 // The decimal number a text or a float stands for: its sign, its integer
 // digits without leading zeros and its fraction without trailing zeros.
-struct decimalparts {
+struct decimal_parts {
   bool minus = false;
   std::string integer;
   std::string fraction;
@@ -174,19 +174,19 @@ struct decimalparts {
 
 // An optional sign, digits and, where `point` allows, one point among them,
 // with one digit at least: none for any other text.
-inline std::optional<decimalparts> parsedecimal(const std::string& text, bool point) {
-  decimalparts parts;
+inline std::optional<decimal_parts> parse_decimal(const std::string& text, bool point) {
+  decimal_parts parts;
   std::size_t i = 0;
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
     parts.minus = text[0] == '-';
     i = 1;
   }
-  bool seenpoint = false;
+  bool seen_point = false;
   for (; i < text.size(); ++i) {
     if (text[i] >= '0' && text[i] <= '9') {
-      (seenpoint ? parts.fraction : parts.integer) += text[i];
-    } else if (text[i] == '.' && point && !seenpoint) {
-      seenpoint = true;
+      (seen_point ? parts.fraction : parts.integer) += text[i];
+    } else if (text[i] == '.' && point && !seen_point) {
+      seen_point = true;
     } else {
       return std::nullopt;
     }
@@ -201,8 +201,8 @@ inline std::optional<decimalparts> parsedecimal(const std::string& text, bool po
 
 // The digits of decimal text, least significant first, at `length` digits
 // (no fewer than the text has).
-inline digitvector digitsoftext(const std::string& text, std::size_t length) {
-  digitvector digits(length, 0);
+inline digit_vector digits_of_text(const std::string& text, std::size_t length) {
+  digit_vector digits(length, 0);
   std::transform(text.rbegin(), text.rend(), digits.begin(), [](char c) { return static_cast<signed char>(c - '0'); });
   return digits;
 }

@@ -28,7 +28,7 @@ std::atomic<bool> exhausted{false};
 // the log's own allocations included.
 std::atomic<bool> logging_allocations{false};
 
-struct nullwhat : std::exception {
+struct null_what : std::exception {
   const char* what() const noexcept override { return nullptr; }
 };
 
@@ -65,7 +65,7 @@ const std::map<std::string, void (*)()> scenarios{
     {"normal", [] { VELDAR::fixedint number(8, 5); }},
     {"null-what", [] {
        VELDAR::fixedint number(1);
-       throw nullwhat();
+       throw null_what();
      }},
     {"line-break-in-what", [] {
        VELDAR::fixedint number(1);

@@ -15,7 +15,7 @@
 
 #include <veldar/diagnostics.h>
 
-namespace veldartest {
+namespace veldar_test {
 
 namespace fs = std::filesystem;
 
@@ -27,7 +27,7 @@ int128 power10(int exponent) {
   return p;
 }
 
-std::string fixedtext(int128 scaled, int half) {
+std::string fixed_text(int128 scaled, int half) {
   const bool negative = scaled < 0;
   const int128 magnitude = negative ? -scaled : scaled;
   std::string fraction = std::to_string(static_cast<long long>(magnitude % power10(half)));
@@ -37,7 +37,7 @@ std::string fixedtext(int128 scaled, int half) {
          (fraction.empty() ? "0" : fraction);
 }
 
-std::vector<std::string> logmessages(const std::string& text) {
+std::vector<std::string> log_messages(const std::string& text) {
   static const std::regex line(
       R"(VELDAR \[(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) )"
       R"([ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\]: (.*))");
@@ -51,13 +51,13 @@ std::vector<std::string> logmessages(const std::string& text) {
   return messages;
 }
 
-logcapture::logcapture() {
+log_capture::log_capture() {
   VELDAR::setup();  // so that the set-up lines are never part of a capture
   VELDAR::logstream.str("");
   VELDAR::logstream.clear();
 }
 
-VELDAR::fixedfloat withvalue(unsigned long long length, long long scaled, bool negative) {
+VELDAR::fixedfloat with_value(unsigned long long length, long long scaled, bool negative) {
   VELDAR::fixedfloat number(length);
   number.value = VELDAR::fixedint(length, scaled);
   number.negative = negative;
@@ -81,29 +81,29 @@ transcript& transcript::resized(unsigned long long length) {
   return *this;
 }
 
-void boundedlog::SetUp() {
+void bounded_log::SetUp() {
   VELDAR::setup();
   VELDAR::logstream.str("");
   VELDAR::setloglimit(1 << 20);
 }
 
-void boundedlog::TearDown() {
+void bounded_log::TearDown() {
   VELDAR::setloglimit(0);
   VELDAR::logstream.str("");
 }
 
-std::vector<std::string> logcapture::messages() const { return logmessages(VELDAR::logstream.str()); }
+std::vector<std::string> log_capture::messages() const { return log_messages(VELDAR::logstream.str()); }
 
 namespace {
 
-std::string readfile(const fs::path& path) {
+std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-fs::path scratchdir() {
+fs::path scratch_dir() {
   std::string pattern = (fs::temp_directory_path() / "veldar-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot create a scratch directory");
@@ -113,9 +113,9 @@ fs::path scratchdir() {
 
 }  // namespace
 
-childrun runchild(const std::string& program, const std::vector<std::string>& args, bool withlogs,
-                  const std::string& before, const std::function<void(const std::string&)>& prepare) {
-  const fs::path dir = scratchdir();
+child_run run_child(const std::string& program, const std::vector<std::string>& args, bool withlogs,
+                    const std::string& before, const std::function<void(const std::string&)>& prepare) {
+  const fs::path dir = scratch_dir();
   if (withlogs) {
     fs::create_directory(dir / "logs");
     if (!before.empty()) {
@@ -125,8 +125,8 @@ childrun runchild(const std::string& program, const std::vector<std::string>& ar
   if (prepare) {
     prepare(dir.string());
   }
-  const fs::path outpath = dir / "stdout.txt";
-  const fs::path errpath = dir / "stderr.txt";
+  const fs::path out_path = dir / "stdout.txt";
+  const fs::path err_path = dir / "stderr.txt";
 
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -141,8 +141,8 @@ childrun runchild(const std::string& program, const std::vector<std::string>& ar
     throw std::runtime_error("fork failed");
   }
   if (pid == 0) {
-    const int out = open(outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0 ||
         chdir(dir.c_str()) != 0) {
       _exit(127);
@@ -153,27 +153,27 @@ childrun runchild(const std::string& program, const std::vector<std::string>& ar
   int status = 0;
   waitpid(pid, &status, 0);
 
-  childrun run;
+  child_run run;
   if (WIFEXITED(status)) {
-    run.exitcode = WEXITSTATUS(status);
+    run.exit_code = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
     run.signal = WTERMSIG(status);
   }
-  run.out = readfile(outpath);
-  run.err = readfile(errpath);
-  run.logsfolder = fs::exists(dir / "logs");
-  if (run.logsfolder) {
+  run.out = read_file(out_path);
+  run.err = read_file(err_path);
+  run.logs_folder = fs::exists(dir / "logs");
+  if (run.logs_folder) {
     for (const auto& entry : fs::directory_iterator(dir / "logs")) {
-      run.logsfiles.push_back(entry.path().filename().string());
+      run.logs_files.push_back(entry.path().filename().string());
     }
-    std::sort(run.logsfiles.begin(), run.logsfiles.end());
+    std::sort(run.logs_files.begin(), run.logs_files.end());
   }
-  run.reportislink = fs::is_symlink(dir / "logs" / "veldar.log");
-  if (!run.reportislink && fs::exists(dir / "logs" / "veldar.log")) {
-    run.report = readfile(dir / "logs" / "veldar.log");
+  run.report_is_link = fs::is_symlink(dir / "logs" / "veldar.log");
+  if (!run.report_is_link && fs::exists(dir / "logs" / "veldar.log")) {
+    run.report = read_file(dir / "logs" / "veldar.log");
   }
   fs::remove_all(dir);
   return run;
 }
 
-}  // namespace veldartest
+}  // namespace veldar_test

@@ -10,7 +10,7 @@
 
 #include <veldar/fixedfloat.h>
 
-namespace veldartest {
+namespace veldar_test {
 
 // The machine integer the randomized tests compute their references with.
 __extension__ typedef __int128 int128;  // NOLINT(modernize-use-using): __extension__ needs typedef
@@ -20,17 +20,17 @@ int128 power10(int exponent);
 
 // The text of the fixed-point number scaled / 10^half, written independently
 // of the library: "-", integer digits, ".", fraction without trailing zeros
-// ("0" when there is none): fixedtext(-1250, 4) -> "-0.125".
-std::string fixedtext(int128 scaled, int half);
+// ("0" when there is none): fixed_text(-1250, 4) -> "-0.125".
+std::string fixed_text(int128 scaled, int half);
 
 // The messages of `text`, one per log line. A line that does not carry the
 // form "VELDAR [Www Mmm dd hh:mm:ss yyyy]: message" becomes "<malformed: line>"
 // so that comparisons against expected messages fail visibly.
-std::vector<std::string> logmessages(const std::string& text);
+std::vector<std::string> log_messages(const std::string& text);
 
 // Expects `act` to throw `exception` with exactly `message`.
 template <typename exception, typename action>
-void expectthrow(action act, const std::string& message) {
+void expect_throw(action act, const std::string& message) {
   try {
     act();
     ADD_FAILURE() << "expected an exception: " << message;
@@ -41,7 +41,7 @@ void expectthrow(action act, const std::string& message) {
 
 // A fixed-point number of `length` digits whose value field holds `scaled`
 // (the number times 10^(length/2)), with the sign flag `negative`.
-VELDAR::fixedfloat withvalue(unsigned long long length, long long scaled, bool negative = false);
+VELDAR::fixedfloat with_value(unsigned long long length, long long scaled, bool negative = false);
 
 // The log lines a sequence of fixedint steps writes, built step by step:
 // transcript{}.made(8).resized(4).deleted().lines is the lines of a number
@@ -55,37 +55,37 @@ struct transcript {
 
 // Runs the module set-up, then empties VELDAR::logstream; messages() returns what has been
 // logged since.
-class logcapture {
+class log_capture {
  public:
-  logcapture();
+  log_capture();
   std::vector<std::string> messages() const;
 };
 
 // A fixture for tests that make many numbers: the log starts empty, keeps
 // only its last MiB while the test runs, and is emptied again afterwards.
-class boundedlog : public ::testing::Test {
+class bounded_log : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 };
 
 // The outcome of running the test child program in a fresh scratch directory.
-struct childrun {
-  int exitcode = -1;    // exit status, or -1 when killed by a signal
+struct child_run {
+  int exit_code = -1;   // exit status, or -1 when killed by a signal
   int signal = 0;       // the terminating signal, 0 on a normal exit
   std::string out;      // standard output
   std::string err;      // standard error
   std::optional<std::string> report;  // logs/veldar.log, when it was written
-  bool logsfolder = false;            // whether logs/ exists afterwards
-  std::vector<std::string> logsfiles;  // the names in logs/ afterwards, sorted
-  bool reportislink = false;           // whether logs/veldar.log is a symbolic link afterwards
+  bool logs_folder = false;           // whether logs/ exists afterwards
+  std::vector<std::string> logs_files;  // the names in logs/ afterwards, sorted
+  bool report_is_link = false;          // whether logs/veldar.log is a symbolic link afterwards
 };
 
 // Runs `program args...` in a new scratch working directory, with a `logs`
 // folder when `withlogs` is true. `before` is written into logs/veldar.log
 // first (to see it overwritten or kept); `prepare` gets the directory to set
 // up anything else.
-childrun runchild(const std::string& program, const std::vector<std::string>& args, bool withlogs,
-                  const std::string& before = "", const std::function<void(const std::string&)>& prepare = {});
+child_run run_child(const std::string& program, const std::vector<std::string>& args, bool withlogs,
+                    const std::string& before = "", const std::function<void(const std::string&)>& prepare = {});
 
-}  // namespace veldartest
+}  // namespace veldar_test

@@ -1,4 +1,4 @@
-// The replaced operator new and delete behind failallocation(). In a file of
+// The replaced operator new and delete behind fail_allocation(). In a file of
 // their own, so that the compiler cannot inline them into their callers,
 // where a tool that takes over the plain operators (valgrind) would see one
 // of a pair and not the other.
@@ -16,21 +16,21 @@ std::atomic<long> countdown{0};
 
 }  // namespace
 
-void veldartest::failallocation(long n) { countdown = n; }
+void veldar_test::fail_allocation(long n) { countdown = n; }
 
-bool veldartest::canfailallocations() {
+bool veldar_test::can_fail_allocations() {
   // Called through pointers, as the library's own allocations call them, and
   // not inlined from this file: where a tool has taken over operator new and
   // delete, the calls reach the tool's, in a pair.
   void* (*volatile allocate)(std::size_t) = static_cast<void* (*)(std::size_t)>(&::operator new);
   void (*volatile release)(void*) noexcept = static_cast<void (*)(void*) noexcept>(&::operator delete);
-  failallocation(1);
+  fail_allocation(1);
   try {
     release(allocate(1));
   } catch (const std::bad_alloc&) {
     return true;
   }
-  failallocation(0);
+  fail_allocation(0);
   return false;
 }
 

@@ -2,15 +2,15 @@
 // when memory runs out.
 #pragma once
 
-namespace veldartest {
+namespace veldar_test {
 
 // The `n`-th allocation through operator new from now on throws
 // std::bad_alloc (1: the next one), and the ones after it succeed again;
 // 0 makes none fail.
-void failallocation(long n);
+void fail_allocation(long n);
 
-// Whether failallocation() takes effect: not when a tool (valgrind) has put
+// Whether fail_allocation() takes effect: not when a tool (valgrind) has put
 // its own operator new in place of the program's.
-bool canfailallocations();
+bool can_fail_allocations();
 
-}  // namespace veldartest
+}  // namespace veldar_test

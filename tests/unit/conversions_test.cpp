@@ -25,12 +25,12 @@ namespace {
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 using VELDAR::rounding;
-using veldartest::expectthrow;
+using veldar_test::expect_throw;
 
-class Conversions : public veldartest::boundedlog {};
+class Conversions : public veldar_test::bounded_log {};
 
 // `count` random digits, the first not zero, or "0".
-std::string randomdigits(std::mt19937_64& random, std::size_t count) {
+std::string random_digit_source(std::mt19937_64& random, std::size_t count) {
   std::string text(count, '0');
   for (char& c : text) {
     c = static_cast<char>('0' + random() % 10);
@@ -48,8 +48,8 @@ TEST_F(Conversions, DoublesAreCorrectlyRoundedAsStrtodReadsTheText) {
     const unsigned long long length = 2 * (random() % 350 + 1);
     const unsigned long long half = length / 2;
     fixedfloat number(length);
-    const std::string integer = randomdigits(random, random() % (half + 1));
-    std::string fraction = randomdigits(random, random() % (half + 1));
+    const std::string integer = random_digit_source(random, random() % (half + 1));
+    std::string fraction = random_digit_source(random, random() % (half + 1));
     fraction.insert(0, random() % (half - std::min<std::size_t>(half, fraction.size()) + 1), '0');
     fraction.resize(std::min<std::size_t>(fraction.size(), half));
     const std::string text = (random() % 2 == 0 ? "-" : "") + integer + "." + fraction;
@@ -70,7 +70,7 @@ TEST_F(Conversions, DoublesAreCorrectlyRoundedAsStrtodReadsTheText) {
 
 // The limits of `integer` as fixedint text, and one past each.
 template <typename integer>
-void checklimits() {
+void check_limits() {
   using limits = std::numeric_limits<integer>;
   const auto text = [](auto value) { return std::to_string(value); };
   fixedint number(40);
@@ -79,26 +79,26 @@ void checklimits() {
   number = text(limits::min());
   EXPECT_EQ(number.tointeger<integer>(), limits::min());
   number = text(static_cast<unsigned long long>(limits::max()) + 1ULL);
-  expectthrow<std::out_of_range>([&number] { number.tointeger<integer>(); }, "Value does not fit!");
+  expect_throw<std::out_of_range>([&number] { number.tointeger<integer>(); }, "Value does not fit!");
   number = limits::min() == 0 ? "-1" : "-" + text(static_cast<unsigned long long>(limits::max()) + 2ULL);
-  expectthrow<std::out_of_range>([&number] { number.tointeger<integer>(); }, "Value does not fit!");
+  expect_throw<std::out_of_range>([&number] { number.tointeger<integer>(); }, "Value does not fit!");
 }
 
 TEST_F(Conversions, IntegersAtEveryTypesLimits) {
-  checklimits<signed char>();
-  checklimits<unsigned char>();
-  checklimits<short>();
-  checklimits<unsigned short>();
-  checklimits<int>();
-  checklimits<unsigned>();
-  checklimits<long>();
-  checklimits<long long>();
-  checklimits<char16_t>();
+  check_limits<signed char>();
+  check_limits<unsigned char>();
+  check_limits<short>();
+  check_limits<unsigned short>();
+  check_limits<int>();
+  check_limits<unsigned>();
+  check_limits<long>();
+  check_limits<long long>();
+  check_limits<char16_t>();
   fixedint number(40);
   number = ULLONG_MAX;
   EXPECT_EQ(number.tointeger<unsigned long long>(), ULLONG_MAX);
   number = "18446744073709551616";
-  expectthrow<std::out_of_range>([&number] { number.tointeger<unsigned long long>(); }, "Value does not fit!");
+  expect_throw<std::out_of_range>([&number] { number.tointeger<unsigned long long>(); }, "Value does not fit!");
   number = "-0";
   EXPECT_EQ(number.tointeger<unsigned>(), 0U);
   number = 1;
@@ -109,11 +109,11 @@ TEST_F(Conversions, IntegersAtEveryTypesLimits) {
   EXPECT_EQ(x.tointeger<int>(rounding::halfeven), -2);
   EXPECT_EQ(x.tointeger<int>(rounding::floor), -3);
   EXPECT_EQ(x.tointeger<int>(rounding::ceiling), -2);
-  expectthrow<std::out_of_range>([&x] { x.tointeger<unsigned>(rounding::down); }, "Value does not fit!");
-  expectthrow<std::domain_error>([&x] { x.tointeger<int>(rounding::exact); }, "Rounding necessary!");
+  expect_throw<std::out_of_range>([&x] { x.tointeger<unsigned>(rounding::down); }, "Value does not fit!");
+  expect_throw<std::domain_error>([&x] { x.tointeger<int>(rounding::exact); }, "Rounding necessary!");
   x = "9999.9";
   EXPECT_EQ(x.tointeger<short>(rounding::halfup), 10000) << "the carry is kept, not wrapped";
-  expectthrow<std::out_of_range>([&x] { x.tointeger<signed char>(rounding::down); }, "Value does not fit!");
+  expect_throw<std::out_of_range>([&x] { x.tointeger<signed char>(rounding::down); }, "Value does not fit!");
 }
 
 TEST_F(Conversions, DoublesInKeepTheirShortestText) {
@@ -123,16 +123,16 @@ TEST_F(Conversions, DoublesInKeepTheirShortestText) {
   number = 0.1;
   EXPECT_EQ(number.asstring(), "0.1");
   const std::string before = number.asstring();
-  expectthrow<std::length_error>([&number] { number = 0.12345; }, "Fraction of float too big to fit in fixedfloat!");
-  expectthrow<std::out_of_range>([&number] { number = 1e300; }, "Input int bigger than size!");
-  expectthrow<std::invalid_argument>([&number] { number = std::nan(""); }, "Float is not a number!");
+  expect_throw<std::length_error>([&number] { number = 0.12345; }, "Fraction of float too big to fit in fixedfloat!");
+  expect_throw<std::out_of_range>([&number] { number = 1e300; }, "Input int bigger than size!");
+  expect_throw<std::invalid_argument>([&number] { number = std::nan(""); }, "Float is not a number!");
   EXPECT_EQ(number.asstring(), before);
   static_assert(!std::is_assignable_v<fixedfloat&, long double>);
-  veldartest::logcapture fromdouble;
+  veldar_test::log_capture from_double;
   number = 0.123;
-  veldartest::logcapture fromfloat;
+  veldar_test::log_capture from_float;
   number = 0.123F;
-  EXPECT_EQ(fromdouble.messages().size(), 61U);
+  EXPECT_EQ(from_double.messages().size(), 61U);
 }
 
 TEST_F(Conversions, TextRoundTripsThroughToCharsAtEveryLength) {
@@ -141,9 +141,9 @@ TEST_F(Conversions, TextRoundTripsThroughToCharsAtEveryLength) {
   for (unsigned long long length = 1; length <= 2000; length += 1 + length / 8) {
     const unsigned long long even = length + length % 2;
     const std::string sign = random() % 2 == 0 ? "-" : "";
-    const std::string integer = sign + randomdigits(random, random() % (length + 1));
-    const std::string fixedtext = sign + randomdigits(random, random() % (even / 2 + 1)) + "." +
-                                  randomdigits(random, random() % (even / 2 + 1));
+    const std::string integer = sign + random_digit_source(random, random() % (length + 1));
+    const std::string fixed_text = sign + random_digit_source(random, random() % (even / 2 + 1)) + "." +
+                                  random_digit_source(random, random() % (even / 2 + 1));
     fixedint whole(length);
     ASSERT_EQ(VELDAR::from_chars(integer.data(), integer.data() + integer.size(), whole).ec, std::errc{}) << integer;
     buffer.assign(length + 1, '\0');
@@ -157,8 +157,8 @@ TEST_F(Conversions, TextRoundTripsThroughToCharsAtEveryLength) {
     EXPECT_EQ(short_whole.ptr, written.ptr - 1);
 
     fixedfloat fixed(even);
-    const auto read = VELDAR::from_chars(fixedtext.data(), fixedtext.data() + fixedtext.size(), fixed);
-    ASSERT_EQ(read.ec, std::errc{}) << fixedtext;
+    const auto read = VELDAR::from_chars(fixed_text.data(), fixed_text.data() + fixed_text.size(), fixed);
+    ASSERT_EQ(read.ec, std::errc{}) << fixed_text;
     buffer.assign(even + 3, '\0');
     written = VELDAR::to_chars(buffer.data(), buffer.data() + buffer.size(), fixed);
     ASSERT_EQ(written.ec, std::errc{});
@@ -197,8 +197,9 @@ TEST_F(Conversions, FromCharsTakesTheLongestPrefixAndChangesNothingOnError) {
   const std::string text = "1.5";
   EXPECT_EQ(VELDAR::from_chars(text.data(), text.data() + 3, whole).ptr, text.data() + 1);
   EXPECT_EQ(whole.asstring(), "1");
-  const std::string toolong = "-0001234";
-  EXPECT_EQ(VELDAR::from_chars(toolong.data(), toolong.data() + toolong.size(), whole).ec, std::errc::result_out_of_range);
+  const std::string too_long = "-0001234";
+  EXPECT_EQ(VELDAR::from_chars(too_long.data(), too_long.data() + too_long.size(), whole).ec,
+            std::errc::result_out_of_range);
   EXPECT_EQ(whole.asstring(), "1");
 }
 

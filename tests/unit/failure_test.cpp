@@ -45,7 +45,7 @@ std::string describe(const operands& o) {
   return describe(o.a) + " | " + describe(o.b) + " | " + fixed(o.p) + " | " + fixed(o.q);
 }
 
-void expectconsistent(const operands& o) {
+void expect_consistent(const operands& o) {
   for (const fixedint* x : {&o.a, &o.b, &o.p.value, &o.q.value}) {
     EXPECT_EQ(x->digits.size(), x->length);
   }
@@ -69,15 +69,15 @@ void sweep(const std::string& name, unsigned long long length, const std::functi
   for (long failing = 1; failing < 100000; ++failing) {
     operands o = make(length);
     const std::string before = describe(o);
-    veldartest::failallocation(failing);
+    veldar_test::fail_allocation(failing);
     try {
       operation(o);
-      veldartest::failallocation(0);
+      veldar_test::fail_allocation(0);
       return;
     } catch (const std::bad_alloc&) {
-      veldartest::failallocation(0);
+      veldar_test::fail_allocation(0);
       ASSERT_EQ(describe(o), before) << "allocation " << failing;
-      expectconsistent(o);
+      expect_consistent(o);
     }
   }
   ADD_FAILURE() << "never succeeded";
@@ -114,7 +114,7 @@ const std::vector<std::pair<std::string, std::function<void(operands&)>>> operat
 };
 
 TEST(OutOfMemory, EveryOperationLeavesItsOperandsAsTheyWere) {
-  if (!veldartest::canfailallocations()) {
+  if (!veldar_test::can_fail_allocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";
   }
   // At 2,000 digits the products take the limb, Karatsuba and half-product paths.
@@ -123,7 +123,7 @@ TEST(OutOfMemory, EveryOperationLeavesItsOperandsAsTheyWere) {
       sweep(name, length, operation);
     }
   }
-  veldartest::logcapture empty;
+  veldar_test::log_capture empty;
 }
 
 }  // namespace

@@ -19,11 +19,11 @@
 namespace {
 
 using VELDAR::fixedint;
-using veldartest::logcapture;
-using digitvector = std::vector<signed char>;
+using veldar_test::log_capture;
+using digit_vector = std::vector<signed char>;
 namespace detail = VELDAR::detail;
 
-std::string text(const digitvector& digits) {
+std::string text(const digit_vector& digits) {
   std::ostringstream out;
   for (auto d = digits.rbegin(); d != digits.rend(); ++d) {
     if (*d >= 0 && *d <= 9) {
@@ -35,15 +35,15 @@ std::string text(const digitvector& digits) {
   return out.str();
 }
 
-class randomdigits {
+class random_digit_source {
  public:
-  explicit randomdigits(unsigned seed) : random(seed) {}
+  explicit random_digit_source(unsigned seed) : random(seed) {}
 
   // `length` digits of one of several shapes: uniform, all nines (the longest
   // carries), mostly zeros, a shorter number with zeros on top, or with a few
   // elements outside 0 to 9 when `misused` is set.
-  digitvector next(std::size_t length, bool misused = false) {
-    digitvector digits(length);
+  digit_vector next(std::size_t length, bool misused = false) {
+    digit_vector digits(length);
     switch (below(4)) {
       case 0:
         std::fill(digits.begin(), digits.end(), 9);
@@ -102,8 +102,8 @@ std::vector<std::size_t> lengths() {
 }
 
 // Tests that make many numbers keep the log bounded.
-class FastPathOperators : public veldartest::boundedlog {};
-class FastPathText : public veldartest::boundedlog {};
+class FastPathOperators : public veldar_test::bounded_log {};
+class FastPathText : public veldar_test::bounded_log {};
 
 TEST(FastPathSums, TakeTheWidestVectorsTheProcessorHas) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -128,34 +128,34 @@ std::vector<std::size_t> vector_widths() {
 }
 
 TEST(FastPathSums, MatchThePlainMethod) {
-  randomdigits random(6001);
+  random_digit_source random(6001);
   for (const std::size_t length : lengths()) {
     for (int round = 0; round < 40; ++round) {
       // Odd elements in a alone, in b alone and in both.
-      const digitvector a = random.next(length, round % 4 == 3);
-      const digitvector b = random.next(length, round % 4 == 1 || round % 8 == 7);
+      const digit_vector a = random.next(length, round % 4 == 3);
+      const digit_vector b = random.next(length, round % 4 == 1 || round % 8 == 7);
       SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a) + ", b = " + text(b));
-      digitvector expectedsum(length);
-      digitvector expecteddifference(length);
-      const int carry = detail::add_digits_plain(a, b, expectedsum);
-      const int borrow = detail::subtract_digits_plain(a, b, expecteddifference);
+      digit_vector expected_sum(length);
+      digit_vector expected_difference(length);
+      const int carry = detail::add_digits_plain(a, b, expected_sum);
+      const int borrow = detail::subtract_digits_plain(a, b, expected_difference);
       // Every vector width the processor has, and the word loop alone.
       for (const std::size_t width : vector_widths()) {
-        digitvector actual(length, 5);
+        digit_vector actual(length, 5);
         EXPECT_EQ(detail::sum_digits_with(a, b, actual, false, width), carry) << width;
-        EXPECT_EQ(actual, expectedsum) << "sum, vectors of " << width;
+        EXPECT_EQ(actual, expected_sum) << "sum, vectors of " << width;
         std::fill(actual.begin(), actual.end(), 5);
         EXPECT_EQ(detail::sum_digits_with(a, b, actual, true, width), borrow) << width;
-        EXPECT_EQ(actual, expecteddifference) << "difference, vectors of " << width;
+        EXPECT_EQ(actual, expected_difference) << "difference, vectors of " << width;
         // In place of either operand: the same digits, or, with an element
         // outside 0 to 9, a refusal that leaves the operand as it was.
         for (const bool complement : {false, true}) {
           for (const bool intoa : {false, true}) {
-            digitvector left = a;
-            digitvector right = b;
+            digit_vector left = a;
+            digit_vector right = b;
             int got = -1;
             const bool done = detail::sum_in_place(left, right, intoa ? left : right, complement, got, width);
-            const digitvector& expected = complement ? expecteddifference : expectedsum;
+            const digit_vector& expected = complement ? expected_difference : expected_sum;
             SCOPED_TRACE(std::string(complement ? "difference" : "sum") + " into " + (intoa ? "a" : "b") +
                          ", vectors of " + std::to_string(width));
             EXPECT_EQ(done, detail::digits_in_range(a) && detail::digits_in_range(b));
@@ -174,16 +174,16 @@ TEST(FastPathSums, MatchThePlainMethod) {
 }
 
 TEST(FastPathProducts, MatchThePlainMethod) {
-  randomdigits random(6002);
+  random_digit_source random(6002);
   for (const std::size_t length : lengths()) {
     // Fewer rounds where the plain reference takes long.
     for (int round = 0; round < (length < 1000 ? 12 : length < 5000 ? 4 : 2); ++round) {
-      const digitvector a = random.next(length, round % 6 == 5);
-      const digitvector b = random.next(length, round % 6 == 4 || round % 12 == 11);
+      const digit_vector a = random.next(length, round % 6 == 5);
+      const digit_vector b = random.next(length, round % 6 == 4 || round % 12 == 11);
       SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a) + ", b = " + text(b));
-      digitvector expected(2 * length);
+      digit_vector expected(2 * length);
       detail::multiply_digits_plain(a, b, expected);
-      digitvector actual(2 * length);
+      digit_vector actual(2 * length);
       detail::multiply_digits(a, b, actual, length);
       // The caller keeps the low `length` digits only.
       EXPECT_TRUE(std::equal(actual.begin(), actual.begin() + static_cast<std::ptrdiff_t>(length), expected.begin()))
@@ -196,15 +196,15 @@ TEST(FastPathProducts, MatchThePlainMethod) {
 // products have them: the full product of the significant limbs, sliced for
 // Karatsuba when the shorter factor is long enough.
 TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
-  randomdigits random(6003);
+  random_digit_source random(6003);
   const std::size_t k = detail::karatsuba_from_limbs() * detail::limb_digits;
   const std::size_t shapes[][3] = {{2 * k + 7, k + 3, k - 5},      {4 * k, 3 * k / 2, k + 11}, {4 * k, 2 * k, 2 * k},
                                    {3 * k, 3 * k - 1, k / 2},      {2 * k, 2 * k, 1},          {2 * k, 5, 2 * k},
                                    {3 * k + 1, 2 * k + 9, 2 * k}};
   for (const auto& shape : shapes) {
     for (int round = 0; round < 4; ++round) {
-      digitvector a = random.next(shape[1]);
-      digitvector b = random.next(shape[2]);
+      digit_vector a = random.next(shape[1]);
+      digit_vector b = random.next(shape[2]);
       a.front() = 9;  // keep the sizes significant at the bottom...
       a.back() = 7;   // ...and at the top
       b.front() = 3;
@@ -212,9 +212,9 @@ TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
       a.resize(shape[0]);
       b.resize(shape[0]);
       SCOPED_TRACE("length " + std::to_string(shape[0]) + ": a = " + text(a) + ", b = " + text(b));
-      digitvector expected(2 * shape[0]);
+      digit_vector expected(2 * shape[0]);
       detail::multiply_digits_plain(a, b, expected);
-      digitvector actual(2 * shape[0]);
+      digit_vector actual(2 * shape[0]);
       detail::multiply_digits(a, b, actual, shape[0]);
       EXPECT_TRUE(std::equal(actual.begin(), actual.begin() + static_cast<std::ptrdiff_t>(shape[0]), expected.begin()))
           << "expected " << text(expected) << "\n  actual " << text(actual);
@@ -224,7 +224,7 @@ TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
 
 // asstring() as it reads every element, digit or not: the text of each one,
 // most significant first, without leading zeros (but one), after the sign.
-std::string plaintext(const digitvector& digits, bool negative) {
+std::string plain_text(const digit_vector& digits, bool negative) {
   std::string text;
   for (auto d = digits.rbegin(); d != digits.rend(); ++d) {
     text += std::to_string(*d);
@@ -236,14 +236,14 @@ std::string plaintext(const digitvector& digits, bool negative) {
 }
 
 TEST_F(FastPathText, MatchesThePlainMethod) {
-  randomdigits random(6005);
+  random_digit_source random(6005);
   for (const std::size_t length : lengths()) {
     for (int round = 0; round < 8; ++round) {
       fixedint number(length);
       number.digits = random.next(length, round % 4 == 3);
       number.negative = round % 2 == 0;
       SCOPED_TRACE("length " + std::to_string(length) + ": " + text(number.digits));
-      EXPECT_EQ(number.asstring(), plaintext(number.digits, number.negative));
+      EXPECT_EQ(number.asstring(), plain_text(number.digits, number.negative));
     }
   }
 }
@@ -254,18 +254,18 @@ TEST(FastPathSums, ShortDigitVectorsReadAsZerosOnTop) {
   fixedint left(12, 987654321098LL);
   fixedint right(12, 5);
   right.digits.resize(3);
-  logcapture keepsmall;
+  log_capture keep_small;
   EXPECT_EQ((left + right).asstring(), "987654321103");
   EXPECT_EQ((left - right).asstring(), "987654321093");
-  fixedint shortleft(12, 0);
-  shortleft.digits = {1, 2};
-  EXPECT_EQ((shortleft + fixedint(12, 999)).asstring(), "1020");
+  fixedint short_left(12, 0);
+  short_left.digits = {1, 2};
+  EXPECT_EQ((short_left + fixedint(12, 999)).asstring(), "1020");
 }
 
 // The public operators at lengths where every fast path is taken, against the
 // plain method: the digits, the sign and the flags of the result.
 TEST_F(FastPathOperators, LongOperandsMatchThePlainMethod) {
-  randomdigits random(6004);
+  random_digit_source random(6004);
   for (const std::size_t length : {std::size_t{1000}, std::size_t{3000}}) {
     for (int round = 0; round < 6; ++round) {
       fixedint a(length);
@@ -276,23 +276,23 @@ TEST_F(FastPathOperators, LongOperandsMatchThePlainMethod) {
       b.digits.back() = static_cast<signed char>(random.below(5));
       SCOPED_TRACE("length " + std::to_string(length) + ": a = " + text(a.digits) + ", b = " + text(b.digits));
 
-      digitvector sum(length);
+      digit_vector sum(length);
       detail::add_digits_plain(a.digits, b.digits, sum);
       const fixedint total = a + b;
       EXPECT_EQ(total.digits, sum);
       EXPECT_FALSE(total.negative);
 
       // a - b: the magnitudes' difference, negative when b is the larger.
-      const bool blarger = std::lexicographical_compare(a.digits.rbegin(), a.digits.rend(), b.digits.rbegin(),
-                                                        b.digits.rend());
-      digitvector difference(length);
-      detail::subtract_digits_plain(blarger ? b.digits : a.digits, blarger ? a.digits : b.digits, difference);
+      const bool b_larger = std::lexicographical_compare(a.digits.rbegin(), a.digits.rend(), b.digits.rbegin(),
+                                                         b.digits.rend());
+      digit_vector difference(length);
+      detail::subtract_digits_plain(b_larger ? b.digits : a.digits, b_larger ? a.digits : b.digits, difference);
       const fixedint net = a - b;
       EXPECT_EQ(net.digits, difference);
-      EXPECT_EQ(net.negative, blarger);
+      EXPECT_EQ(net.negative, b_larger);
 
       b.negative = true;
-      digitvector product(2 * length);
+      digit_vector product(2 * length);
       detail::multiply_digits_plain(a.digits, b.digits, product);
       product.resize(length);
       const fixedint times = a * b;
@@ -309,11 +309,11 @@ TEST_F(FastPathOperators, LongOperandsMatchThePlainMethod) {
 // the path that is not in place (digit vectors one element longer than the
 // length), which took the second round through abs() copies on a borrow.
 TEST_F(FastPathOperators, EverySignCaseMatchesThePlainMethodAndLogsAsBefore) {
-  randomdigits random(6005);
+  random_digit_source random(6005);
   for (const std::size_t length : {std::size_t{1000}, std::size_t{4103}}) {
     for (int round = 0; round < 8; ++round) {
-      digitvector x = random.next(length);
-      digitvector y = round % 4 == 3 ? x : random.next(length);
+      digit_vector x = random.next(length);
+      digit_vector y = round % 4 == 3 ? x : random.next(length);
       if (round % 2 == 1) {  // the same top digits down to a random place
         const std::size_t shared = random.below(length);
         std::copy(x.end() - static_cast<std::ptrdiff_t>(shared), x.end(), y.end() - static_cast<std::ptrdiff_t>(shared));
@@ -324,16 +324,16 @@ TEST_F(FastPathOperators, EverySignCaseMatchesThePlainMethodAndLogsAsBefore) {
         for (const bool subtract : {false, true}) {
           SCOPED_TRACE("length " + std::to_string(length) + ", signs " + std::to_string(signs) +
                        (subtract ? ", -" : ", +") + ": x = " + text(x) + ", y = " + text(y));
-          const bool xnegative = (signs & 1) != 0;
-          const bool ynegative = ((signs & 2) != 0) != subtract;  // the sign y takes in the sum
-          const bool ylarger = std::lexicographical_compare(x.rbegin(), x.rend(), y.rbegin(), y.rend());
-          digitvector expected(length);
-          bool negative = xnegative;
-          if (xnegative == ynegative) {
+          const bool x_negative = (signs & 1) != 0;
+          const bool y_negative = ((signs & 2) != 0) != subtract;  // the sign y takes in the sum
+          const bool y_larger = std::lexicographical_compare(x.rbegin(), x.rend(), y.rbegin(), y.rend());
+          digit_vector expected(length);
+          bool negative = x_negative;
+          if (x_negative == y_negative) {
             detail::add_digits_plain(x, y, expected);
           } else {
-            detail::subtract_digits_plain(ylarger ? y : x, ylarger ? x : y, expected);
-            negative = ylarger ? ynegative : xnegative && x != y;
+            detail::subtract_digits_plain(y_larger ? y : x, y_larger ? x : y, expected);
+            negative = y_larger ? y_negative : x_negative && x != y;
           }
           const auto run = [&](bool longer) {
             fixedint a(length);
@@ -344,17 +344,17 @@ TEST_F(FastPathOperators, EverySignCaseMatchesThePlainMethodAndLogsAsBefore) {
               a.digits.push_back(0);
               b.digits.push_back(0);
             }
-            a.negative = xnegative;
+            a.negative = x_negative;
             b.negative = (signs & 2) != 0;
-            const logcapture log;
+            const log_capture log;
             fixedint result = subtract ? a - b : a + b;
             result.digits.resize(length);
             EXPECT_EQ(result.digits, expected) << (longer ? "not in place" : "in place");
             EXPECT_EQ(result.negative, negative) << (longer ? "not in place" : "in place");
             return log.messages();
           };
-          const std::vector<std::string> inplace = run(false);
-          EXPECT_EQ(inplace, run(true));
+          const std::vector<std::string> in_place = run(false);
+          EXPECT_EQ(in_place, run(true));
         }
       }
     }

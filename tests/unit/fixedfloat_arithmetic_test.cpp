@@ -17,15 +17,15 @@ namespace {
 
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
-using veldartest::expectthrow;
-using veldartest::fixedtext;
-using veldartest::int128;
-using veldartest::logcapture;
-using veldartest::power10;
-using veldartest::withvalue;
+using veldar_test::expect_throw;
+using veldar_test::fixed_text;
+using veldar_test::int128;
+using veldar_test::log_capture;
+using veldar_test::power10;
+using veldar_test::with_value;
 using strings = std::vector<std::string>;
 
-fixedfloat fromfloat(unsigned long long length, float x) {
+fixedfloat from_float(unsigned long long length, float x) {
   fixedfloat number(length);
   number = x;
   return number;
@@ -40,7 +40,7 @@ struct scaled {
 
 // The exact product at twice the length, the point moved, the integer part
 // kept to length/2 digits, printed the way the library prints.
-std::string referenceproduct(int length, scaled a, scaled b, bool issigned) {
+std::string reference_product(int length, scaled a, scaled b, bool issigned) {
   int128 half = 1;
   for (int i = 0; i < length / 2; ++i) {
     half *= 10;
@@ -55,14 +55,14 @@ std::string referenceproduct(int length, scaled a, scaled b, bool issigned) {
 }
 
 // Tests that make many numbers keep the log bounded.
-class FixedfloatMultiply : public veldartest::boundedlog {};
-class FixedfloatSum : public veldartest::boundedlog {};
-class FixedfloatHashing : public veldartest::boundedlog {};
+class FixedfloatMultiply : public veldar_test::bounded_log {};
+class FixedfloatSum : public veldar_test::bounded_log {};
+class FixedfloatHashing : public veldar_test::bounded_log {};
 
 TEST_F(FixedfloatMultiply, TrueProductTruncatedToTheLength) {
   auto times = [](unsigned long long length, float a, float b) {
-    fixedfloat left = fromfloat(length, a);
-    return (left * fromfloat(length, b)).asstring();
+    fixedfloat left = from_float(length, a);
+    return (left * from_float(length, b)).asstring();
   };
   EXPECT_EQ(times(8, 78.9F, 0.123F), "9.7047");
   EXPECT_EQ(times(8, 2.0F, 3.0F), "6.0");
@@ -82,19 +82,21 @@ TEST_F(FixedfloatMultiply, MatchesReference) {
     for (int i = 0; i < length; ++i) {
       modulus *= 10;
     }
-    const int digitsa = static_cast<int>(random() % static_cast<unsigned>(length + 1));
-    const int digitsb = static_cast<int>(random() % static_cast<unsigned>(length + 1));
-    const scaled a{random() % 2 == 0, static_cast<long long>(random() % static_cast<unsigned long long>(std::pow(10, digitsa)))};
-    const scaled b{random() % 2 == 0, static_cast<long long>(random() % static_cast<unsigned long long>(std::pow(10, digitsb)))};
+    const int digits_a = static_cast<int>(random() % static_cast<unsigned>(length + 1));
+    const int digits_b = static_cast<int>(random() % static_cast<unsigned>(length + 1));
+    const scaled a{random() % 2 == 0,
+                   static_cast<long long>(random() % static_cast<unsigned long long>(std::pow(10, digits_a)))};
+    const scaled b{random() % 2 == 0,
+                   static_cast<long long>(random() % static_cast<unsigned long long>(std::pow(10, digits_b)))};
     const bool issigned = random() % 4 != 0;
-    fixedfloat left = withvalue(length, a.magnitude % modulus, a.negative);
+    fixedfloat left = with_value(length, a.magnitude % modulus, a.negative);
     left.issigned = issigned;
-    fixedfloat right = withvalue(length, b.magnitude % modulus, b.negative);
+    fixedfloat right = with_value(length, b.magnitude % modulus, b.negative);
     right.issigned = random() % 2 == 0;
     SCOPED_TRACE("length " + std::to_string(length) + ": " + left.asstring() + " * " + right.asstring() +
                  (issigned ? "" : ", left unsigned"));
     fixedfloat product = left * right;
-    EXPECT_EQ(product.asstring(), referenceproduct(length, a, b, issigned));
+    EXPECT_EQ(product.asstring(), reference_product(length, a, b, issigned));
     EXPECT_FALSE(product.value.negative);
     EXPECT_EQ(product.value.digits.size(), static_cast<std::size_t>(length));
     EXPECT_EQ(left.value.asstring(), std::to_string(a.magnitude));
@@ -104,12 +106,12 @@ TEST_F(FixedfloatMultiply, MatchesReference) {
 TEST_F(FixedfloatMultiply, DifferentLengthsAndLogLines) {
   fixedfloat eight(8);
   fixedfloat six(6);
-  logcapture capture;
-  expectthrow<std::length_error>([&] { static_cast<void>(eight * six); }, "Size is not equal!");
+  log_capture capture;
+  expect_throw<std::length_error>([&] { static_cast<void>(eight * six); }, "Size is not equal!");
   EXPECT_EQ(capture.messages().front(), "Multiplication operation in fixedfloat. (oh boy)");
   EXPECT_EQ(capture.messages().size(), 3U);  // and the argument copy's two deletion lines
 
-  logcapture product;
+  log_capture product;
   { fixedfloat result = eight * fixedfloat(eight); }
   const strings lines = product.messages();
   EXPECT_EQ(lines.front(), "Multiplication operation in fixedfloat. (oh boy)");
@@ -132,13 +134,13 @@ TEST_F(FixedfloatSum, MatchesReference) {
     const auto b = static_cast<long long>(random() % static_cast<unsigned long long>(digitsof()));
     const bool na = random() % 2 == 0;
     const bool nb = random() % 2 == 0;
-    fixedfloat left = withvalue(length, a, na);
+    fixedfloat left = with_value(length, a, na);
     left.issigned = random() % 2 == 0;
     left.value.throwonoverflow = random() % 2 == 0;
-    fixedfloat right = withvalue(length, b, nb);
-    const std::string lefttext = left.asstring();
-    const std::string righttext = right.asstring();
-    SCOPED_TRACE("length " + std::to_string(length) + ": " + lefttext + " and " + righttext);
+    fixedfloat right = with_value(length, b, nb);
+    const std::string left_text = left.asstring();
+    const std::string right_text = right.asstring();
+    SCOPED_TRACE("length " + std::to_string(length) + ": " + left_text + " and " + right_text);
 
     const int128 va = na ? -a : a;
     const int128 vb = nb ? -b : b;
@@ -146,7 +148,7 @@ TEST_F(FixedfloatSum, MatchesReference) {
     const auto truncated = [modulus](int128 exact) { return exact < 0 ? -(-exact % modulus) : exact % modulus; };
     for (const bool subtract : {false, true}) {
       fixedfloat result = subtract ? left - right : left + right;
-      EXPECT_EQ(result.asstring(), fixedtext(truncated(subtract ? va - vb : va + vb), length / 2))
+      EXPECT_EQ(result.asstring(), fixed_text(truncated(subtract ? va - vb : va + vb), length / 2))
           << (subtract ? "-" : "+");
       EXPECT_FALSE(result.value.negative);
     }
@@ -156,8 +158,8 @@ TEST_F(FixedfloatSum, MatchesReference) {
     EXPECT_EQ(left > right, va > vb);
     EXPECT_EQ(left <= right, va <= vb);
     EXPECT_EQ(left >= right, va >= vb);
-    EXPECT_EQ(left.asstring(), lefttext);
-    EXPECT_EQ(right.asstring(), righttext);
+    EXPECT_EQ(left.asstring(), left_text);
+    EXPECT_EQ(right.asstring(), right_text);
   }
 }
 
@@ -178,33 +180,34 @@ TEST_F(FixedfloatSum, CarryOutOfTheTopIsDroppedNotHandedBack) {
 TEST_F(FixedfloatSum, DifferentLengthsAndLogLines) {
   fixedfloat eight(8);
   fixedfloat six(6);
-  expectthrow<std::length_error>([&] { static_cast<void>(eight + six); }, "Size is not equal!");
-  expectthrow<std::length_error>([&] { static_cast<void>(eight - six); }, "Size is not equal!");
+  expect_throw<std::length_error>([&] { static_cast<void>(eight + six); }, "Size is not equal!");
+  expect_throw<std::length_error>([&] { static_cast<void>(eight - six); }, "Size is not equal!");
   {
-    logcapture refused;
-    expectthrow<std::length_error>([&] { static_cast<void>(eight < six); }, "Size is not equal!");
+    log_capture refused;
+    expect_throw<std::length_error>([&] { static_cast<void>(eight < six); }, "Size is not equal!");
     // The operation's own line comes first, then the argument copy goes.
     EXPECT_EQ(refused.messages(), (strings{"Comparison operation in fixedfloat (<).", "Deleting fixedfloat object!",
                                            "Deleted fixedint object."}));
   }
-  expectthrow<std::length_error>([&] { static_cast<void>(eight == six); }, "Size is not equal!");
+  expect_throw<std::length_error>([&] { static_cast<void>(eight == six); }, "Size is not equal!");
   EXPECT_FALSE(std::equal_to<fixedfloat>{}(eight, six));
 
-  const auto firstandlast = [](const strings& lines) { return strings{lines.front(), lines.back()}; };
+  const auto first_and_last = [](const strings& lines) { return strings{lines.front(), lines.back()}; };
   fixedfloat other(8);
-  logcapture sum;
+  log_capture sum;
   { fixedfloat result = eight + other; }
-  const strings sumlines = sum.messages();
-  EXPECT_EQ(sumlines.front(), "Addition operation in fixedfloat.");
+  const strings sum_lines = sum.messages();
+  EXPECT_EQ(sum_lines.front(), "Addition operation in fixedfloat.");
   // "Done." ends the operation; then the argument copy and the result go.
-  ASSERT_GE(sumlines.size(), 5U);
-  EXPECT_EQ(sumlines[sumlines.size() - 5], "Done.");
-  logcapture difference;
+  ASSERT_GE(sum_lines.size(), 5U);
+  EXPECT_EQ(sum_lines[sum_lines.size() - 5], "Done.");
+  log_capture difference;
   { fixedfloat result = eight - other; }
   EXPECT_EQ(difference.messages().front(), "Subtraction operation in fixedfloat.");
-  logcapture comparison;
+  log_capture comparison;
   static_cast<void>(eight <= other);
-  EXPECT_EQ(firstandlast(comparison.messages()), (strings{"Comparison operation in fixedfloat (<=).", "Deleted fixedint object."}));
+  EXPECT_EQ(first_and_last(comparison.messages()),
+            (strings{"Comparison operation in fixedfloat (<=).", "Deleted fixedint object."}));
   EXPECT_EQ(comparison.messages()[1], "Done.");  // then the argument copy's two lines
 }
 
@@ -212,18 +215,18 @@ TEST_F(FixedfloatSum, DifferentLengthsAndLogLines) {
 
 TEST_F(FixedfloatHashing, UnorderedMapWorksAsItIs) {
   fixedfloat zero(8);
-  fixedfloat negativezero(8);
-  negativezero.negative = true;
+  fixedfloat negative_zero(8);
+  negative_zero.negative = true;
   fixedfloat half(8);
   half = "0.5";
-  logcapture capture;
+  log_capture capture;
   std::unordered_map<fixedfloat, int> counts;
   ++counts[zero];
-  ++counts[negativezero];
+  ++counts[negative_zero];
   ++counts[half];
   EXPECT_EQ(counts.size(), 2U);
   EXPECT_EQ(counts.at(zero), 2);
-  EXPECT_EQ(std::hash<fixedfloat>{}(zero), std::hash<fixedfloat>{}(negativezero));
+  EXPECT_EQ(std::hash<fixedfloat>{}(zero), std::hash<fixedfloat>{}(negative_zero));
   EXPECT_TRUE(capture.messages().empty()) << "hashing must neither copy nor log";
 }
 
@@ -232,8 +235,8 @@ TEST_F(FixedfloatHashing, AgreesWithEquality) {
   for (int round = 0; round < 500; ++round) {
     const auto a = static_cast<long long>(random() % 20);
     const auto b = static_cast<long long>(random() % 20);
-    fixedfloat p = withvalue(4, a, random() % 2 == 0);
-    fixedfloat q = withvalue(4, b, random() % 2 == 0);
+    fixedfloat p = with_value(4, a, random() % 2 == 0);
+    fixedfloat q = with_value(4, b, random() % 2 == 0);
     const bool same = p == q;
     EXPECT_EQ(std::equal_to<fixedfloat>{}(p, q), same);
     if (same) {
@@ -262,16 +265,16 @@ TEST(FixedfloatDivision, FailuresChangeNothing) {
   fixedfloat zero(8);
   fixedfloat three(8);
   three = "3";
-  expectthrow<std::domain_error>([&] { static_cast<void>(a / zero); }, "Division by zero!");
-  expectthrow<std::length_error>([&] { static_cast<void>(a.divide(fixedfloat(6), VELDAR::rounding::halfeven)); },
-                                 "Size is not equal!");
-  expectthrow<std::domain_error>([&] { static_cast<void>(a.divide(three, VELDAR::rounding::exact)); },
-                                 "Rounding necessary!");
-  expectthrow<std::domain_error>([&] { a.round(0, VELDAR::rounding::exact); }, "Rounding necessary!");
-  expectthrow<std::out_of_range>([&] { a.round(5, VELDAR::rounding::halfeven); }, "Fraction digits out of range!");
-  expectthrow<std::out_of_range>([&] { a.assign("9999.99995", VELDAR::rounding::halfup); },
-                                 "Input int bigger than size!");
-  expectthrow<std::invalid_argument>([&] { a.assign("1e3", VELDAR::rounding::halfup); }, "Not a decimal number!");
+  expect_throw<std::domain_error>([&] { static_cast<void>(a / zero); }, "Division by zero!");
+  expect_throw<std::length_error>([&] { static_cast<void>(a.divide(fixedfloat(6), VELDAR::rounding::halfeven)); },
+                                  "Size is not equal!");
+  expect_throw<std::domain_error>([&] { static_cast<void>(a.divide(three, VELDAR::rounding::exact)); },
+                                  "Rounding necessary!");
+  expect_throw<std::domain_error>([&] { a.round(0, VELDAR::rounding::exact); }, "Rounding necessary!");
+  expect_throw<std::out_of_range>([&] { a.round(5, VELDAR::rounding::halfeven); }, "Fraction digits out of range!");
+  expect_throw<std::out_of_range>([&] { a.assign("9999.99995", VELDAR::rounding::halfup); },
+                                  "Input int bigger than size!");
+  expect_throw<std::invalid_argument>([&] { a.assign("1e3", VELDAR::rounding::halfup); }, "Not a decimal number!");
   EXPECT_EQ(a.asstring(), "-12.5");
   EXPECT_EQ(a.value.digits.size(), 8U);
 }
@@ -281,13 +284,13 @@ TEST(FixedfloatDivision, LogsItsEntryTheResultAndDone) {
   a = "1";
   fixedfloat b(8);
   b = "3";
-  logcapture capture;
+  log_capture capture;
   { const fixedfloat q = a.divide(b, VELDAR::rounding::halfeven); }
   const strings lines = capture.messages();
   ASSERT_EQ(lines.size(), 1U + 13 + 1 + 2 + 2);  // entry, the result, "Done.", then the result and the copy go
   EXPECT_EQ(lines.front(), "Division operation in fixedfloat.");
   EXPECT_EQ(lines[14], "Done.");
-  logcapture rounding;
+  log_capture rounding;
   a.round(2, VELDAR::rounding::halfeven);
   EXPECT_EQ(rounding.messages(), (strings{"Rounding operation in fixedfloat.", "Done."}));
 }

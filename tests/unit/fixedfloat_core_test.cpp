@@ -20,13 +20,13 @@ namespace {
 
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
-using veldartest::int128;
-using veldartest::expectthrow;
-using veldartest::fixedtext;
-using veldartest::power10;
-using veldartest::logcapture;
-using veldartest::transcript;
-using veldartest::withvalue;
+using veldar_test::int128;
+using veldar_test::expect_throw;
+using veldar_test::fixed_text;
+using veldar_test::power10;
+using veldar_test::log_capture;
+using veldar_test::transcript;
+using veldar_test::with_value;
 using strings = std::vector<std::string>;
 
 // `before`, then the lines of scaling an integer to the fixed point at
@@ -39,14 +39,14 @@ transcript scaling(unsigned long long length, transcript before) {
   return before;
 }
 
-fixedfloat fromfloat(unsigned long long length, float x) {
+fixedfloat from_float(unsigned long long length, float x) {
   fixedfloat number(length);
   number = x;
   return number;
 }
 
-const strings constructlines8{"New fixedint object!",
-                              "Resizing Digits to: 0",
+const strings construct_lines_8{"New fixedint object!",
+                                "Resizing Digits to: 0",
                               "Done.",
                               "Creating new fixedfloat object!",
                               "Init called on fixedfloat with length: 8",
@@ -60,29 +60,29 @@ const strings constructlines8{"New fixedint object!",
                               "Done."};
 
 // Tests that make many numbers keep the log bounded.
-class FixedfloatTextIn : public veldartest::boundedlog {};
-class FixedfloatAssign : public veldartest::boundedlog {};
+class FixedfloatTextIn : public veldar_test::bounded_log {};
+class FixedfloatAssign : public veldar_test::bounded_log {};
 
 TEST(FixedfloatLifecycle, ConstructionCopyAndDestructionLines) {
-  logcapture capture;
+  log_capture capture;
   {
     fixedfloat number(8);
-    EXPECT_EQ(capture.messages(), constructlines8);
-    logcapture copying;
+    EXPECT_EQ(capture.messages(), construct_lines_8);
+    log_capture copying;
     { const fixedfloat copy(number); }  // NOLINT(performance-unnecessary-copy-initialization)
     EXPECT_EQ(copying.messages(), (strings{"Deleting fixedfloat object!", "Deleted fixedint object."}));
   }
 }
 
 TEST(FixedfloatLifecycle, OddLengthIsRefused) {
-  logcapture capture;
-  expectthrow<std::runtime_error>([] { fixedfloat number(3); }, "length should be able to be divided by 2!");
-  strings expected(constructlines8.begin(), constructlines8.begin() + 5);
+  log_capture capture;
+  expect_throw<std::runtime_error>([] { fixedfloat number(3); }, "length should be able to be divided by 2!");
+  strings expected(construct_lines_8.begin(), construct_lines_8.begin() + 5);
   expected[4] = "Init called on fixedfloat with length: 3";
   expected.push_back("Deleted fixedint object.");
   EXPECT_EQ(capture.messages(), expected);
 
-  fixedfloat number = withvalue(8, 789000, true);
+  fixedfloat number = with_value(8, 789000, true);
   EXPECT_THROW(number.init(5), std::runtime_error);
   EXPECT_EQ(number.asstring(), "-78.9");
   number.init(4);
@@ -91,15 +91,15 @@ TEST(FixedfloatLifecycle, OddLengthIsRefused) {
 }
 
 TEST(FixedfloatText, DigitLayouts) {
-  EXPECT_EQ(withvalue(8, 1230).asstring(), "0.123");
-  EXPECT_EQ(withvalue(8, 789000).asstring(), "78.9");
-  EXPECT_EQ(withvalue(8, 10005).asstring(), "1.0005");
-  EXPECT_EQ(withvalue(8, 12000500).asstring(), "1200.05");
-  EXPECT_EQ(withvalue(8, 500).asstring(), "0.05");
-  EXPECT_EQ(withvalue(8, 0).asstring(), "0.0");
-  EXPECT_EQ(withvalue(8, 25000, true).asstring(), "-2.5");
-  EXPECT_EQ(withvalue(8, 0, true).asstring(), "-0.0");
-  EXPECT_EQ(withvalue(2, 15).asstring(), "1.5");
+  EXPECT_EQ(with_value(8, 1230).asstring(), "0.123");
+  EXPECT_EQ(with_value(8, 789000).asstring(), "78.9");
+  EXPECT_EQ(with_value(8, 10005).asstring(), "1.0005");
+  EXPECT_EQ(with_value(8, 12000500).asstring(), "1200.05");
+  EXPECT_EQ(with_value(8, 500).asstring(), "0.05");
+  EXPECT_EQ(with_value(8, 0).asstring(), "0.0");
+  EXPECT_EQ(with_value(8, 25000, true).asstring(), "-2.5");
+  EXPECT_EQ(with_value(8, 0, true).asstring(), "-0.0");
+  EXPECT_EQ(with_value(2, 15).asstring(), "1.5");
 }
 
 TEST(FixedfloatText, LengthZeroPrintsZero) {
@@ -110,7 +110,7 @@ TEST(FixedfloatText, LengthZeroPrintsZero) {
 }
 
 TEST(FixedfloatText, SignedValueWithZeroFractionPrintsZeroFraction) {
-  fixedfloat number = withvalue(8, 20000);
+  fixedfloat number = with_value(8, 20000);
   number.value.negative = true;  // only by writing the field directly
   EXPECT_EQ(number.asstring(), "-2.0");
   number.value = fixedint(8, 20500);
@@ -119,8 +119,8 @@ TEST(FixedfloatText, SignedValueWithZeroFractionPrintsZeroFraction) {
 }
 
 TEST(FixedfloatText, TranscriptOfNonZeroAndZeroFractions) {
-  fixedfloat fraction = withvalue(8, 1230);
-  logcapture capture;
+  fixedfloat fraction = with_value(8, 1230);
+  log_capture capture;
   fraction.asstring();
   const strings made{"New fixedint object!", "Resizing Digits to: 8", "Done."};
   strings expected;
@@ -133,19 +133,19 @@ TEST(FixedfloatText, TranscriptOfNonZeroAndZeroFractions) {
        "Deleted fixedint object."});
   EXPECT_EQ(capture.messages(), expected);
 
-  fixedfloat whole = withvalue(8, 20000);
-  logcapture again;
+  fixedfloat whole = with_value(8, 20000);
+  log_capture again;
   whole.asstring();
   EXPECT_EQ(again.messages().size(), 12U);
 }
 
 TEST(FixedfloatParts, IntegerAndFractionParts) {
-  fixedfloat number = withvalue(8, 789000);
+  fixedfloat number = with_value(8, 789000);
   EXPECT_EQ(number.getintpart().digits, (std::vector<signed char>{8, 7, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(number.getfractionpart().digits, (std::vector<signed char>{0, 0, 0, 9, 0, 0, 0, 0}));
-  EXPECT_EQ(withvalue(8, 500).getfractionpart().getshorteneddigits().size(), 3U);
+  EXPECT_EQ(with_value(8, 500).getfractionpart().getshorteneddigits().size(), 3U);
 
-  fixedfloat negative = withvalue(8, 25000, true);
+  fixedfloat negative = with_value(8, 25000, true);
   fixedint integer(2);
   integer = negative;
   EXPECT_EQ(integer.length, 8U);
@@ -161,11 +161,11 @@ TEST_F(FixedfloatAssign, FromFixedint) {
   number = fixedint(8, 123456);
   EXPECT_EQ(number.asstring(), "3456.0");
   EXPECT_EQ(number.length, 8U);
-  expectthrow<std::out_of_range>([&number] { number = fixedint(3, 1); }, "Val too small for fixedfloat!");
+  expect_throw<std::out_of_range>([&number] { number = fixedint(3, 1); }, "Val too small for fixedfloat!");
   EXPECT_EQ(number.asstring(), "3456.0");
 
   fixedint eleven(4, 11);
-  logcapture capture;
+  log_capture capture;
   number = eleven;
   // The argument widened, then one multiplication by ten per fraction place,
   // then the argument copy goes.
@@ -178,11 +178,11 @@ TEST_F(FixedfloatAssign, FromFloatKeepsItsDecimalDigits) {
       {0.05F, "0.05"},   {1.0015F, "1.0015"}, {-0.5F, "-0.5"},    {-0.0F, "0.0"},  {9999.0F, "9999.0"},
       {0.0001F, "0.0001"}, {-1200.05F, "-1200.05"}};
   for (const auto& [x, text] : cases) {
-    EXPECT_EQ(fromfloat(8, x).asstring(), text) << x;
+    EXPECT_EQ(from_float(8, x).asstring(), text) << x;
   }
   // The shortest text, not the binary value 100000002004087734272.
-  EXPECT_EQ(fromfloat(48, 1e20F).asstring(), "100000000000000000000.0");
-  EXPECT_EQ(fromfloat(0, 0.0F).asstring(), "0.0");
+  EXPECT_EQ(from_float(48, 1e20F).asstring(), "100000000000000000000.0");
+  EXPECT_EQ(from_float(0, 0.0F).asstring(), "0.0");
 }
 
 TEST_F(FixedfloatAssign, FromFloatTranscript) {
@@ -193,24 +193,24 @@ TEST_F(FixedfloatAssign, FromFloatTranscript) {
   const transcript integer = scaling(8, transcript{}.made(4).resized(8)).deleted();
   const transcript fraction = transcript(integer).made(8).made(8).deleted(4);
   fixedfloat number(8);
-  logcapture capture;
+  log_capture capture;
   number = 0.123F;
   EXPECT_EQ(capture.messages(), fraction.lines);
-  logcapture whole;
+  log_capture whole;
   number = 5.0F;
   EXPECT_EQ(whole.messages(), integer.lines);
 }
 
 TEST_F(FixedfloatAssign, FailedAssignmentChangesNothing) {
-  fixedfloat number = fromfloat(8, -7.25F);
-  logcapture capture;
-  expectthrow<std::out_of_range>([&number] { number = 12345.0F; }, "Input int bigger than size!");
-  expectthrow<std::length_error>([&number] { number = 0.12345F; }, "Fraction of float too big to fit in fixedfloat!");
-  expectthrow<std::length_error>([&number] { number = 1.00001F; }, "Fraction of float too big to fit in fixedfloat!");
-  expectthrow<std::invalid_argument>([&number] { number = std::numeric_limits<float>::quiet_NaN(); },
-                                     "Float is not a number!");
-  expectthrow<std::out_of_range>([&number] { number = -std::numeric_limits<float>::infinity(); },
-                                 "Input int bigger than size!");
+  fixedfloat number = from_float(8, -7.25F);
+  log_capture capture;
+  expect_throw<std::out_of_range>([&number] { number = 12345.0F; }, "Input int bigger than size!");
+  expect_throw<std::length_error>([&number] { number = 0.12345F; }, "Fraction of float too big to fit in fixedfloat!");
+  expect_throw<std::length_error>([&number] { number = 1.00001F; }, "Fraction of float too big to fit in fixedfloat!");
+  expect_throw<std::invalid_argument>([&number] { number = std::numeric_limits<float>::quiet_NaN(); },
+                                      "Float is not a number!");
+  expect_throw<std::out_of_range>([&number] { number = -std::numeric_limits<float>::infinity(); },
+                                  "Input int bigger than size!");
   EXPECT_TRUE(capture.messages().empty());
   EXPECT_EQ(number.asstring(), "-7.25");
 }
@@ -269,24 +269,24 @@ TEST_F(FixedfloatTextIn, Forms) {
 TEST_F(FixedfloatTextIn, FailuresChangeNothing) {
   fixedfloat number(8);
   number = "-12.5";
-  logcapture capture;
+  log_capture capture;
   for (const char* bad : {"", ".", "-", "-.", "1e3", " 1", "1 ", "1..2", "1.2.3", "0x1", "1,5", "+-1"}) {
-    expectthrow<std::invalid_argument>([&number, bad] { number = bad; }, "Not a decimal number!");
+    expect_throw<std::invalid_argument>([&number, bad] { number = bad; }, "Not a decimal number!");
   }
-  expectthrow<std::out_of_range>([&number] { number = "12345"; }, "Input int bigger than size!");
-  expectthrow<std::length_error>([&number] { number = "0.12345"; }, "Fraction of float too big to fit in fixedfloat!");
+  expect_throw<std::out_of_range>([&number] { number = "12345"; }, "Input int bigger than size!");
+  expect_throw<std::length_error>([&number] { number = "0.12345"; }, "Fraction of float too big to fit in fixedfloat!");
   EXPECT_TRUE(capture.messages().empty());
   EXPECT_EQ(number.asstring(), "-12.5");
 }
 
 TEST_F(FixedfloatTextIn, LogsAsTheFloatAssignmentDoes) {
   fixedfloat number(8);
-  logcapture fromfloat;
+  log_capture from_float;
   number = 0.123F;
-  const strings floatlines = fromfloat.messages();
-  logcapture fromtext;
+  const strings float_lines = from_float.messages();
+  log_capture from_text;
   number = "0.123";
-  EXPECT_EQ(fromtext.messages(), floatlines);
+  EXPECT_EQ(from_text.messages(), float_lines);
 }
 
 TEST_F(FixedfloatTextIn, RandomNumbersReadBackExactly) {
@@ -295,7 +295,7 @@ TEST_F(FixedfloatTextIn, RandomNumbersReadBackExactly) {
     const int length = 2 * static_cast<int>(random() % 9 + 1);
     const auto magnitude = static_cast<int128>(random() % static_cast<unsigned long long>(power10(length)));
     const int128 scaled = random() % 2 == 0 ? magnitude : -magnitude;
-    const std::string text = fixedtext(scaled, length / 2);
+    const std::string text = fixed_text(scaled, length / 2);
     fixedfloat number(static_cast<unsigned long long>(length));
     number = text;
     EXPECT_EQ(number.asstring(), text == "-0.0" ? "0.0" : text);

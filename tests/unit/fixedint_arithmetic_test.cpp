@@ -21,11 +21,11 @@
 namespace {
 
 using VELDAR::fixedint;
-using veldartest::expectthrow;
-using veldartest::logcapture;
-using veldartest::transcript;
+using veldar_test::expect_throw;
+using veldar_test::log_capture;
+using veldar_test::transcript;
 using strings = std::vector<std::string>;
-using veldartest::int128;
+using veldar_test::int128;
 
 // A number as the reference sees it: sign flag and magnitude, kept apart so
 // that "-0" is a number of its own.
@@ -56,18 +56,18 @@ struct reference {
   long long modulus;
 
   // The sum as fixedint's + defines it, and what becomes of the left operand
-  // (`leftafter`) and whether a carry left the top digit (`carried`).
-  struct sumresult {
+  // (`left_after`) and whether a carry left the top digit (`carried`).
+  struct sum_result {
     operand result;
-    operand leftafter;
+    operand left_after;
     bool carried;
   };
-  sumresult add(operand a, operand b, bool issigned) const {
+  sum_result add(operand a, operand b, bool issigned) const {
     if (issigned && a.negative != b.negative) {
       // Difference of magnitudes, the sign of the larger; equal magnitudes give +0.
       const long long difference = a.magnitude - b.magnitude;
-      const bool anegativeislarger = a.negative ? difference > 0 : difference < 0;
-      return {{anegativeislarger, difference < 0 ? -difference : difference}, a, false};
+      const bool a_negative_is_larger = a.negative ? difference > 0 : difference < 0;
+      return {{a_negative_is_larger, difference < 0 ? -difference : difference}, a, false};
     }
     const long long sum = a.magnitude + b.magnitude;
     if (sum < modulus) {
@@ -77,20 +77,21 @@ struct reference {
     // assignment rule (cleared only when it is signed).
     return {{a.negative, sum - modulus}, {issigned ? false : a.negative, 1}, true};
   }
-  sumresult subtract(operand a, operand b) const { return add(a, {!b.negative, b.magnitude}, true); }
+  sum_result subtract(operand a, operand b) const { return add(a, {!b.negative, b.magnitude}, true); }
   operand multiply(operand a, operand b, bool issigned) const {
     const int128 product = static_cast<int128>(a.magnitude) * b.magnitude;
     return {issigned && a.negative != b.negative, static_cast<long long>(product % modulus)};
   }
 };
 
-class randomoperands {
+class random_operands {
  public:
-  explicit randomoperands(unsigned seed) : random(seed) {}
+  explicit random_operands(unsigned seed) : random(seed) {}
   int length() { return static_cast<int>(random() % 18) + 1; }
   operand next(int length) {
-    const int digitcount = static_cast<int>(random() % static_cast<unsigned>(length + 1));
-    const long long magnitude = static_cast<long long>(random() % static_cast<unsigned long long>(power10(digitcount)));
+    const int digit_count = static_cast<int>(random() % static_cast<unsigned>(length + 1));
+    const long long magnitude =
+        static_cast<long long>(random() % static_cast<unsigned long long>(power10(digit_count)));
     return {random() % 2 == 0, magnitude};
   }
   bool chance(unsigned inn) { return random() % inn == 0; }
@@ -106,25 +107,25 @@ std::string describe(int length, operand a, operand b, bool issigned, bool throw
   return out.str();
 }
 
-void expectdefaults(const fixedint& result, int length) {
+void expect_defaults(const fixedint& result, int length) {
   EXPECT_EQ(result.length, static_cast<unsigned long long>(length));
   EXPECT_EQ(result.digits.size(), static_cast<std::size_t>(length));
   EXPECT_TRUE(result.issigned);
   EXPECT_FALSE(result.throwonoverflow);
 }
 
-enum class sumkind { plus, minus };
+enum class sum_kind { plus, minus };
 
-void checksums(sumkind kind, unsigned seed) {
-  randomoperands random(seed);
+void checksums(sum_kind kind, unsigned seed) {
+  random_operands random(seed);
   for (int round = 0; round < 4000; ++round) {
     const int length = random.length();
     const reference ref{length, power10(length)};
     const operand a = random.next(length);
     const operand b = random.next(length);
-    const bool issigned = kind == sumkind::minus || !random.chance(4);
+    const bool issigned = kind == sum_kind::minus || !random.chance(4);
     const bool throwonoverflow = random.chance(4);
-    SCOPED_TRACE(describe(length, a, b, issigned, throwonoverflow) + (kind == sumkind::plus ? " (+)" : " (-)"));
+    SCOPED_TRACE(describe(length, a, b, issigned, throwonoverflow) + (kind == sum_kind::plus ? " (+)" : " (-)"));
 
     fixedint left = make(length, a);
     left.issigned = issigned;
@@ -133,15 +134,15 @@ void checksums(sumkind kind, unsigned seed) {
     right.issigned = random.chance(2);
     right.throwonoverflow = random.chance(2);
 
-    const auto expected = kind == sumkind::plus ? ref.add(a, b, issigned) : ref.subtract(a, b);
+    const auto expected = kind == sum_kind::plus ? ref.add(a, b, issigned) : ref.subtract(a, b);
     if (expected.carried && throwonoverflow) {
-      EXPECT_THROW(kind == sumkind::plus ? left + right : left - right, std::overflow_error);
+      EXPECT_THROW(kind == sum_kind::plus ? left + right : left - right, std::overflow_error);
       EXPECT_EQ(left.asstring(), text(a));
     } else {
-      const fixedint result = kind == sumkind::plus ? left + right : left - right;
+      const fixedint result = kind == sum_kind::plus ? left + right : left - right;
       EXPECT_EQ(fixedint(result).asstring(), text(expected.result));
-      expectdefaults(result, length);
-      EXPECT_EQ(left.asstring(), text(expected.leftafter));
+      expect_defaults(result, length);
+      EXPECT_EQ(left.asstring(), text(expected.left_after));
     }
     EXPECT_EQ(left.issigned, issigned);
     EXPECT_EQ(left.throwonoverflow, throwonoverflow);
@@ -150,14 +151,14 @@ void checksums(sumkind kind, unsigned seed) {
 }
 
 // Tests that make many numbers keep the log bounded.
-class FixedintRandomized : public veldartest::boundedlog {};
+class FixedintRandomized : public veldar_test::bounded_log {};
 
-TEST_F(FixedintRandomized, AdditionMatchesReference) { checksums(sumkind::plus, 1201); }
+TEST_F(FixedintRandomized, AdditionMatchesReference) { checksums(sum_kind::plus, 1201); }
 
-TEST_F(FixedintRandomized, SubtractionMatchesReference) { checksums(sumkind::minus, 1202); }
+TEST_F(FixedintRandomized, SubtractionMatchesReference) { checksums(sum_kind::minus, 1202); }
 
 TEST_F(FixedintRandomized, MultiplicationMatchesReference) {
-  randomoperands random(1203);
+  random_operands random(1203);
   for (int round = 0; round < 4000; ++round) {
     const int length = random.length();
     const reference ref{length, power10(length)};
@@ -171,13 +172,13 @@ TEST_F(FixedintRandomized, MultiplicationMatchesReference) {
     right.issigned = random.chance(2);
     const fixedint product = left * right;
     EXPECT_EQ(fixedint(product).asstring(), text(ref.multiply(a, b, issigned)));
-    expectdefaults(product, length);
+    expect_defaults(product, length);
     EXPECT_EQ(left.asstring(), text(a));
   }
 }
 
 TEST_F(FixedintRandomized, ComparisonOrdersByValue) {
-  randomoperands random(1204);
+  random_operands random(1204);
   for (int round = 0; round < 4000; ++round) {
     const int length = random.length();
     const operand a = random.next(length);
@@ -200,11 +201,11 @@ TEST(FixedintComparison, EdgeCases) {
   EXPECT_FALSE(fixedint(2, -5) > fixedint(2, -3));
   EXPECT_TRUE(fixedint(2, -3) > fixedint(2, -5));
   EXPECT_FALSE(fixedint(2, -5) > fixedint(2, -5));
-  fixedint negativezero(2, 0);
-  negativezero.flipsign();
-  EXPECT_TRUE(negativezero > fixedint(2, -5));
-  EXPECT_TRUE(negativezero < fixedint(2, 0));
-  EXPECT_FALSE(negativezero == fixedint(2, 0));
+  fixedint negative_zero(2, 0);
+  negative_zero.flipsign();
+  EXPECT_TRUE(negative_zero > fixedint(2, -5));
+  EXPECT_TRUE(negative_zero < fixedint(2, 0));
+  EXPECT_FALSE(negative_zero == fixedint(2, 0));
 }
 
 TEST(FixedintComparison, DifferentLengthsAreNeverEqualAndOrderShorterFirst) {
@@ -253,7 +254,7 @@ TEST(FixedintComparison, SortSetAndMapWorkOverMixedLengths) {
     ++counts[x];
   }
   EXPECT_EQ(counts.size(), keys.size());
-  veldartest::logcapture empty;
+  veldar_test::log_capture empty;
 }
 
 TEST(FixedintComparison, EmptyNumbers) {
@@ -308,7 +309,7 @@ TEST(FixedintOverflow, CarryIsHandedBackToTheLeftOperand) {
 TEST(FixedintOverflow, OnlyTheLeftOperandsFlagThrows) {
   fixedint left(2, 99);
   left.throwonoverflow = true;
-  expectthrow<std::overflow_error>([&left] { static_cast<void>(left + fixedint(2, 1)); }, "Overflow occured.");
+  expect_throw<std::overflow_error>([&left] { static_cast<void>(left + fixedint(2, 1)); }, "Overflow occured.");
   EXPECT_EQ(left.asstring(), "99");
   EXPECT_THROW(left - fixedint(2, -1), std::overflow_error);
   EXPECT_EQ(left.asstring(), "99");
@@ -323,7 +324,7 @@ TEST(FixedintOverflow, OnlyTheLeftOperandsFlagThrows) {
 TEST(FixedintOverflow, CarryAboveNineFromMisusedDigitsThrows) {
   fixedint left(1);
   left.digits[0] = 99;  // not a digit: only by writing the field directly
-  expectthrow<std::out_of_range>([&left] { static_cast<void>(left + fixedint(1, 9)); }, "Carry over 9!");
+  expect_throw<std::out_of_range>([&left] { static_cast<void>(left + fixedint(1, 9)); }, "Carry over 9!");
   EXPECT_EQ(left.asstring(), "0");
 }
 
@@ -376,11 +377,11 @@ TEST(FixedintArithmetic, EmptyNumbersGiveEmptyResults) {
 TEST(FixedintArithmetic, DifferentLengthsThrowBeforeAnythingIsLogged) {
   fixedint two(2, 5);
   fixedint three(3, 5);
-  logcapture capture;
+  log_capture capture;
   for (auto operation : {+[](fixedint& a, fixedint& b) { return a + b; },
                          +[](fixedint& a, fixedint& b) { return a - b; },
                          +[](fixedint& a, fixedint& b) { return a * b; }}) {
-    expectthrow<std::length_error>([&] { operation(two, three); }, "Int sizes are not equal!");
+    expect_throw<std::length_error>([&] { operation(two, three); }, "Int sizes are not equal!");
   }
   // Only the deletions of the by-value argument copies.
   EXPECT_EQ(capture.messages(), strings(3, "Deleted fixedint object."));
@@ -394,7 +395,7 @@ template <typename operation>
 strings logof(long long a, long long b, operation op) {
   fixedint left(2, a);
   fixedint right(2, b);
-  logcapture capture;
+  log_capture capture;
   static_cast<void>(op(left, right));
   return capture.messages();
 }
@@ -439,7 +440,7 @@ TEST(FixedintTranscript, MultiplicationAndComparison) {
 // Division. Python's decimal checks every mode and length
 // (tests/python/decimal/check.py); here what needs no reference.
 
-class FixedintDivision : public veldartest::boundedlog {};
+class FixedintDivision : public veldar_test::bounded_log {};
 
 TEST_F(FixedintDivision, QuotientTimesDivisorPlusRemainderIsTheDividend) {
   std::mt19937_64 random(1301);
@@ -449,13 +450,13 @@ TEST_F(FixedintDivision, QuotientTimesDivisorPlusRemainderIsTheDividend) {
       fixedint a(length);
       fixedint b(length);
       std::generate(a.digits.begin(), a.digits.end(), [&random] { return static_cast<signed char>(random() % 10); });
-      const auto divisordigits = static_cast<std::ptrdiff_t>(random() % length + 1);
-      std::generate(b.digits.begin(), b.digits.begin() + divisordigits,
+      const auto divisor_digits = static_cast<std::ptrdiff_t>(random() % length + 1);
+      std::generate(b.digits.begin(), b.digits.begin() + divisor_digits,
                     [&random] { return static_cast<signed char>(random() % 10); });
-      b.digits[static_cast<std::size_t>(divisordigits - 1)] = 7;
+      b.digits[static_cast<std::size_t>(divisor_digits - 1)] = 7;
       a.negative = random() % 2 == 0;
       b.negative = random() % 2 == 0;
-      SCOPED_TRACE("length " + std::to_string(length) + ", divisor of " + std::to_string(divisordigits) + " digits");
+      SCOPED_TRACE("length " + std::to_string(length) + ", divisor of " + std::to_string(divisor_digits) + " digits");
       fixedint quotient = a / b;
       fixedint remainder = a % b;
       fixedint back = quotient * b;
@@ -472,11 +473,11 @@ TEST_F(FixedintDivision, FailuresChangeNothing) {
   fixedint a(4, -7);
   fixedint b(4, 2);
   fixedint zero(4, 0);
-  expectthrow<std::domain_error>([&] { static_cast<void>(a / zero); }, "Division by zero!");
-  expectthrow<std::domain_error>([&] { static_cast<void>(a % zero); }, "Division by zero!");
-  expectthrow<std::length_error>([&] { static_cast<void>(a / fixedint(5, 2)); }, "Int sizes are not equal!");
-  expectthrow<std::domain_error>([&] { static_cast<void>(a.divide(b, VELDAR::rounding::exact)); },
-                                 "Rounding necessary!");
+  expect_throw<std::domain_error>([&] { static_cast<void>(a / zero); }, "Division by zero!");
+  expect_throw<std::domain_error>([&] { static_cast<void>(a % zero); }, "Division by zero!");
+  expect_throw<std::length_error>([&] { static_cast<void>(a / fixedint(5, 2)); }, "Int sizes are not equal!");
+  expect_throw<std::domain_error>([&] { static_cast<void>(a.divide(b, VELDAR::rounding::exact)); },
+                                  "Rounding necessary!");
   EXPECT_EQ(a.asstring(), "-7");
   EXPECT_EQ(b.asstring(), "2");
   EXPECT_EQ(fixedint(4, -8).divide(b, VELDAR::rounding::exact).asstring(), "-4");
@@ -490,7 +491,7 @@ TEST_F(FixedintDivision, FailuresChangeNothing) {
 TEST_F(FixedintDivision, LogsItsResultOnly) {
   fixedint a(4, 7);
   fixedint b(4, 2);
-  logcapture capture;
+  log_capture capture;
   { const fixedint q = a / b; }
   EXPECT_EQ(capture.messages(), transcript{}.made(4).deleted(2).lines);  // the result, then the argument copy
 }

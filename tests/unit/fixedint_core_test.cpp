@@ -15,18 +15,18 @@
 namespace {
 
 using VELDAR::fixedint;
-using veldartest::expectthrow;
-using veldartest::logcapture;
+using veldar_test::expect_throw;
+using veldar_test::log_capture;
 using strings = std::vector<std::string>;
-using digitvector = std::vector<signed char>;
+using digit_vector = std::vector<signed char>;
 
-strings constructlines(unsigned long long length) { return veldartest::transcript{}.made(length).lines; }
+strings construct_lines(unsigned long long length) { return veldar_test::transcript{}.made(length).lines; }
 
 TEST(FixedintLog, ConstructionCopyAndDestructionLines) {
-  logcapture capture;
+  log_capture capture;
   {
     fixedint number(8);
-    EXPECT_EQ(capture.messages(), constructlines(8));
+    EXPECT_EQ(capture.messages(), construct_lines(8));
     {
       const fixedint copy(number);  // NOLINT(performance-unnecessary-copy-initialization)
       EXPECT_EQ(capture.messages().size(), 3U) << "copying must not log";
@@ -37,21 +37,21 @@ TEST(FixedintLog, ConstructionCopyAndDestructionLines) {
 }
 
 TEST(FixedintLog, FailedConstructionLogsNoDeletion) {
-  logcapture capture;
+  log_capture capture;
   EXPECT_THROW(fixedint(2, 123), std::out_of_range);
-  EXPECT_EQ(capture.messages(), constructlines(2));
+  EXPECT_EQ(capture.messages(), construct_lines(2));
 }
 
 TEST(FixedintLog, ResizeAndGetcopyLines) {
   fixedint number(3, 123);
-  logcapture capture;
+  log_capture capture;
   number.resize(5);
   EXPECT_EQ(capture.messages(), (strings{"Resize requested in fixedint.", "Resizing Digits to: 5", "Done."}));
-  logcapture again;
+  log_capture again;
   {
     fixedint copy = number.getcopy();
   }
-  strings expected = constructlines(5);
+  strings expected = construct_lines(5);
   expected.push_back("Deleted fixedint object.");
   EXPECT_EQ(again.messages(), expected);
 }
@@ -60,23 +60,23 @@ TEST(FixedintAssign, TextMatchesMachineIntegerAtEveryLength) {
   std::mt19937_64 random(20261208);
   for (int round = 0; round < 2000; ++round) {
     const auto value = static_cast<long long>(random() >> (random() % 64));
-    const long long signedvalue = round % 2 == 0 ? value : -value;
-    const std::string expected = std::to_string(signedvalue);
-    const auto magnitudedigits = expected.size() - (signedvalue < 0 ? 1 : 0);
-    fixedint exact(magnitudedigits, signedvalue);
+    const long long signed_value = round % 2 == 0 ? value : -value;
+    const std::string expected = std::to_string(signed_value);
+    const auto magnitude_digits = expected.size() - (signed_value < 0 ? 1 : 0);
+    fixedint exact(magnitude_digits, signed_value);
     EXPECT_EQ(exact.asstring(), expected);
-    EXPECT_EQ(exact.digits.size(), magnitudedigits);
-    EXPECT_EQ(fixedint(19, signedvalue).asstring(), expected);
-    if (magnitudedigits > 1) {
-      EXPECT_THROW(fixedint(magnitudedigits - 1, signedvalue), std::out_of_range) << signedvalue;
+    EXPECT_EQ(exact.digits.size(), magnitude_digits);
+    EXPECT_EQ(fixedint(19, signed_value).asstring(), expected);
+    if (magnitude_digits > 1) {
+      EXPECT_THROW(fixedint(magnitude_digits - 1, signed_value), std::out_of_range) << signed_value;
     }
   }
-  veldartest::logcapture clear;
+  veldar_test::log_capture clear;
 }
 
 TEST(FixedintAssign, SmallestMachineInteger) {
   EXPECT_EQ(fixedint(19, LLONG_MIN).asstring(), "-9223372036854775808");
-  veldartest::expectthrow<std::out_of_range>([] { fixedint(18, LLONG_MIN); }, "Input int bigger than size!");
+  veldar_test::expect_throw<std::out_of_range>([] { fixedint(18, LLONG_MIN); }, "Input int bigger than size!");
 }
 
 TEST(FixedintAssign, FailedAssignmentChangesNothing) {
@@ -96,8 +96,8 @@ TEST(FixedintAssign, FloatsDoNotCompile) {
 
 TEST(FixedintAssign, UnsignedZeroFollowsTheSignedRulesAtLengthZero) {
   fixedint empty(0);
-  expectthrow<std::out_of_range>([&empty] { empty = 0ULL; }, "Input int bigger than size!");
-  expectthrow<std::out_of_range>([&empty] { empty = 0LL; }, "Input int bigger than size!");
+  expect_throw<std::out_of_range>([&empty] { empty = 0ULL; }, "Input int bigger than size!");
+  expect_throw<std::out_of_range>([&empty] { empty = 0LL; }, "Input int bigger than size!");
   EXPECT_TRUE(empty.digits.empty());
 }
 
@@ -117,7 +117,7 @@ TEST(FixedintAssign, UnsignedNumberStoresMagnitudeAndKeepsSign) {
 TEST(FixedintAssign, KeepsLengthAndClearsHigherDigits) {
   fixedint number(8, 98765432);
   number = -12;
-  EXPECT_EQ(number.digits, (digitvector{2, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(number.digits, (digit_vector{2, 1, 0, 0, 0, 0, 0, 0}));
   EXPECT_TRUE(number.negative);
 }
 
@@ -157,9 +157,9 @@ TEST(FixedintDigits, ShiftingAnEmptyNumberLeavesItUnchanged) {
 }
 
 TEST(FixedintDigits, ShorteneddigitsDropsTopZeros) {
-  EXPECT_EQ(fixedint(5, 120).getshorteneddigits(), (digitvector{0, 2, 1}));
+  EXPECT_EQ(fixedint(5, 120).getshorteneddigits(), (digit_vector{0, 2, 1}));
   EXPECT_TRUE(fixedint(5, 0).getshorteneddigits().empty());
-  EXPECT_EQ(fixedint(1, 9).getshorteneddigits(), (digitvector{9}));
+  EXPECT_EQ(fixedint(1, 9).getshorteneddigits(), (digit_vector{9}));
 }
 
 TEST(FixedintCopies, GetcopyAndAbsKeepFlags) {
@@ -188,9 +188,9 @@ TEST(FixedintTextIn, AcceptsSignAndDigitsOnly) {
   number = "000000000099";  // leading zeros do not count
   EXPECT_EQ(number.asstring(), "99");
   for (const char* bad : {"", "-", "+", "1 ", " 1", "1e3", "12a", "--1", "+-1", "1.0", "0x10"}) {
-    expectthrow<std::invalid_argument>([&number, bad] { number = bad; }, "Not a decimal number!");
+    expect_throw<std::invalid_argument>([&number, bad] { number = bad; }, "Not a decimal number!");
   }
-  expectthrow<std::out_of_range>([&number] { number = "-123456"; }, "Input int bigger than size!");
+  expect_throw<std::out_of_range>([&number] { number = "-123456"; }, "Input int bigger than size!");
   EXPECT_EQ(number.asstring(), "99");
   EXPECT_EQ(number.length, 5U);
 }

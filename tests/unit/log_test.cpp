@@ -23,16 +23,16 @@
 
 namespace {
 
-using veldartest::logcapture;
+using veldar_test::log_capture;
 
 // ctime()'s text for `second`, without its newline: the reference.
-std::string ctimetext(std::time_t second) {
+std::string ctime_text(std::time_t second) {
   std::string text = std::ctime(&second);
   text.pop_back();
   return text;
 }
 
-std::string lastline() {
+std::string last_line() {
   std::istringstream in(VELDAR::logstream.str());
   std::string line;
   std::string last;
@@ -47,8 +47,8 @@ TEST(LogTimeText, IsCtimeOfTheSecondTheLineWasWrittenIn) {
   // seen both within a second and right after it changes. A line whose second
   // is certain (the same before and after it) must carry exactly ctime()'s
   // text for it.
-  logcapture capture;
-  VELDAR::setloglimit(1 << 16);  // lastline() reads the whole log
+  log_capture capture;
+  VELDAR::setloglimit(1 << 16);  // last_line() reads the whole log
   std::set<std::time_t> seconds;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (seconds.size() < 2 && std::chrono::steady_clock::now() < deadline) {
@@ -56,7 +56,7 @@ TEST(LogTimeText, IsCtimeOfTheSecondTheLineWasWrittenIn) {
     VELDAR::log("tick");
     const std::time_t after = std::time(nullptr);
     if (before == after) {
-      ASSERT_EQ(lastline(), "VELDAR [" + ctimetext(before) + "]: tick") << "second " << before;
+      ASSERT_EQ(last_line(), "VELDAR [" + ctime_text(before) + "]: tick") << "second " << before;
       seconds.insert(before);
     }
   }
@@ -78,41 +78,41 @@ TEST(LogTimeText, IsCtimeAtFixedInstants) {
   for (const std::time_t instant : instants) {
     std::string text(VELDAR::detail::time_text_size, '\0');
     VELDAR::detail::time_text(instant, text.data());
-    ASSERT_EQ(text, ctimetext(instant)) << "at " << instant;
+    ASSERT_EQ(text, ctime_text(instant)) << "at " << instant;
   }
 }
 
 TEST(LogTimeText, LinesParseAsTheirMessages) {
-  logcapture capture;
+  log_capture capture;
   VELDAR::log("");
   VELDAR::log("a message: with [brackets]");
   EXPECT_EQ(capture.messages(), (std::vector<std::string>{"", "a message: with [brackets]"}));
 }
 
 TEST(LogLines, LineBreaksInAMessageCannotForgeLines) {
-  logcapture capture;
+  log_capture capture;
   VELDAR::log("first\nVELDAR [Mon Dec  7 07:08:24 2026]: forged\r");
   EXPECT_EQ(capture.messages(), (std::vector<std::string>{R"(first\nVELDAR [Mon Dec  7 07:08:24 2026]: forged\r)"}));
 }
 
 TEST(LogStream, ReadsWritesAndTellsItsSize) {
-  logcapture capture;
+  log_capture capture;
   VELDAR::logstream << "raw " << 42 << '\n';
-  const std::string longline(200000, 'x');  // spans several of the log's blocks
-  VELDAR::log(longline);
+  const std::string long_line(200000, 'x');  // spans several of the log's blocks
+  VELDAR::log(long_line);
   EXPECT_EQ(VELDAR::logstream.tellp(), static_cast<std::streamoff>(VELDAR::logstream.str().size()));
   VELDAR::logstream.seekg(0);
   std::string line;
   ASSERT_TRUE(std::getline(VELDAR::logstream, line));
   EXPECT_EQ(line, "raw 42");
   ASSERT_TRUE(std::getline(VELDAR::logstream, line));
-  EXPECT_EQ(line.size(), VELDAR::detail::line_prefix_size + longline.size());
+  EXPECT_EQ(line.size(), VELDAR::detail::line_prefix_size + long_line.size());
   EXPECT_FALSE(std::getline(VELDAR::logstream, line));
   VELDAR::logstream.clear();
 }
 
 TEST(LogLimit, KeepsTheNewestWholeLinesAndSaysHowManyWent) {
-  logcapture capture;
+  log_capture capture;
   VELDAR::setloglimit(100000);  // some blocks' worth: whole blocks go, then lines
   constexpr int count = 20000;
   for (int i = 0; i < count; ++i) {
@@ -122,7 +122,7 @@ TEST(LogLimit, KeepsTheNewestWholeLinesAndSaysHowManyWent) {
   VELDAR::setloglimit(0);
   EXPECT_LE(text.size(), 100000U);
   EXPECT_GE(text.size(), 100000U / 2);
-  const std::vector<std::string> messages = veldartest::logmessages(text);
+  const std::vector<std::string> messages = veldar_test::log_messages(text);
   unsigned long long dropped = 0;
   ASSERT_EQ(std::sscanf(messages.front().c_str(), "Log limit of 100000 bytes: %llu earlier lines dropped.", &dropped), 1)
       << messages.front();
@@ -133,7 +133,7 @@ TEST(LogLimit, KeepsTheNewestWholeLinesAndSaysHowManyWent) {
 }
 
 TEST(LogStreamState, LibraryLinesIgnoreTheStreamsFormatAndErrorState) {
-  logcapture capture;
+  log_capture capture;
   VELDAR::logstream.width(10);
   VELDAR::logstream.setstate(std::ios::badbit);
   VELDAR::log("after a failed append");
@@ -144,7 +144,7 @@ TEST(LogStreamState, LibraryLinesIgnoreTheStreamsFormatAndErrorState) {
   VELDAR::log("unit-buffered");
   VELDAR::logstream << std::nounitbuf;
   EXPECT_EQ(capture.messages(), (std::vector<std::string>{"after a failed append", "unit-buffered"}));
-  EXPECT_EQ(lastline().substr(0, 8), "VELDAR [");
+  EXPECT_EQ(last_line().substr(0, 8), "VELDAR [");
 }
 
 }  // namespace
@@ -168,7 +168,7 @@ void workload() {
   }
 }
 
-std::vector<std::string> linesof(const std::string& text) {
+std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
@@ -180,10 +180,10 @@ std::vector<std::string> linesof(const std::string& text) {
 }  // namespace
 
 TEST(LogLimit, KeepsWholeNewestLinesAndCountsEveryOneDropped) {
-  logcapture capture;
+  log_capture capture;
   VELDAR::setloglimit(0);
   workload();
-  const std::vector<std::string> all = linesof(VELDAR::logstream.str());
+  const std::vector<std::string> all = lines_of(VELDAR::logstream.str());
   ASSERT_GT(all.size(), 30000U);
   // Limits from a few hundred bytes up, some inside a line.
   for (const std::size_t limit : {300U, 301U, 517U, 1000U, 4096U, 10007U, 65536U, 1000003U}) {
@@ -194,14 +194,14 @@ TEST(LogLimit, KeepsWholeNewestLinesAndCountsEveryOneDropped) {
     const std::string text = VELDAR::logstream.str();
     VELDAR::setloglimit(0);
     EXPECT_LE(text.size(), limit);
-    const std::vector<std::string> kept = linesof(text);
+    const std::vector<std::string> kept = lines_of(text);
     ASSERT_GE(kept.size(), 2U);
     ASSERT_EQ(text.back(), '\n');
     for (const std::string& line : kept) {
       ASSERT_EQ(line.rfind("VELDAR [", 0), 0U) << line;
     }
     unsigned long long dropped = 0;
-    const std::string header = veldartest::logmessages(kept.front()).front();
+    const std::string header = veldar_test::log_messages(kept.front()).front();
     ASSERT_EQ(std::sscanf(header.c_str(), ("Log limit of " + std::to_string(limit) + " bytes: %llu earlier lines dropped.").c_str(),
                           &dropped),
               1)
@@ -210,7 +210,7 @@ TEST(LogLimit, KeepsWholeNewestLinesAndCountsEveryOneDropped) {
     // and the newest is kept.
     EXPECT_EQ(dropped + kept.size() - 1, all.size());
     for (std::size_t i = 1; i < kept.size(); ++i) {
-      ASSERT_EQ(veldartest::logmessages(kept[i]), veldartest::logmessages(all[dropped + i - 1])) << "line " << i;
+      ASSERT_EQ(veldar_test::log_messages(kept[i]), veldar_test::log_messages(all[dropped + i - 1])) << "line " << i;
     }
     // The end of the log is a place to seek to, and tells its size.
     VELDAR::logstream.clear();
@@ -223,7 +223,7 @@ TEST(LogLimit, KeepsWholeNewestLinesAndCountsEveryOneDropped) {
 
 TEST(LogLimit, OneTranscriptLongerThanTheLimitIsNotHeldWhole) {
   // fixedfloat(2000000) = "1.5" writes eleven million lines.
-  logcapture capture;
+  log_capture capture;
   VELDAR::setloglimit(1 << 20);
   {
     VELDAR::fixedfloat big(2000000);
@@ -236,7 +236,7 @@ TEST(LogLimit, OneTranscriptLongerThanTheLimitIsNotHeldWhole) {
   EXPECT_LT(counts.memory, 64U << 10) << "the records of eleven million lines take a few bytes";
   // 13 lines made, the assignment's 11,000,000 + 17, then the number gone.
   EXPECT_EQ(counts.dropped + counts.lines, 13 + 11000000 + 17 + 2);
-  EXPECT_EQ(veldartest::logmessages(text).back(), "Deleted fixedint object.");
+  EXPECT_EQ(veldar_test::log_messages(text).back(), "Deleted fixedint object.");
   VELDAR::logstream.str("");
 }
 
@@ -250,7 +250,7 @@ TEST(LogLimit, DefaultKeepsSixtyFourMiBAndZeroKeepsEveryLine) {
 }
 
 TEST(LogStream, AThreadsLineWrittenInPiecesStaysWholeWhileOthersLog) {
-  logcapture capture;
+  log_capture capture;
   // No bound, so that no line goes however far the others get ahead on a
   // loaded machine; and a bound on them instead.
   const std::size_t limit = VELDAR::loglimit();
@@ -279,7 +279,7 @@ TEST(LogStream, AThreadsLineWrittenInPiecesStaysWholeWhileOthersLog) {
     other.join();
   }
   int next = 0;
-  for (const std::string& line : linesof(VELDAR::logstream.str())) {
+  for (const std::string& line : lines_of(VELDAR::logstream.str())) {
     if (line.rfind("VELDAR [", 0) == 0) {
       continue;
     }
@@ -293,7 +293,7 @@ TEST(LogStream, AThreadsLineWrittenInPiecesStaysWholeWhileOthersLog) {
 TEST(LogStream, ReadingFromTheMiddleRendersTheSameText) {
   // Reads of a few KiB at a time, from the start and after seeks into
   // records of many lines, give exactly str()'s text.
-  logcapture capture;
+  log_capture capture;
   VELDAR::setloglimit(0);
   workload();
   const std::string text = VELDAR::logstream.str();

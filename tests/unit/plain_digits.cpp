@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace veldartest {
+namespace veldar_test {
 
 std::size_t significant(const digit_vector& x) {
   std::size_t n = x.size();
@@ -184,4 +184,4 @@ digit_vector with_leading_zeros(std::mt19937_64& rng, digit_vector x) {
   return x;
 }
 
-}  // namespace veldartest
+}  // namespace veldar_test

@@ -12,7 +12,7 @@
 
 #include "digits.h"
 
-namespace veldartest {
+namespace veldar_test {
 
 using VELDAR::detail::digit_vector;
 __extension__ typedef unsigned __int128 u128;  // NOLINT(modernize-use-using): __extension__ needs typedef
@@ -54,4 +54,4 @@ shape random_shape(std::mt19937_64& rng);
 // x, one time in three with up to 19 zeros above its digits.
 digit_vector with_leading_zeros(std::mt19937_64& rng, digit_vector x);
 
-}  // namespace veldartest
+}  // namespace veldar_test

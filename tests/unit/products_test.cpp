@@ -472,7 +472,7 @@ TEST(Products, LongestSchoolbookColumnsMatchThePlainRows) {
 }
 
 TEST(Products, FailedAllocationsLeaveTheProductAlone) {
-  if (!veldartest::canfailallocations()) {
+  if (!veldar_test::can_fail_allocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";  // valgrind, for one, takes it over
   }
   using namespace VELDAR::detail;
@@ -486,14 +486,14 @@ TEST(Products, FailedAllocationsLeaveTheProductAlone) {
     std::size_t k = 0;
     for (;; ++k) {
       digit_vector product(2 * n, 3);
-      veldartest::failallocation(static_cast<long>(k) + 1);
+      veldar_test::fail_allocation(static_cast<long>(k) + 1);
       bool threw = false;
       try {
         multiply_digits(a, b, product, n);
       } catch (const std::bad_alloc&) {
         threw = true;
       }
-      veldartest::failallocation(0);
+      veldar_test::fail_allocation(0);
       if (!threw) {
         break;
       }

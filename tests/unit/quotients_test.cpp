@@ -36,7 +36,7 @@ const std::uint64_t seed = [] {
 }();
 
 // Plain arithmetic for the references, and the operands (plain_digits.h).
-using namespace veldartest;  // NOLINT(google-build-using-namespace)
+using namespace veldar_test;  // NOLINT(google-build-using-namespace)
 
 // ---- Operands.
 
@@ -45,7 +45,7 @@ using namespace veldartest;  // NOLINT(google-build-using-namespace)
 digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s) {
   static const std::vector<std::uint32_t> edges{0,         1,         2,         499999999,
                                                 500000000, 500000001, 999999998, 999999999};
-  return veldartest::make_number(rng, count, s, edges);
+  return veldar_test::make_number(rng, count, s, edges);
 }
 
 // Lengths on both sides of the kernel's thresholds, in digits: one machine
@@ -200,26 +200,26 @@ TEST(DivideDigits, PowersOfTenAndAllNines) {
     const digit_vector power = make_number(rng, k + 1, shape::power);
     const division byten = divide(a, power);
     const std::string how = "10^" + std::to_string(k);
-    digit_vector expectedq(a.size(), 0);
-    digit_vector expectedr(power.size(), 0);
+    digit_vector expected_q(a.size(), 0);
+    digit_vector expected_r(power.size(), 0);
     for (std::size_t i = 0; i < a.size(); ++i) {
-      (i < k ? expectedr[i] : expectedq[i - k]) = a[i];
+      (i < k ? expected_r[i] : expected_q[i - k]) = a[i];
     }
-    ASSERT_EQ(byten.quotient, expectedq) << describe(iteration, a, power, how);
-    ASSERT_EQ(byten.remainder, expectedr) << describe(iteration, a, power, how);
+    ASSERT_EQ(byten.quotient, expected_q) << describe(iteration, a, power, how);
+    ASSERT_EQ(byten.remainder, expected_r) << describe(iteration, a, power, how);
 
     // 10^(jk) - 1 = (10^k - 1)(10^(k(j-1)) + ... + 1): the quotient's digits
     // are 0..01 repeated, the remainder zero.
     const std::size_t j = 1 + rng() % 4;
     const digit_vector nines = make_number(rng, k, shape::nines);
     const digit_vector multiple = make_number(rng, j * k, shape::nines);
-    const division bynines = divide(multiple, nines);
+    const division by_nines = divide(multiple, nines);
     digit_vector repeated(multiple.size(), 0);
     for (std::size_t i = 0; i < j; ++i) {
       repeated[i * k] = 1;
     }
-    ASSERT_EQ(bynines.quotient, repeated) << describe(iteration, multiple, nines, "10^jk - 1 over 10^k - 1");
-    ASSERT_EQ(trimmed(bynines.remainder), digit_vector{}) << describe(iteration, multiple, nines, "nines");
+    ASSERT_EQ(by_nines.quotient, repeated) << describe(iteration, multiple, nines, "10^jk - 1 over 10^k - 1");
+    ASSERT_EQ(trimmed(by_nines.remainder), digit_vector{}) << describe(iteration, multiple, nines, "nines");
   }
 }
 
@@ -255,7 +255,7 @@ TEST(DivideDigits, ByZeroThrowsAndLeavesTheOutputs) {
 // Every allocation of a call made to fail in turn: the outputs stay as they
 // were, and once none fails the call succeeds.
 TEST(DivideDigits, FailedAllocationsLeaveTheOutputs) {
-  if (!veldartest::canfailallocations()) {
+  if (!veldar_test::can_fail_allocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";
   }
   std::mt19937_64 rng(seed + 4);
@@ -266,16 +266,16 @@ TEST(DivideDigits, FailedAllocationsLeaveTheOutputs) {
     for (long failing = 1;; ++failing) {
       digit_vector quotient{1, 2};
       digit_vector remainder{3};
-      veldartest::failallocation(failing);
+      veldar_test::fail_allocation(failing);
       try {
         detail::divide_digits(a, b, quotient, remainder);
       } catch (const std::bad_alloc&) {
-        veldartest::failallocation(0);
+        veldar_test::fail_allocation(0);
         ASSERT_EQ(quotient, (digit_vector{1, 2})) << "allocation " << failing << " at " << lengths << " digits";
         ASSERT_EQ(remainder, digit_vector{3}) << "allocation " << failing << " at " << lengths << " digits";
         continue;
       }
-      veldartest::failallocation(0);
+      veldar_test::fail_allocation(0);
       EXPECT_EQ(quotient, expected.quotient);
       EXPECT_EQ(remainder, expected.remainder);
       EXPECT_GT(failing, 3) << "too few allocations seen at " << lengths << " digits";

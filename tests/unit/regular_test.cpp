@@ -28,11 +28,11 @@ namespace {
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 using VELDAR::rounding;
-using veldartest::expectthrow;
-using veldartest::int128;
-using veldartest::logcapture;
+using veldar_test::expect_throw;
+using veldar_test::int128;
+using veldar_test::log_capture;
 using strings = std::vector<std::string>;
-using veldartest::transcript;
+using veldar_test::transcript;
 
 // What an action did to a number: its fields after, the exception's what()
 // ("" for none) and the log lines it wrote.
@@ -74,7 +74,7 @@ outcome run(const number& start, action act) {
   number x = start;  // silent
   outcome result;
   {
-    logcapture capture;
+    log_capture capture;
     try {
       act(x);
     } catch (const std::exception& error) {
@@ -169,12 +169,12 @@ TEST(ConstNumbers, OperateAndLogAsNonConstOnes) {
         outcome constant;
         outcome plain;
         {
-          logcapture capture;
+          log_capture capture;
           constant.state = std::to_string(op(std::as_const(x), std::as_const(y)));
           constant.log = capture.messages();
         }
         {
-          logcapture capture;
+          log_capture capture;
           plain.state = std::to_string(op(x, y));
           plain.log = capture.messages();
         }
@@ -218,7 +218,7 @@ TEST(ConstNumbers, FixedfloatOperatesAndLogsAsNonConst) {
         fixedfloat y = b;
         const auto once = [&](auto& left, auto& right) {
           outcome o;
-          logcapture capture;
+          log_capture capture;
           try {
             o.state = std::to_string(op(left, right));
           } catch (const std::exception& error) {
@@ -268,7 +268,7 @@ TEST(ConstNumbers, ObserversAndTheStandardAlgorithms) {
 
 TEST(Unary, FlipsTheSignOfASilentCopy) {
   const fixedint five(4, 5);
-  logcapture capture;
+  log_capture capture;
   const fixedint minus = -five;
   const fixedint zero = -fixedint(4, 0);  // the temporary's line only
   EXPECT_EQ(capture.messages(), transcript{}.made(4).deleted().lines);
@@ -330,15 +330,15 @@ TEST(MixedIntegers, TakeEveryIntegralTypeExactly) {
   EXPECT_TRUE(fixedfloat(8, "2.0") == 2);
   EXPECT_TRUE(fixedint(4, 0) == 0);
   EXPECT_FALSE(-fixedint(4, 0) == 0);  // -0 is not 0 to fixedint's ==
-  expectthrow<std::out_of_range>([] { static_cast<void>(fixedint(2, 5) + 100); }, "Input int bigger than size!");
-  expectthrow<std::out_of_range>([] { static_cast<void>(fixedfloat(4, 5) * 100); }, "Input int bigger than size!");
+  expect_throw<std::out_of_range>([] { static_cast<void>(fixedint(2, 5) + 100); }, "Input int bigger than size!");
+  expect_throw<std::out_of_range>([] { static_cast<void>(fixedfloat(4, 5) * 100); }, "Input int bigger than size!");
   static_assert(!std::is_invocable_v<std::plus<>, fixedint, bool>, "bool is no number");
   static_assert(!std::is_invocable_v<std::plus<>, fixedfloat, double>, "nor is a double");
 }
 
 TEST(Constructors, AreTheLengthConstructorAndTheAssignment) {
   const auto logged = [](auto make) {
-    logcapture capture;
+    log_capture capture;
     outcome o;
     try {
       o.state = make();
@@ -392,7 +392,7 @@ TEST(Constructors, AreTheLengthConstructorAndTheAssignment) {
 }
 
 TEST(Constructors, DefaultIsLengthZero) {
-  logcapture capture;
+  log_capture capture;
   std::vector<fixedint> integers(3);
   std::vector<fixedfloat> fixed(2);
   const strings lines = capture.messages();
@@ -427,7 +427,7 @@ int128 scaled_value(const fixedfloat& x) {
   for (std::size_t i = x.value.digits.size(); i-- > 0;) {
     value = value * 10 + x.value.digits[i];
   }
-  value *= veldartest::power10(6 - static_cast<int>(x.length / 2));
+  value *= veldar_test::power10(6 - static_cast<int>(x.length / 2));
   return x.negative ? -value : value;
 }
 
@@ -474,10 +474,10 @@ TEST(Doubles, AssignRoundsTheShortestText) {
   EXPECT_EQ(x.asstring(), "2.0");  // the text 2.00005 is a tie; its binary value is below it
   x.assign(-1.23456F, rounding::floor);
   EXPECT_EQ(x.asstring(), "-1.2346");
-  expectthrow<std::domain_error>([&x] { x.assign(0.1 + 0.2, rounding::exact); }, "Rounding necessary!");
-  expectthrow<std::invalid_argument>([&x] { x.assign(std::nan(""), rounding::up); }, "Float is not a number!");
-  expectthrow<std::out_of_range>([&x] { x.assign(-HUGE_VAL, rounding::up); }, "Input int bigger than size!");
-  expectthrow<std::out_of_range>([&x] { x.assign(9999.99999, rounding::up); }, "Input int bigger than size!");
+  expect_throw<std::domain_error>([&x] { x.assign(0.1 + 0.2, rounding::exact); }, "Rounding necessary!");
+  expect_throw<std::invalid_argument>([&x] { x.assign(std::nan(""), rounding::up); }, "Float is not a number!");
+  expect_throw<std::out_of_range>([&x] { x.assign(-HUGE_VAL, rounding::up); }, "Input int bigger than size!");
+  expect_throw<std::out_of_range>([&x] { x.assign(9999.99999, rounding::up); }, "Input int bigger than size!");
   EXPECT_EQ(x.asstring(), "-1.2346");
   // Past 2^53 the shortest text, not the binary value.
   fixedfloat wide(48);
@@ -490,17 +490,17 @@ TEST(Doubles, AssignRoundsTheShortestText) {
 }
 
 TEST(Roots, ErrorsAndLogLines) {
-  expectthrow<std::domain_error>([] { static_cast<void>(fixedint(4, -4).sqrt()); },
-                                 "Square root of a negative number!");
-  expectthrow<std::domain_error>([] { static_cast<void>(fixedfloat(4, "-0.01").sqrt()); },
-                                 "Square root of a negative number!");
-  expectthrow<std::domain_error>([] { static_cast<void>(fixedfloat(4, 2).sqrt(rounding::exact)); },
-                                 "Rounding necessary!");
+  expect_throw<std::domain_error>([] { static_cast<void>(fixedint(4, -4).sqrt()); },
+                                  "Square root of a negative number!");
+  expect_throw<std::domain_error>([] { static_cast<void>(fixedfloat(4, "-0.01").sqrt()); },
+                                  "Square root of a negative number!");
+  expect_throw<std::domain_error>([] { static_cast<void>(fixedfloat(4, 2).sqrt(rounding::exact)); },
+                                  "Rounding necessary!");
   EXPECT_EQ(fixedfloat(4, "2.25").sqrt(rounding::exact).asstring(), "1.5");
   EXPECT_EQ(sqrt(-fixedint(4, 0)).asstring(), "0");
   EXPECT_EQ(sqrt(-fixedfloat(4, 0)).asstring(), "0.0");
-  expectthrow<std::length_error>([] { static_cast<void>(fixedfloat(8, "1.5").pow(1ULL << 62U)); },
-                                 "Power too large!");
+  expect_throw<std::length_error>([] { static_cast<void>(fixedfloat(8, "1.5").pow(1ULL << 62U)); },
+                                  "Power too large!");
   EXPECT_EQ(fixedfloat(8, "3").pow(1ULL << 62U).asstring(), "8081.0");  // 3^(2^62) mod 10^4
   EXPECT_EQ(pow(fixedint(4, -12), 3).asstring(), "-1728");
   EXPECT_EQ(fixedint(3, -10).pow(3).asstring(), "-0");  // as repeated * gives it
@@ -508,7 +508,7 @@ TEST(Roots, ErrorsAndLogLines) {
 
   const fixedint four(4, 17);
   const fixedfloat two(8, 2);
-  logcapture capture;
+  log_capture capture;
   static_cast<void>(four.sqrt());
   static_cast<void>(four.pow(2));
   const strings integer = capture.messages();
@@ -517,7 +517,7 @@ TEST(Roots, ErrorsAndLogLines) {
   // "Done."; then the result goes. Refused: the entry line alone.
   strings result;
   {
-    logcapture made;
+    log_capture made;
     const fixedfloat eight(8);
     result = made.messages();
   }
@@ -529,17 +529,17 @@ TEST(Roots, ErrorsAndLogLines) {
     lines.insert(lines.end(), going.begin(), going.end());
     return lines;
   };
-  logcapture root;
+  log_capture root;
   static_cast<void>(two.sqrt());
   EXPECT_EQ(root.messages(), whole("Square root operation in fixedfloat."));
-  logcapture power;
+  log_capture power;
   static_cast<void>(two.pow(3, rounding::exact));
   EXPECT_EQ(power.messages(), whole("Power operation in fixedfloat."));
   const fixedfloat minus_two = -two;
-  logcapture refused;
-  expectthrow<std::domain_error>([&] { static_cast<void>(minus_two.sqrt()); }, "Square root of a negative number!");
-  expectthrow<std::domain_error>([&] { static_cast<void>(fixedfloat(8, "1.5").pow(5, rounding::exact)); },
-                                 "Rounding necessary!");
+  log_capture refused;
+  expect_throw<std::domain_error>([&] { static_cast<void>(minus_two.sqrt()); }, "Square root of a negative number!");
+  expect_throw<std::domain_error>([&] { static_cast<void>(fixedfloat(8, "1.5").pow(5, rounding::exact)); },
+                                  "Rounding necessary!");
   const strings lines = refused.messages();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front(), "Square root operation in fixedfloat.");

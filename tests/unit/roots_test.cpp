@@ -50,7 +50,7 @@ const std::uint64_t seed = [] {
 }();
 
 // Plain arithmetic for the references, and the operands (plain_digits.h).
-using namespace veldartest;  // NOLINT(google-build-using-namespace)
+using namespace veldar_test;  // NOLINT(google-build-using-namespace)
 
 // ---- More plain arithmetic, for the roots and powers.
 
@@ -196,7 +196,7 @@ u128 wide_power_mod(u128 a, unsigned long long n, u128 m) {
 digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s) {
   static const std::vector<std::uint32_t> edges{0,         1,         2,         249999999, 250000000,
                                                 499999999, 500000000, 999999998, 999999999};
-  return veldartest::make_number(rng, count, s, edges);
+  return veldar_test::make_number(rng, count, s, edges);
 }
 
 // A length near one of `centres`, two digits either way.
@@ -584,7 +584,7 @@ TEST(SquareRootDigits, RoundingToTheNearestMatchesTheReference) {
 // Every allocation of a call made to fail in turn, from an empty arena: the
 // root stays as it was, and once none fails the call succeeds.
 TEST(SquareRootDigits, FailedAllocationsLeaveTheRoot) {
-  if (!veldartest::canfailallocations()) {
+  if (!veldar_test::can_fail_allocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";
   }
   std::mt19937_64 rng(seed + 9);
@@ -594,16 +594,16 @@ TEST(SquareRootDigits, FailedAllocationsLeaveTheRoot) {
     for (long failing = 1;; ++failing) {
       digit_vector root{1, 2, 3};
       detail::release_scratch();
-      veldartest::failallocation(failing);
+      veldar_test::fail_allocation(failing);
       detail::square_root_rest rest;
       try {
         rest = detail::square_root_digits(n, root);
       } catch (const std::bad_alloc&) {
-        veldartest::failallocation(0);
+        veldar_test::fail_allocation(0);
         ASSERT_EQ(root, (digit_vector{1, 2, 3})) << "allocation " << failing << " at " << count << " digits";
         continue;
       }
-      veldartest::failallocation(0);
+      veldar_test::fail_allocation(0);
       EXPECT_EQ(root, expected.root) << count << " digits";
       EXPECT_EQ(rest.exact, expected.rest.exact);
       EXPECT_EQ(rest.above_half, expected.rest.above_half);
@@ -613,9 +613,9 @@ TEST(SquareRootDigits, FailedAllocationsLeaveTheRoot) {
   }
   // Rounding up a root of all nines takes an element more.
   digit_vector root{9, 9};
-  veldartest::failallocation(1);
+  veldar_test::fail_allocation(1);
   EXPECT_THROW(detail::round_square_root(root, detail::square_root_rest{false, true}, rounding::up), std::bad_alloc);
-  veldartest::failallocation(0);
+  veldar_test::fail_allocation(0);
   EXPECT_EQ(root, (digit_vector{9, 9}));
 }
 
@@ -844,7 +844,7 @@ TEST(PowerDigits, KeptDigitsBeyondAVectorThrowBadAlloc) {
 }
 
 TEST(PowerDigits, FailedAllocationsLeaveTheResult) {
-  if (!veldartest::canfailallocations()) {
+  if (!veldar_test::can_fail_allocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";
   }
   std::mt19937_64 rng(seed + 26);
@@ -855,15 +855,15 @@ TEST(PowerDigits, FailedAllocationsLeaveTheResult) {
     for (long failing = 1;; ++failing) {
       digit_vector result{1, 2, 3};
       detail::release_scratch();
-      veldartest::failallocation(failing);
+      veldar_test::fail_allocation(failing);
       try {
         detail::power_digits(a, n, kept, result);
       } catch (const std::bad_alloc&) {
-        veldartest::failallocation(0);
+        veldar_test::fail_allocation(0);
         ASSERT_EQ(result, (digit_vector{1, 2, 3})) << "allocation " << failing << " keeping " << kept;
         continue;
       }
-      veldartest::failallocation(0);
+      veldar_test::fail_allocation(0);
       EXPECT_EQ(result, expected) << "keeping " << kept;
       EXPECT_GT(failing, kept > detail::word_power_digits ? 3 : 1) << "too few allocations seen keeping " << kept;
       break;

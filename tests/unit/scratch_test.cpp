@@ -71,7 +71,7 @@ TEST(ScratchArena, MoreThanTheBoundIsGivenBack) {
 }
 
 TEST(ScratchArena, ARepeatedProductOrQuotientTakesNothingFromTheHeap) {
-  if (!veldartest::canfailallocations()) {
+  if (!veldar_test::can_fail_allocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";
   }
   std::mt19937_64 random(7100);
@@ -91,16 +91,16 @@ TEST(ScratchArena, ARepeatedProductOrQuotientTakesNothingFromTheHeap) {
     work();
     const limb_vector expected_product = product;
     const limb_vector expected_quotient = quotient;
-    veldartest::failallocation(1);
+    veldar_test::fail_allocation(1);
     EXPECT_NO_THROW(work()) << n << " limbs";
-    veldartest::failallocation(0);
+    veldar_test::fail_allocation(0);
     EXPECT_EQ(product, expected_product);
     EXPECT_EQ(quotient, expected_quotient);
   }
 }
 
 TEST(ScratchArena, FailedGrowthLeavesTheOutputsAndTheArenaUsable) {
-  if (!veldartest::canfailallocations()) {
+  if (!veldar_test::can_fail_allocations()) {
     GTEST_SKIP() << "operator new is not the test's own here";
   }
   std::mt19937_64 random(7200);
@@ -112,14 +112,14 @@ TEST(ScratchArena, FailedGrowthLeavesTheOutputsAndTheArenaUsable) {
   for (long k = 1;; ++k) {
     detail::release_scratch();
     limb_vector product(2 * n, 3);
-    veldartest::failallocation(k);
+    veldar_test::fail_allocation(k);
     bool threw = false;
     try {
       detail::multiply_limbs(a.data(), n, b.data(), n, product.data());
     } catch (const std::bad_alloc&) {
       threw = true;
     }
-    veldartest::failallocation(0);
+    veldar_test::fail_allocation(0);
     if (!threw) {
       EXPECT_EQ(product, expected);
       break;

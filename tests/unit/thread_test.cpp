@@ -21,7 +21,7 @@ using VELDAR::fixedint;
 
 // Runs work(t) on `count` threads at once.
 template <typename action>
-void onthreads(int count, action work) {
+void on_threads(int count, action work) {
   std::vector<std::thread> threads;
   for (int t = 0; t < count; ++t) {
     threads.emplace_back(work, t);
@@ -43,15 +43,15 @@ bool round(std::mt19937_64& random) {
   p = std::to_string(a) + ".5";
   q = "-0.25";
   return (x + y).asstring() == std::to_string(a - b) && (x * y).asstring() == (a == 0 && b != 0 ? "-0" : std::to_string(-a * b)) &&
-         (y < x) == (-b < a) && (p * q).asstring() == veldartest::fixedtext(-(a * 20 + 10) * 125, 4);
+         (y < x) == (-b < a) && (p * q).asstring() == veldar_test::fixed_text(-(a * 20 + 10) * 125, 4);
 }
 
 TEST(Threads, EachWithItsOwnNumbersAtOnce) {
-  veldartest::logcapture capture;
+  veldar_test::log_capture capture;
   constexpr int threads = 4;
   constexpr int rounds = 400;
   std::atomic<int> wrong{0};
-  onthreads(threads, [&wrong](int t) {
+  on_threads(threads, [&wrong](int t) {
     std::mt19937_64 random(static_cast<unsigned>(t));
     for (int r = 0; r < rounds; ++r) {
       if (!round(random)) {
@@ -95,8 +95,8 @@ TEST(Threads, LongProductsAndQuotientsAtOnce) {
   const std::string product = (a * b).asstring();
   const std::string quotient = ((a * b) / b).asstring();
   std::atomic<int> wrong{0};
-  const veldartest::logcapture capture;  // starts the log empty
-  onthreads(4, [&](int t) {
+  const veldar_test::log_capture capture;  // starts the log empty
+  on_threads(4, [&](int t) {
     fixedint x = a;
     fixedint y = b;
     for (int round = 0; round < 3 + t; ++round) {
@@ -111,9 +111,9 @@ TEST(Threads, LongProductsAndQuotientsAtOnce) {
 }
 
 TEST(Threads, LogLimitHoldsWhileThreadsLog) {
-  veldartest::logcapture capture;
+  veldar_test::log_capture capture;
   VELDAR::setloglimit(1 << 16);
-  onthreads(4, [](int t) {
+  on_threads(4, [](int t) {
     for (int r = 0; r < 2000; ++r) {
       VELDAR::log("thread " + std::to_string(t) + " line " + std::to_string(r));
     }
@@ -121,7 +121,7 @@ TEST(Threads, LogLimitHoldsWhileThreadsLog) {
   VELDAR::setloglimit(0);
   const std::string text = VELDAR::logstream.str();
   EXPECT_LE(text.size(), 1U << 16);
-  const auto messages = veldartest::logmessages(text);
+  const auto messages = veldar_test::log_messages(text);
   EXPECT_EQ(messages.front().rfind("Log limit of 65536 bytes: ", 0), 0U);
   for (const std::string& message : messages) {
     EXPECT_EQ(message.rfind("<malformed", 0), std::string::npos) << message;
@@ -133,7 +133,7 @@ TEST(Threads, LogLimitHoldsWhileThreadsLog) {
 // count. Every deletion must be written once, never as 2^32 - 1 lines of a
 // count gone below zero, which would drop the whole log.
 TEST(Threads, DeletionsCountedWhileAnotherThreadStoresAreWrittenOnce) {
-  veldartest::logcapture capture;
+  veldar_test::log_capture capture;
   VELDAR::setloglimit(1 << 20);
   constexpr int rounds = 1000000;
   std::atomic<bool> done{false};
@@ -150,7 +150,7 @@ TEST(Threads, DeletionsCountedWhileAnotherThreadStoresAreWrittenOnce) {
   VELDAR::setloglimit(0);
   // Each round writes four lines; the logger as many as it could.
   const std::string text = VELDAR::logstream.str();
-  const auto messages = veldartest::logmessages(text);
+  const auto messages = veldar_test::log_messages(text);
   ASSERT_FALSE(messages.empty());
   unsigned long long dropped = 0;
   ASSERT_EQ(std::sscanf(messages.front().c_str(), "Log limit of 1048576 bytes: %llu earlier lines dropped.", &dropped), 1)

@@ -11,12 +11,12 @@ extern VELDAR::fixedint zero;
 
 namespace {
 // Read during static initialisation, in whatever order the files are initialised.
-const std::size_t logatstart = VELDAR::logstream.str().size();
+const std::size_t log_at_start = VELDAR::logstream.str().size();
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string how = argc > 1 ? argv[1] : "";
-  std::cout << (zero + VELDAR::fixedint(8, 42)) << ' ' << (logatstart <= VELDAR::logstream.str().size()) << std::endl;
+  std::cout << (zero + VELDAR::fixedint(8, 42)) << ' ' << (log_at_start <= VELDAR::logstream.str().size()) << std::endl;
   if (how == "terminate") {
     std::terminate();
   }
