@@ -260,9 +260,10 @@ VELDAR_WIDE void schoolbook_columns_avx512(const limb* s, std::size_t ns, const 
     _mm512_storeu_si512(entries + first, remainder);
     _mm512_storeu_si512(carries + first, quotient);
   }
+  const std::uint64_t* const carries_below = carries - 1;  // carries_below[k] is carries[k - 1]
   std::uint64_t carry = 0;
   for (std::size_t k = 0; k < end; ++k) {
-    const std::uint64_t value = entries[k] + carries[k - 1] + carry;  // below B + 2^14 + 1
+    const std::uint64_t value = entries[k] + carries_below[k] + carry;  // below B + 2^14 + 1
     carry = value >= limb_base ? 1 : 0;
     acc[k] = value - carry * limb_base;
   }
