@@ -92,6 +92,39 @@ inline void check_decimal(float_slot& s, const float_state& before, const std::o
   settle(s, false);
 }
 
+// The float's shortest round-trip text in plain decimal notation, which is
+// what the assignment keeps: the digits of the shortest scientific text,
+// their point moved by its exponent (3e10f -> "30000000000"). The shortest
+// fixed text of std::to_chars is not it: from 2^24 up the binary value's
+// digits (30000001024) are as short as the shortest digits padded with
+// zeros, and to_chars takes the nearer of the two, the binary value.
+inline std::string shortest_plain_text(float x) {
+  std::array<char, 64> buffer{};
+  const auto converted = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::scientific);
+  require(converted.ec == std::errc(), "harness: float text");
+  std::string text(buffer.data(), converted.ptr);
+  const bool minus = text[0] == '-';
+  const std::size_t e = text.find('e');
+  const long exponent = std::strtol(text.c_str() + e + 1, nullptr, 10);
+  std::string digits;
+  for (std::size_t i = minus ? 1 : 0; i < e; ++i) {
+    if (text[i] != '.') {
+      digits += text[i];
+    }
+  }
+  // The point goes after the first `point` digits.
+  const long point = exponent + 1;
+  const auto count = static_cast<long>(digits.size());
+  if (point <= 0) {
+    text = "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+  } else if (point >= count) {
+    text = digits + std::string(static_cast<std::size_t>(point - count), '0');
+  } else {
+    text = digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+  }
+  return (minus ? "-" : "") + text;
+}
+
 inline void check_float_assignment(float_slot& s, float x) {
   current_operation = "fixedfloat = float";
   const float_state before(*s.number);
@@ -101,10 +134,7 @@ inline void check_float_assignment(float_slot& s, float x) {
             "a float that is no number");
     return;
   }
-  std::array<char, 128> buffer{};
-  const auto converted = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::fixed);
-  require(converted.ec == std::errc(), "harness: float text");
-  check_decimal(s, before, parse_decimal(std::string(buffer.data(), converted.ptr), true), thrown);
+  check_decimal(s, before, parse_decimal(shortest_plain_text(x), true), thrown);
   require(thrown != failure::none || std::strtof(s.number->asstring().c_str(), nullptr) == x,
           "an assigned float does not read back");
 }
