@@ -272,18 +272,18 @@ inline void check_fixed_comparisons(float_slot& left, float_slot& right) {
   const float_state y(b);
   std::array<bool, 6> results{};
   const failure thrown = threw_documented([&] { results = {a == b, a != b, a<b, a> b, a <= b, a >= b}; });
-  const bool equalto = std::equal_to<fixedfloat>{}(a, b);
+  const bool by_equal_to = std::equal_to<fixedfloat>{}(a, b);
   require(x.same(a) && y.same(b), "a fixed-point comparison changed an operand");
   if (x.length != y.length) {
-    require(thrown == failure::sizes && !equalto, "a fixed-point comparison of different lengths");
+    require(thrown == failure::sizes && !by_equal_to, "a fixed-point comparison of different lengths");
     return;
   }
   require_no_failure(thrown, "fixed-point comparison");
-  const auto [equal, unequal, less, greater, lessequal, greaterequal] = results;
+  const auto [equal, unequal, less, greater, less_equal, greater_equal] = results;
   require(equal + less + greater == 1, "not exactly one of ==, < and >");
-  require(unequal == !equal && lessequal == (less || equal) && greaterequal == (greater || equal),
+  require(unequal == !equal && less_equal == (less || equal) && greater_equal == (greater || equal),
           "!=, <= or >= disagrees with ==, < and >");
-  require(equalto == equal, "equal_to disagrees with ==");
+  require(by_equal_to == equal, "equal_to disagrees with ==");
   require(!equal || std::hash<fixedfloat>{}(a) == std::hash<fixedfloat>{}(b),
           "equal fixed-point numbers hash differently");
   require(a == a && !(a < a), "a fixed-point number differs from itself");

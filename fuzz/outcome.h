@@ -146,29 +146,29 @@ struct float_state {
 };
 
 // A number of the program, and whether it may hold elements outside 0 to 9.
-template <typename numbertype>
+template <typename number_type>
 struct slot {
-  std::optional<numbertype> number;
+  std::optional<number_type> number;
   bool wild = false;
 };
 using int_slot = slot<fixedint>;
 using float_slot = slot<fixedfloat>;
 
-inline const digit_vector& digitsof(const fixedint& n) { return n.digits; }
-inline const digit_vector& digitsof(const fixedfloat& n) { return n.value.digits; }
+inline const digit_vector& digits_of(const fixedint& n) { return n.digits; }
+inline const digit_vector& digits_of(const fixedfloat& n) { return n.value.digits; }
 
-// Records whether `s` now holds elements outside 0 to 9; only `maybewild`
+// Records whether `s` now holds elements outside 0 to 9; only `maybe_wild`
 // operations may leave them.
-template <typename numbertype>
-void settle(slot<numbertype>& s, bool maybewild) {
-  s.wild = !reference::all_digits(digitsof(*s.number));
-  require(maybewild || !s.wild, "an element outside 0 to 9 from digits 0 to 9");
+template <typename number_type>
+void settle(slot<number_type>& s, bool maybe_wild) {
+  s.wild = !reference::all_digits(digits_of(*s.number));
+  require(maybe_wild || !s.wild, "an element outside 0 to 9 from digits 0 to 9");
 }
 
-template <typename numbertype>
-void store(slot<numbertype>& s, numbertype&& number, bool maybewild) {
+template <typename number_type>
+void store(slot<number_type>& s, number_type&& number, bool maybe_wild) {
   s.number = std::move(number);
-  settle(s, maybewild);
+  settle(s, maybe_wild);
 }
 
 inline int_state snapshot(const fixedint& n) { return int_state(n); }
@@ -176,15 +176,15 @@ inline float_state snapshot(const fixedfloat& n) { return float_state(n); }
 
 // Copies `from` into `to`: with the copy constructor when `to` holds no
 // number, else by copy or move assignment (`from` may be `to` itself).
-template <typename numbertype>
-void check_copy(slot<numbertype>& to, const slot<numbertype>& from, bool move) {
+template <typename number_type>
+void check_copy(slot<number_type>& to, const slot<number_type>& from, bool move) {
   current_operation = !to.number ? "copy construction" : move ? "move assignment" : "copy assignment";
   const auto source = snapshot(*from.number);
   const failure thrown = threw_documented([&] {
     if (!to.number) {
       to.number.emplace(*from.number);
     } else if (move) {
-      *to.number = numbertype(*from.number);
+      *to.number = number_type(*from.number);
     } else {
       *to.number = *from.number;
     }

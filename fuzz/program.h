@@ -22,8 +22,8 @@ namespace veldar_fuzz {
 // of any value among them.
 class digit_source {
  public:
-  digit_source(std::uint64_t seed, std::uint8_t pattern, bool anyelement = false)
-      : state(seed), pattern(pattern % (anyelement ? 6 : 5)) {}
+  digit_source(std::uint64_t seed, std::uint8_t pattern, bool any_element = false)
+      : state(seed), pattern(pattern % (any_element ? 6 : 5)) {}
 
   signed char next() {
     const std::uint64_t r = random();
@@ -139,10 +139,10 @@ class program_text {
     return out;
   }
 
-  // `count` digits from a seed and a pattern of the input; with `anyelement`
+  // `count` digits from a seed and a pattern of the input; with `any_element`
   // some patterns hold elements outside 0 to 9.
-  std::vector<signed char> digits(std::size_t count, bool anyelement = false) {
-    digit_source source(word(4), byte(), anyelement);
+  std::vector<signed char> digits(std::size_t count, bool any_element = false) {
+    digit_source source(word(4), byte(), any_element);
     std::vector<signed char> out(count);
     std::generate(out.begin(), out.end(), [&source] { return source.next(); });
     return out;

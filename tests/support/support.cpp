@@ -113,10 +113,10 @@ fs::path scratch_dir() {
 
 }  // namespace
 
-child_run run_child(const std::string& program, const std::vector<std::string>& args, bool withlogs,
+child_run run_child(const std::string& program, const std::vector<std::string>& args, bool with_logs,
                     const std::string& before, const std::function<void(const std::string&)>& prepare) {
   const fs::path dir = scratch_dir();
-  if (withlogs) {
+  if (with_logs) {
     fs::create_directory(dir / "logs");
     if (!before.empty()) {
       std::ofstream(dir / "logs" / "veldar.log") << before;

@@ -82,10 +82,10 @@ struct child_run {
 };
 
 // Runs `program args...` in a new scratch working directory, with a `logs`
-// folder when `withlogs` is true. `before` is written into logs/veldar.log
+// folder when `with_logs` is true. `before` is written into logs/veldar.log
 // first (to see it overwritten or kept); `prepare` gets the directory to set
 // up anything else.
-child_run run_child(const std::string& program, const std::vector<std::string>& args, bool withlogs,
+child_run run_child(const std::string& program, const std::vector<std::string>& args, bool with_logs,
                     const std::string& before = "", const std::function<void(const std::string&)>& prepare = {});
 
 }  // namespace veldar_test

@@ -127,11 +127,11 @@ TEST_F(FixedfloatSum, MatchesReference) {
   for (int round = 0; round < 3000; ++round) {
     const int length = 2 * static_cast<int>(random() % 8 + 1);
     const int128 modulus = power10(length);
-    const auto digitsof = [&random, length] {
+    const auto digits_of = [&random, length] {
       return power10(static_cast<int>(random() % static_cast<unsigned>(length + 1)));
     };
-    const auto a = static_cast<long long>(random() % static_cast<unsigned long long>(digitsof()));
-    const auto b = static_cast<long long>(random() % static_cast<unsigned long long>(digitsof()));
+    const auto a = static_cast<long long>(random() % static_cast<unsigned long long>(digits_of()));
+    const auto b = static_cast<long long>(random() % static_cast<unsigned long long>(digits_of()));
     const bool na = random() % 2 == 0;
     const bool nb = random() % 2 == 0;
     fixedfloat left = with_value(length, a, na);

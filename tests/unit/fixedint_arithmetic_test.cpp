@@ -116,7 +116,7 @@ void expect_defaults(const fixedint& result, int length) {
 
 enum class sum_kind { plus, minus };
 
-void checksums(sum_kind kind, unsigned seed) {
+void check_sums(sum_kind kind, unsigned seed) {
   random_operands random(seed);
   for (int round = 0; round < 4000; ++round) {
     const int length = random.length();
@@ -153,9 +153,9 @@ void checksums(sum_kind kind, unsigned seed) {
 // Tests that make many numbers keep the log bounded.
 class FixedintRandomized : public veldar_test::bounded_log {};
 
-TEST_F(FixedintRandomized, AdditionMatchesReference) { checksums(sum_kind::plus, 1201); }
+TEST_F(FixedintRandomized, AdditionMatchesReference) { check_sums(sum_kind::plus, 1201); }
 
-TEST_F(FixedintRandomized, SubtractionMatchesReference) { checksums(sum_kind::minus, 1202); }
+TEST_F(FixedintRandomized, SubtractionMatchesReference) { check_sums(sum_kind::minus, 1202); }
 
 TEST_F(FixedintRandomized, MultiplicationMatchesReference) {
   random_operands random(1203);
