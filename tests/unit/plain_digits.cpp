@@ -131,6 +131,31 @@ std::string text(const digit_vector& x) {
   return s.empty() ? "(empty)" : s;
 }
 
+std::vector<std::uint64_t> limb_product_plus(const VELDAR::detail::limb_vector& x, const VELDAR::detail::limb_vector& y,
+                                             const VELDAR::detail::limb_vector& r, std::size_t size) {
+  std::vector<std::uint64_t> out(size, 0);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    std::uint64_t carry = 0;
+    for (std::size_t j = 0; j < y.size(); ++j) {
+      const std::uint64_t t = out.at(i + j) + std::uint64_t{x[i]} * y[j] + carry;
+      out[i + j] = t % limb_base;
+      carry = t / limb_base;
+    }
+    for (std::size_t k = i + y.size(); carry != 0; ++k) {
+      const std::uint64_t t = out.at(k) + carry;
+      out[k] = t % limb_base;
+      carry = t / limb_base;
+    }
+  }
+  std::uint64_t carry = 0;
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    const std::uint64_t t = out[k] + (k < r.size() ? r[k] : 0) + carry;
+    out[k] = t % limb_base;
+    carry = t / limb_base;
+  }
+  return out;
+}
+
 const char* const shape_names[] = {"uniform", "nonzero", "nines", "sparse", "power", "limbs"};
 
 digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s, const std::vector<std::uint32_t>& edges) {

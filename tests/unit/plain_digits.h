@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "digits.h"
+#include "limbs.h"
 
 namespace veldar_test {
 
@@ -40,6 +41,12 @@ digit_vector digits_of(u128 v);
 // The digits from the top, cut in the middle past 120 of them; "(empty)" for
 // none.
 std::string text(const digit_vector& x);
+
+// x * y + r on base 10^9 limbs, as `size` words below 10^9 each, least
+// significant first: a product checked limb by limb. `size` must hold the
+// result.
+std::vector<std::uint64_t> limb_product_plus(const VELDAR::detail::limb_vector& x, const VELDAR::detail::limb_vector& y,
+                                             const VELDAR::detail::limb_vector& r, std::size_t size);
 
 // The shapes of the random operands.
 enum class shape { uniform, nonzero, nines, sparse, power, limbs, count };

@@ -306,27 +306,7 @@ TEST(DivideLimbs, AnyRecursionThresholdGivesTheExactQuotient) {
       limbs q(na - nb + 1);
       limbs r(nb);
       detail::divide_limbs_with(a.data(), na, b.data(), nb, q.data(), r.data(), threshold);
-      // q * b + r, limb by limb.
-      std::vector<std::uint64_t> check(na + 2, 0);
-      for (std::size_t i = 0; i < q.size(); ++i) {
-        std::uint64_t carry = 0;
-        for (std::size_t j = 0; j < nb; ++j) {
-          const std::uint64_t t = check[i + j] + std::uint64_t{q[i]} * b[j] + carry;
-          check[i + j] = t % limb_base;
-          carry = t / limb_base;
-        }
-        for (std::size_t k = i + nb; carry != 0; ++k) {
-          const std::uint64_t t = check[k] + carry;
-          check[k] = t % limb_base;
-          carry = t / limb_base;
-        }
-      }
-      std::uint64_t carry = 0;
-      for (std::size_t k = 0; k < check.size(); ++k) {
-        const std::uint64_t t = check[k] + (k < nb ? r[k] : 0) + carry;
-        check[k] = t % limb_base;
-        carry = t / limb_base;
-      }
+      const std::vector<std::uint64_t> check = limb_product_plus(q, b, r, na + 2);
       const std::string how = "case " + std::to_string(iteration) + ": " + std::to_string(na) + " / " +
                               std::to_string(nb) + " limbs, recursion from " + std::to_string(threshold);
       ASSERT_TRUE(std::equal(a.begin(), a.end(), check.begin()) && check[na] == 0 && check[na + 1] == 0) << how;
@@ -338,26 +318,7 @@ TEST(DivideLimbs, AnyRecursionThresholdGivesTheExactQuotient) {
 // Whether q * b + r == a and r < b, limb by limb, by a plain product.
 ::testing::AssertionResult divides(const std::vector<detail::limb>& a, const std::vector<detail::limb>& b,
                                    const std::vector<detail::limb>& q, const std::vector<detail::limb>& r) {
-  std::vector<std::uint64_t> check(a.size() + 2, 0);
-  for (std::size_t i = 0; i < q.size(); ++i) {
-    std::uint64_t carry = 0;
-    for (std::size_t j = 0; j < b.size(); ++j) {
-      const std::uint64_t t = check[i + j] + std::uint64_t{q[i]} * b[j] + carry;
-      check[i + j] = t % limb_base;
-      carry = t / limb_base;
-    }
-    for (std::size_t k = i + b.size(); carry != 0; ++k) {
-      const std::uint64_t t = check[k] + carry;
-      check[k] = t % limb_base;
-      carry = t / limb_base;
-    }
-  }
-  std::uint64_t carry = 0;
-  for (std::size_t k = 0; k < check.size(); ++k) {
-    const std::uint64_t t = check[k] + (k < r.size() ? r[k] : 0) + carry;
-    check[k] = t % limb_base;
-    carry = t / limb_base;
-  }
+  const std::vector<std::uint64_t> check = limb_product_plus(q, b, r, a.size() + 2);
   if (!std::equal(a.begin(), a.end(), check.begin()) || check[a.size()] != 0 || check[a.size() + 1] != 0) {
     return ::testing::AssertionFailure() << "q * b + r != a";
   }
@@ -543,23 +504,7 @@ TEST(DivideLimbs, LongDivisorsTakeTheReciprocal) {
       } else {
         r.back() = std::min<detail::limb>(r.back(), b.back() - 1);
       }
-      // a = b q + r, limb by limb.
-      std::vector<std::uint64_t> wide(nb + q.size() + 1, 0);
-      for (std::size_t i = 0; i < q.size(); ++i) {
-        std::uint64_t carry = 0;
-        for (std::size_t j = 0; j < nb; ++j) {
-          const std::uint64_t t = wide[i + j] + std::uint64_t{q[i]} * b[j] + carry;
-          wide[i + j] = t % limb_base;
-          carry = t / limb_base;
-        }
-        wide[i + nb] += carry;
-      }
-      std::uint64_t carry = 0;
-      for (std::size_t k = 0; k < wide.size(); ++k) {
-        const std::uint64_t t = wide[k] + (k < nb ? r[k] : 0) + carry;
-        wide[k] = t % limb_base;
-        carry = t / limb_base;
-      }
+      const std::vector<std::uint64_t> wide = limb_product_plus(q, b, r, nb + q.size() + 1);  // a = b q + r
       limbs a(wide.begin(), wide.end());
       while (a.size() > nb && a.back() == 0) {
         a.pop_back();

@@ -461,27 +461,7 @@ TEST(SquareRootLimbs, RootAndRemainderMakeTheNumber) {
     ASSERT_TRUE(s.front() == guard && s.back() == guard && r.front() == guard && r.back() == guard) << how.str();
     const limb_vector root(s.begin() + 1, s.end() - 1);
     const limb_vector rest(r.begin() + 1, r.end() - 1);
-    // s^2 + r, limb by limb.
-    std::vector<std::uint64_t> check(2 * h + 2, 0);
-    for (std::size_t i = 0; i < h; ++i) {
-      std::uint64_t carry = 0;
-      for (std::size_t j = 0; j < h; ++j) {
-        const std::uint64_t t = check[i + j] + std::uint64_t{root[i]} * root[j] + carry;
-        check[i + j] = t % limb_base;
-        carry = t / limb_base;
-      }
-      for (std::size_t k = i + h; carry != 0; ++k) {
-        const std::uint64_t t = check[k] + carry;
-        check[k] = t % limb_base;
-        carry = t / limb_base;
-      }
-    }
-    std::uint64_t carry = 0;
-    for (std::size_t k = 0; k < check.size(); ++k) {
-      const std::uint64_t t = check[k] + (k < rest.size() ? rest[k] : 0) + carry;
-      check[k] = t % limb_base;
-      carry = t / limb_base;
-    }
+    const std::vector<std::uint64_t> check = limb_product_plus(root, root, rest, 2 * h + 2);  // s^2 + r
     for (std::size_t k = 0; k < check.size(); ++k) {
       ASSERT_EQ(check[k], k < n ? m[k] : 0) << how.str() << "\n  s^2 + r differs from m at limb " << k;
     }
