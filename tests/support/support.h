@@ -71,12 +71,12 @@ class bounded_log : public ::testing::Test {
 
 // The outcome of running the test child program in a fresh scratch directory.
 struct child_run {
-  int exit_code = -1;   // exit status, or -1 when killed by a signal
-  int signal = 0;       // the terminating signal, 0 on a normal exit
-  std::string out;      // standard output
-  std::string err;      // standard error
-  std::optional<std::string> report;  // logs/veldar.log, when it was written
-  bool logs_folder = false;           // whether logs/ exists afterwards
+  int exit_code = -1;                   // exit status, or -1 when killed by a signal
+  int signal = 0;                       // the terminating signal, 0 on a normal exit
+  std::string out;                      // standard output
+  std::string err;                      // standard error
+  std::optional<std::string> report;    // logs/veldar.log, when it was written
+  bool logs_folder = false;             // whether logs/ exists afterwards
   std::vector<std::string> logs_files;  // the names in logs/ afterwards, sorted
   bool report_is_link = false;          // whether logs/veldar.log is a symbolic link afterwards
 };

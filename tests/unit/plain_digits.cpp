@@ -198,9 +198,7 @@ digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s, const
   return x;
 }
 
-shape random_shape(std::mt19937_64& rng) {
-  return static_cast<shape>(rng() % static_cast<unsigned>(shape::count));
-}
+shape random_shape(std::mt19937_64& rng) { return static_cast<shape>(rng() % static_cast<unsigned>(shape::count)); }
 
 digit_vector with_leading_zeros(std::mt19937_64& rng, digit_vector x) {
   if (rng() % 3 == 0) {

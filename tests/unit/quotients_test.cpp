@@ -43,8 +43,7 @@ using namespace veldar_test;  // NOLINT(google-build-using-namespace)
 // A number of exactly `count` significant digits (none for count 0); its
 // limbs of shape::limbs from the edges of normalisation and estimation.
 digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s) {
-  static const std::vector<std::uint32_t> edges{0,         1,         2,         499999999,
-                                                500000000, 500000001, 999999998, 999999999};
+  static const std::vector<std::uint32_t> edges{0, 1, 2, 499999999, 500000000, 500000001, 999999998, 999999999};
   return veldar_test::make_number(rng, count, s, edges);
 }
 
