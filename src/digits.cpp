@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "platform.h"
+
 namespace VELDAR::detail {
 
 std::size_t significant_count(const digit_vector& digits) {
@@ -30,16 +32,13 @@ digit_vector shortened_digits(const digit_vector& digits) {
 }
 
 bool digits_in_range(const signed char* digits, std::size_t count) {
-  // Eight elements at a time where they read as one little-endian word:
-  // adding 0x76 lifts bytes from 10 to 0x7f into the top bit, and bytes from
-  // 0x80 up have it already.
-  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  // Eight elements at a time where they read as one little-endian word.
   std::size_t i = 0;
-  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+  if constexpr (little_endian) {
     for (; i + 8 <= count; i += 8) {
       std::uint64_t w = 0;
       std::memcpy(&w, digits + i, 8);
-      if (((w | (w + ones * 0x76)) & (ones * 0x80)) != 0) {
+      if (!is_digit_word(w)) {
         return false;
       }
     }
@@ -156,7 +155,7 @@ void put_small_word(unsigned long long value, digit_vector& digits) {
     const std::uint64_t tens = ((lanes * 103) >> 10U) & 0x000F000F000F000FULL;
     lanes = (lanes - tens * 10) | (tens << 8U);
     const std::size_t here = std::min<std::size_t>(count, 8);
-    if (here == 8 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    if (here == 8 && little_endian) {
       std::memcpy(out, &lanes, 8);
     } else {
       for (std::size_t i = 0; i < here; ++i) {

@@ -30,6 +30,7 @@
 
 #include "digits.h"
 #include "log_store.h"
+#include "platform.h"
 #include "products.h"
 #include "quotients.h"
 #include "roots.h"
@@ -392,8 +393,7 @@ fixedfloat word_product(const fixedfloat& a, fixedfloat& b, bool minus) {
   if (unsigned long long product = 0; !__builtin_mul_overflow(x, y, &product)) {
     kept = product / scale % modulus;
   } else {
-    __extension__ using wide = unsigned __int128;
-    kept = static_cast<unsigned long long>(wide{x} * y / scale % modulus);
+    kept = static_cast<unsigned long long>(detail::uint128{x} * y / scale % modulus);
   }
   for (signed char& digit : b.value.digits) {
     digit = static_cast<signed char>(kept % 10);
@@ -487,7 +487,7 @@ digit_vector power_places(const digit_vector& digits, std::size_t half, unsigned
       std::find_if(digits.begin(), digits.end(), [](signed char d) { return d != 0; }) - digits.begin());
   const digit_vector b(digits.begin() + static_cast<std::ptrdiff_t>(t),
                        digits.begin() + static_cast<std::ptrdiff_t>(top));
-  __extension__ using wide = __int128;
+  using wide = detail::int128;
   const wide shift = wide{t} * n - wide{half} * (n - 1);
   digit_vector power;
   if (shift >= 0) {

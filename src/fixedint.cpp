@@ -29,6 +29,7 @@
 
 #include "digits.h"
 #include "log_store.h"
+#include "platform.h"
 #include "products.h"
 #include "quotients.h"
 #include "roots.h"
@@ -314,10 +315,9 @@ bool word_product_in_place(const fixedint& self, fixedint& other) {
     return false;
   }
   const unsigned long long modulus = detail::power_of_ten(self.digits.size());
-  __extension__ using wide = unsigned __int128;
   unsigned long long product = 0;
   if (__builtin_mul_overflow(x, y, &product)) {
-    product = static_cast<unsigned long long>(wide{x} * y % modulus);
+    product = static_cast<unsigned long long>(detail::uint128{x} * y % modulus);
   } else {
     product %= modulus;
   }

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "limbs.h"
+#include "platform.h"
 #include "scratch.h"
 
 #if defined(__x86_64__)
@@ -492,7 +493,6 @@ void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_
   }
   // The truncated product costs about n^2 / 2 limb products, the full one
   // na nb (in 128 bits: n^2 passes 2^64 from 2^32 limbs).
-  __extension__ typedef unsigned __int128 uint128;
   if (uint128{2} * na * nb <= uint128{n} * n) {
     multiply_limbs(a, na, b, nb, out);
     std::fill(out + std::min(na + nb, n), out + n, 0);

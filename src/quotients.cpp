@@ -29,6 +29,7 @@
 //     to the schoolbook. The remainder is divided by f at the end, exactly.
 #include "quotients.h"
 
+#include "platform.h"
 #include "products.h"
 #include "scratch.h"
 #include "sums.h"
@@ -50,8 +51,6 @@ namespace {
 
 using word = std::uint64_t;
 using entry = std::int64_t;
-__extension__ typedef __int128 wide_entry;
-__extension__ typedef unsigned __int128 wide_word;
 
 constexpr auto signed_base = static_cast<entry>(limb_base);
 
@@ -81,7 +80,7 @@ limb divide_by_limb(const limb* x, std::size_t n, limb d, limb* q) {
   word rest = 0;
   for (std::size_t i = n; i-- > 0;) {
     const word current = rest * limb_base + x[i];  // below d * B <= 10^18
-    auto quotient = static_cast<word>((static_cast<wide_word>(current) * reciprocal) >> 64);
+    auto quotient = static_cast<word>((static_cast<uint128>(current) * reciprocal) >> 64);
     rest = current - quotient * d;
     if (rest >= d) {
       rest -= d;
@@ -320,7 +319,7 @@ void divide_school(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m
   std::size_t rows = 0;
   for (std::size_t j = m; j-- > 0;) {
     entry* const row = w + j;  // row[n] is the top entry, row[n + 1, ...) zeros
-    const auto top = static_cast<entry>(static_cast<wide_entry>(row[n]) * signed_base + row[n - 1]);
+    const auto top = static_cast<entry>(static_cast<int128>(row[n]) * signed_base + row[n - 1]);
     const double lowest = j + n >= 3 ? static_cast<double>(w[j + n - 3]) : 0.0;
     const double x =
         (static_cast<double>(top) + (static_cast<double>(row[n - 2]) + lowest * inverse_base) * inverse_base) *

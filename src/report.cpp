@@ -45,6 +45,7 @@
 
 #include "log_line.h"
 #include "log_store.h"
+#include "platform.h"
 #include "transcript.h"
 
 #if __has_include(<cxxabi.h>)
@@ -127,22 +128,6 @@ int open_temporary(std::array<char, 64>& name) noexcept {
   return -1;
 }
 
-// Writes all of `text`, again after a signal cut a write short. A write that
-// writes nothing fails it, rather than being tried again for ever.
-bool write_all(int descriptor, std::string_view text) noexcept {
-  while (!text.empty()) {
-    const ssize_t written = ::write(descriptor, text.data(), text.size());
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 // Gathers the report's text in a buffer on the stack and writes it out
 // each time it fills: a few write() calls for the whole log, with no memory
 // got. A failed write is kept (`ok`): put() is false from then on, which
@@ -171,7 +156,7 @@ class file_sink final : public detail::text_sink {
            detail::escaped_pieces(detail, escaped) && put("\n");
   }
   bool flush() noexcept {
-    ok = ok && write_all(descriptor, {buffer.data(), used});
+    ok = ok && detail::write_all(descriptor, {buffer.data(), used});
     used = 0;
     return ok;
   }
@@ -210,7 +195,7 @@ class file_size_signal_ignored {
 // One fixed line on standard error, with write(): nothing to format, nothing
 // to allocate.
 void complain() noexcept {
-  write_all(STDERR_FILENO, "VELDAR: could not write report file logs/veldar.log\n");
+  detail::write_all(STDERR_FILENO, "VELDAR: could not write report file logs/veldar.log\n");
 }
 
 }  // namespace

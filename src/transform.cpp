@@ -44,6 +44,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform.h"
 #include "scratch.h"
 
 #if defined(__x86_64__)
@@ -54,7 +55,6 @@ namespace VELDAR::detail {
 
 namespace {
 
-__extension__ typedef unsigned __int128 uint128;
 using residue = std::uint64_t;
 
 constexpr std::uint64_t high_half(uint128 x) { return static_cast<std::uint64_t>(x >> 64); }
