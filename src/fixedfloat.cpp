@@ -29,6 +29,7 @@
 #include <veldar/diagnostics.h>
 
 #include "digits.h"
+#include "limbs.h"
 #include "log_store.h"
 #include "platform.h"
 #include "products.h"
@@ -382,8 +383,8 @@ void reset(fixedfloat& number, unsigned long long length, transcript done, trans
 fixedfloat word_product(const fixedfloat& a, fixedfloat& b, bool minus) {
   unsigned long long x = 0;
   unsigned long long y = 0;
-  detail::to_word(a.value.digits, x);
-  detail::to_word(b.value.digits, y);
+  detail::checked_word_of_digits(a.value.digits.data(), a.value.digits.size(), x);
+  detail::checked_word_of_digits(b.value.digits.data(), b.value.digits.size(), y);
   unsigned long long scale = 1;  // 10^(length/2)
   for (unsigned long long i = 0; i < a.length / 2; ++i) {
     scale *= 10;

@@ -28,6 +28,7 @@
 #include <veldar/diagnostics.h>
 
 #include "digits.h"
+#include "limbs.h"
 #include "log_store.h"
 #include "platform.h"
 #include "products.h"
@@ -377,11 +378,13 @@ fixedint rounded_quotient(const fixedint& a, fixedint& b, rounding mode) {
   unsigned long long y = 0;
   // Up to 19 digits the words are read eight digits at a time; longer
   // numbers may still hold values that fit.
-  const bool words = a.digits.size() == a.length && b.digits.size() == a.length &&
-                     (a.length <= detail::word_width
-                          ? detail::small_word(a.digits, x) && detail::small_word(b.digits, y)
-                          : detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) &&
-                                detail::to_word(a.digits, x) && detail::to_word(b.digits, y));
+  const bool words =
+      a.digits.size() == a.length && b.digits.size() == a.length &&
+      (a.length <= detail::word_width
+           ? detail::small_word(a.digits, x) && detail::small_word(b.digits, y)
+           : detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) &&
+                 detail::checked_word_of_digits(a.digits.data(), a.digits.size(), x) &&
+                 detail::checked_word_of_digits(b.digits.data(), b.digits.size(), y));
   if (words && y != 0) {
     // Both in a machine word: its division, and the rounding by the remainder.
     const unsigned long long q = x / y;
@@ -725,7 +728,8 @@ double fixedint::todouble() { return std::as_const(*this).todouble(); }
 double fixedint::todouble() const { return detail::to_double(detail::normalised_copy(digits, length), 0, negative); }
 
 bool fixedint::wordmagnitude(unsigned long long& magnitude) const {
-  return detail::to_word(detail::normalised_copy(digits, length), magnitude);
+  const digit_vector magnitude_digits = detail::normalised_copy(digits, length);
+  return detail::checked_word_of_digits(magnitude_digits.data(), magnitude_digits.size(), magnitude);
 }
 
 void detail::throw_value_does_not_fit() { throw std::out_of_range("Value does not fit!"); }

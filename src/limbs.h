@@ -23,6 +23,23 @@ void to_limbs(const signed char* digits, std::size_t count, limb* out);
 // digits[0, count) = the low `count` digits of the limbs.
 void to_digits(const limb* limbs, std::size_t count, signed char* digits);
 
+// Digits as one machine word, for numbers of few digits.
+
+// The value of the eight digits in the bytes of `lanes`, the least
+// significant in its lowest byte: pairs, fours, then the eight combined.
+inline std::uint64_t eight_digits(std::uint64_t lanes) {
+  lanes = (lanes & 0x00FF00FF00FF00FFULL) + ((lanes >> 8U) & 0x00FF00FF00FF00FFULL) * 10;
+  lanes = (lanes & 0x0000FFFF0000FFFFULL) + ((lanes >> 16U) & 0x0000FFFF0000FFFFULL) * 100;
+  return (lanes & 0x00000000FFFFFFFFULL) + (lanes >> 32U) * 10000;
+}
+// The value of the `count` digits 0 to 9 at `digits`, least significant
+// first, for count <= 19 (below 10^19 < 2^64): {1, 2} -> 21. Unchecked: the
+// caller knows the digits and their count.
+std::uint64_t word_of_digits(const signed char* digits, std::size_t count);
+// The same for any count, leading zeros allowed, into `value`; false, with
+// `value` as it was, when the number is 2^64 or more.
+bool checked_word_of_digits(const signed char* digits, std::size_t count, unsigned long long& value);
+
 // Sums and differences, limb by limb. `out` may be `x`.
 
 // out[0, n) = x + y; returns the carry.

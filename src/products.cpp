@@ -447,15 +447,6 @@ void multiply_on_limbs(const signed char* a, std::size_t ca, const signed char* 
   to_digits(result, kept, product);
 }
 
-// The value of the `count` digits at `digits`, at most nine.
-limb word_of(const signed char* digits, std::size_t count) {
-  limb value = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    value = value * 10 + static_cast<limb>(digits[i]);
-  }
-  return value;
-}
-
 }  // namespace
 
 std::size_t karatsuba_from_limbs() {
@@ -547,7 +538,7 @@ void multiply_digits(const digit_vector& a, const digit_vector& b, digit_vector&
   const bool in_range = digits_in_range(a.data(), count_a) && digits_in_range(b.data(), count_b);
   if (in_range && count_a <= limb_digits && count_b <= limb_digits) {
     // One limb each: the product is one machine word.
-    std::uint64_t value = std::uint64_t{word_of(a.data(), count_a)} * word_of(b.data(), count_b);
+    std::uint64_t value = word_of_digits(a.data(), count_a) * word_of_digits(b.data(), count_b);
     for (std::size_t i = 0; i < kept && value != 0; ++i, value /= 10) {
       product[i] = static_cast<signed char>(value % 10);
     }

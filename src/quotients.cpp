@@ -549,15 +549,6 @@ void divide_by_reciprocal(limb* u, const limb* v, std::size_t n, limb* q, std::s
 
 // Digits.
 
-// The significant digits of `digits` as one word, for at most 19 of them.
-word to_word(const signed char* digits, std::size_t count) {
-  word value = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    value = value * 10 + static_cast<word>(digits[i]);
-  }
-  return value;
-}
-
 // The digits of `value`, as many as it has.
 void word_digits(word value, signed char* digits) {
   for (; value != 0; value /= 10) {
@@ -656,8 +647,8 @@ void divide_digits(const digit_vector& a, const digit_vector& b, digit_vector& q
   if (ca < cb) {
     small_dividend.assign(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(ca));
   } else if (ca <= word_division_digits) {
-    const word x = to_word(a.data(), ca);
-    const word y = to_word(b.data(), cb);
+    const word x = word_of_digits(a.data(), ca);
+    const word y = word_of_digits(b.data(), cb);
     word_quotient = x / y;
     word_remainder = x % y;
   } else {
