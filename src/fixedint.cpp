@@ -386,15 +386,12 @@ fixedint rounded_quotient(const fixedint& a, fixedint& b, rounding mode) {
                  detail::checked_word_of_digits(a.digits.data(), a.digits.size(), x) &&
                  detail::checked_word_of_digits(b.digits.data(), b.digits.size(), y));
   if (words && y != 0) {
-    // Both in a machine word: its division, and the rounding by the remainder.
-    const unsigned long long q = x / y;
-    const unsigned long long r = x % y;
+    // Both in a machine word: its division, rounded by the remainder.
     const bool minus = a.issigned && a.negative != b.negative;
-    const int dropped = r < y - r ? -1 : r == y - r ? 0 : 1;
-    const bool up = r != 0 && detail::rounds_up(mode, minus, dropped, true, q % 2 != 0);
+    const unsigned long long q = detail::divide_word(x, y, mode, minus).quotient;
     // In place of the digits of `b`, the copy / and divide() own: no new ones.
     digit_vector digits = std::move(b.digits);
-    detail::put_small_word(q + (up ? 1 : 0), digits);  // below x + 1 <= 10^length, and q < x for y > 1
+    detail::put_small_word(q, digits);  // below x + 1 <= 10^length, and q < x for y > 1
     return signed_result(a.length, digits, minus);
   }
   digit_vector holder;
