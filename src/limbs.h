@@ -51,8 +51,4 @@ limb carry_limbs(limb* x, std::size_t n, limb carry);
 // x[0, n) -= borrow, rippling up; returns what is left of it.
 limb borrow_limbs(limb* x, std::size_t n, limb borrow);
 
-// out[0, na + nb) = a * b, exactly, for factors of any sizes; `out` must not
-// overlap them. Every product of the kernels goes through here (products.cpp).
-void multiply_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out);
-
 }  // namespace VELDAR::detail

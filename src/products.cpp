@@ -30,6 +30,7 @@
 #include "limbs.h"
 #include "platform.h"
 #include "scratch.h"
+#include "transform.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -33,6 +33,7 @@
 #include "products.h"
 #include "scratch.h"
 #include "sums.h"
+#include "transform.h"
 
 #include <algorithm>
 #include <array>

@@ -32,7 +32,7 @@
 // once and kept, shared by the threads, up to kept_twiddle_bytes. The
 // squares of equal factors take one forward transform instead of two. The
 // buffers come from the thread's scratch arena (scratch.h).
-#include "products.h"
+#include "transform.h"
 
 #include <algorithm>
 #include <array>
@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "products.h"
 #include "scratch.h"
 
 #if defined(__x86_64__)
