@@ -151,40 +151,58 @@ struct prime_field : modulus {
   std::uint64_t root3 = 0;  // roots3[36], plain, for the checks below
 };
 
+// The constants of the field of f.p in the Montgomery form that `form` gives
+// (R = 2^64 for the scalar transform, 2^52 for the vector one), its roots of
+// unity taken from the powers of `generator`: a root of order 3 * 2^max_log,
+// its powers of orders 3 * 2^k and 2^k, and omega of order 3. Both kinds of
+// field are made by it, so that they cannot differ but in R and the lengths.
+template <unsigned max_log, typename field, typename montgomery>
+constexpr void set_roots(field& f, std::uint64_t generator, montgomery form) {
+  const std::uint64_t p = f.p;
+  f.r_squared = multiply_mod(form(1, p), form(1, p), p);
+  f.one = form(1, p);
+  f.root3 = power_mod(generator, (p - 1) / (3 * (std::uint64_t{1} << max_log)), p);
+  std::uint64_t root = f.root3;
+  for (unsigned k = max_log;; --k) {
+    f.roots3[k] = form(root, p);
+    f.roots[k] = form(power_mod(root, 3, p), p);
+    if (k == 0) {
+      break;
+    }
+    root = multiply_mod(root, root, p);
+  }
+  f.omega = form(root, p);
+  f.omega_inverse = form(multiply_mod(root, root, p), p);
+}
+
+// What the transforms rely on in the roots that set_roots() made: p prime,
+// and a root of order exactly 3 * 2^max_log: its 3 * 2^(max_log - 1)-th
+// power is -1 and its 2^max_log-th power, omega, is not 1.
+template <unsigned max_log, typename field, typename montgomery>
+constexpr bool valid_roots(const field& f, montgomery form) {
+  constexpr std::uint64_t order = std::uint64_t{1} << max_log;
+  return is_prime(f.p) && power_mod(f.root3, 3 * order / 2, f.p) == f.p - 1 &&
+         f.omega == form(power_mod(f.root3, order, f.p), f.p) && f.omega != f.one &&
+         f.roots[max_log] == form(power_mod(f.root3, 3, f.p), f.p);
+}
+
 // The field of the prime p, with its roots of unity taken from the powers of
 // `generator`.
 constexpr prime_field make_field(std::uint64_t p, std::uint64_t generator) {
   prime_field f;
   f.p = p;
   f.p_inverse = inverse_mod_word(p);
-  f.r_squared = multiply_mod(montgomery_form(1, p), montgomery_form(1, p), p);
-  f.one = montgomery_form(1, p);
-  f.root3 = power_mod(generator, (p - 1) / (3 * max_transform_length), p);
-  std::uint64_t root = f.root3;
-  for (unsigned k = max_transform_log;; --k) {
-    f.roots3[k] = montgomery_form(root, p);
-    f.roots[k] = montgomery_form(power_mod(root, 3, p), p);
-    if (k == 0) {
-      break;
-    }
-    root = multiply_mod(root, root, p);
-  }
-  f.omega = montgomery_form(root, p);
-  f.omega_inverse = montgomery_form(multiply_mod(root, root, p), p);
+  set_roots<max_transform_log>(f, generator, montgomery_form);
   return f;
 }
 
 constexpr std::array<prime_field, 3> fields = {make_field(0x3fffff3000000001, 5), make_field(0x3ffffd2000000001, 13),
                                                make_field(0x3ffff96000000001, 11)};
 
-// What the transform relies on: p prime, 4p < 2^64 for the lazy reductions,
-// p p^-1 = 1 mod 2^64, and a root of order exactly 3 * 2^36: its 3 * 2^35-th
-// power is -1 and its 2^36-th power, omega, is not 1.
+// What the transform relies on: 4p < 2^64 for the lazy reductions,
+// p p^-1 = 1 mod 2^64, and the roots of order 3 * 2^36 (valid_roots()).
 constexpr bool valid_field(const prime_field& f) {
-  return is_prime(f.p) && f.p < (std::uint64_t{1} << 62) && f.p * f.p_inverse == 1 &&
-         power_mod(f.root3, 3 * max_transform_length / 2, f.p) == f.p - 1 &&
-         f.omega == montgomery_form(power_mod(f.root3, max_transform_length, f.p), f.p) && f.omega != f.one &&
-         f.roots[max_transform_log] == montgomery_form(power_mod(f.root3, 3, f.p), f.p);
+  return f.p < (std::uint64_t{1} << 62) && f.p * f.p_inverse == 1 && valid_roots<max_transform_log>(f, montgomery_form);
 }
 static_assert(valid_field(fields[0]) && valid_field(fields[1]) && valid_field(fields[2]));
 static_assert(fields[0].p > fields[1].p && fields[1].p > fields[2].p);  // distinct
@@ -236,21 +254,8 @@ constexpr prime_field52 make_field52(std::uint64_t p, std::uint64_t generator) {
   prime_field52 f;
   f.p = p;
   f.p_inverse = inverse_mod_word(p) & low_52_bits;
-  f.r_squared = multiply_mod(montgomery_form52(1, p), montgomery_form52(1, p), p);
-  f.one = montgomery_form52(1, p);
   f.base = montgomery_form52(limb_base, p);
-  f.root3 = power_mod(generator, (p - 1) / (3 * (std::uint64_t{1} << vector_max_log)), p);
-  std::uint64_t root = f.root3;
-  for (unsigned k = vector_max_log;; --k) {
-    f.roots3[k] = montgomery_form52(root, p);
-    f.roots[k] = montgomery_form52(power_mod(root, 3, p), p);
-    if (k == 0) {
-      break;
-    }
-    root = multiply_mod(root, root, p);
-  }
-  f.omega = montgomery_form52(root, p);
-  f.omega_inverse = montgomery_form52(multiply_mod(root, root, p), p);
+  set_roots<vector_max_log>(f, generator, montgomery_form52);
   return f;
 }
 
@@ -258,11 +263,8 @@ constexpr std::array<prime_field52, 3> fields52 = {
     make_field52(0x3fff300000001, 5), make_field52(0x3ffed00000001, 7), make_field52(0x3ffc000000001, 11)};
 
 constexpr bool valid_field52(const prime_field52& f) {
-  constexpr std::uint64_t order = std::uint64_t{1} << vector_max_log;
-  return is_prime(f.p) && f.p < (std::uint64_t{1} << 50) && ((f.p * f.p_inverse) & low_52_bits) == 1 &&
-         power_mod(f.root3, 3 * order / 2, f.p) == f.p - 1 &&
-         f.omega == montgomery_form52(power_mod(f.root3, order, f.p), f.p) && f.omega != f.one &&
-         f.roots[vector_max_log] == montgomery_form52(power_mod(f.root3, 3, f.p), f.p);
+  return f.p < (std::uint64_t{1} << 50) && ((f.p * f.p_inverse) & low_52_bits) == 1 &&
+         valid_roots<vector_max_log>(f, montgomery_form52);
 }
 static_assert(valid_field52(fields52[0]) && valid_field52(fields52[1]) && valid_field52(fields52[2]));
 static_assert(fields52[0].p > fields52[1].p && fields52[1].p > fields52[2].p);  // distinct
@@ -883,30 +885,20 @@ VELDAR_IFMA inline void inverse_lanes(lanes& x, lanes& y, lanes w, const lane_mo
   y = _mm512_sub_epi64(_mm512_add_epi64(low, f.twice), product);
 }
 
-// One level of the forward transform over blocks of 2len values, len >= 8.
-VELDAR_IFMA void forward_level_lanes(residue* x, std::size_t n, std::size_t len, const residue* table,
-                                     const lane_modulus& f) {
+// One level of the forward transform, or of the inverse one, over blocks of
+// 2len values, len >= 8: the two differ only in their butterfly.
+template <bool inverse>
+VELDAR_IFMA void level_lanes(residue* x, std::size_t n, std::size_t len, const residue* table, const lane_modulus& f) {
   const residue* const twiddles = table + len;
   for (residue* block = x; block != x + n; block += 2 * len) {
     for (std::size_t j = 0; j < len; j += 8) {
       lanes low = load(block + j);
       lanes high = load(block + j + len);
-      forward_lanes(low, high, load(twiddles + j), f);
-      store(block + j, low);
-      store(block + j + len, high);
-    }
-  }
-}
-
-// One level of the inverse transform over blocks of 2len values, len >= 8.
-VELDAR_IFMA void inverse_level_lanes(residue* x, std::size_t n, std::size_t len, const residue* table,
-                                     const lane_modulus& f) {
-  const residue* const twiddles = table + len;
-  for (residue* block = x; block != x + n; block += 2 * len) {
-    for (std::size_t j = 0; j < len; j += 8) {
-      lanes low = load(block + j);
-      lanes high = load(block + j + len);
-      inverse_lanes(low, high, load(twiddles + j), f);
+      if constexpr (inverse) {
+        inverse_lanes(low, high, load(twiddles + j), f);
+      } else {
+        forward_lanes(low, high, load(twiddles + j), f);
+      }
       store(block + j, low);
       store(block + j + len, high);
     }
@@ -926,30 +918,50 @@ struct pair_shuffles {
   lanes back2_second;
 };
 
-VELDAR_IFMA inline pair_shuffles make_pair_shuffles() {
-  return {_mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0), _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2),
-          _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4)};
+// The twiddle factors of the levels of len 4 and 2, in the lanes of the
+// pairs they multiply, and the shuffles: what both tails set up first.
+struct tail_constants {
+  pair_shuffles shuffles;
+  lanes w4;
+  lanes w2;
+};
+
+VELDAR_IFMA inline tail_constants make_tail_constants(const residue* table) {
+  return {{_mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0), _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2),
+           _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4)},
+          _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 4))),
+          _mm512_permutexvar_epi64(_mm512_set_epi64(3, 2, 3, 2, 3, 2, 3, 2), load(table))};
+}
+
+// The level of len 2 on the sixteen values in v0 and v1, with the butterfly
+// of the forward transform or of the inverse one: its pairs into matching
+// lanes, the butterflies, and the values back in order.
+template <bool inverse>
+VELDAR_IFMA inline void pair_level_lanes(lanes& v0, lanes& v1, const tail_constants& c, const lane_modulus& f) {
+  lanes low = _mm512_permutex2var_epi64(v0, c.shuffles.low2, v1);
+  lanes high = _mm512_permutex2var_epi64(v0, c.shuffles.high2, v1);
+  if constexpr (inverse) {
+    inverse_lanes(low, high, c.w2, f);
+  } else {
+    forward_lanes(low, high, c.w2, f);
+  }
+  v0 = _mm512_permutex2var_epi64(low, c.shuffles.back2_first, high);
+  v1 = _mm512_permutex2var_epi64(low, c.shuffles.back2_second, high);
 }
 
 // The last three levels of the forward transform, over blocks of sixteen
 // values: the twiddle factors of len 4 and 2 from the table, 1 for len 1.
 VELDAR_IFMA void forward_tail_lanes(residue* x, std::size_t n, const residue* table, const lane_modulus& f) {
-  const pair_shuffles shuffles = make_pair_shuffles();
-  const lanes w4 = _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 4)));
-  const lanes w2 = _mm512_permutexvar_epi64(_mm512_set_epi64(3, 2, 3, 2, 3, 2, 3, 2), load(table));
+  const tail_constants constants = make_tail_constants(table);
   for (std::size_t i = 0; i < n; i += 16) {
     lanes v0 = load(x + i);
     lanes v1 = load(x + i + 8);
     lanes low = _mm512_shuffle_i64x2(v0, v1, 0x44);
     lanes high = _mm512_shuffle_i64x2(v0, v1, 0xee);
-    forward_lanes(low, high, w4, f);
+    forward_lanes(low, high, constants.w4, f);
     v0 = _mm512_shuffle_i64x2(low, high, 0x44);
     v1 = _mm512_shuffle_i64x2(low, high, 0xee);
-    low = _mm512_permutex2var_epi64(v0, shuffles.low2, v1);
-    high = _mm512_permutex2var_epi64(v0, shuffles.high2, v1);
-    forward_lanes(low, high, w2, f);
-    v0 = _mm512_permutex2var_epi64(low, shuffles.back2_first, high);
-    v1 = _mm512_permutex2var_epi64(low, shuffles.back2_second, high);
+    pair_level_lanes<false>(v0, v1, constants, f);
     low = _mm512_unpacklo_epi64(v0, v1);
     high = _mm512_unpackhi_epi64(v0, v1);
     const lanes sum = _mm512_add_epi64(low, high);
@@ -964,9 +976,7 @@ VELDAR_IFMA void forward_tail_lanes(residue* x, std::size_t n, const residue* ta
 // The first three levels of the inverse transform, over blocks of sixteen
 // values, the inverse of forward_tail_lanes().
 VELDAR_IFMA void inverse_tail_lanes(residue* x, std::size_t n, const residue* table, const lane_modulus& f) {
-  const pair_shuffles shuffles = make_pair_shuffles();
-  const lanes w4 = _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 4)));
-  const lanes w2 = _mm512_permutexvar_epi64(_mm512_set_epi64(3, 2, 3, 2, 3, 2, 3, 2), load(table));
+  const tail_constants constants = make_tail_constants(table);
   for (std::size_t i = 0; i < n; i += 16) {
     lanes v0 = load(x + i);
     lanes v1 = load(x + i + 8);
@@ -977,14 +987,10 @@ VELDAR_IFMA void inverse_tail_lanes(residue* x, std::size_t n, const residue* ta
     low = sum;
     v0 = _mm512_unpacklo_epi64(low, high);
     v1 = _mm512_unpackhi_epi64(low, high);
-    low = _mm512_permutex2var_epi64(v0, shuffles.low2, v1);
-    high = _mm512_permutex2var_epi64(v0, shuffles.high2, v1);
-    inverse_lanes(low, high, w2, f);
-    v0 = _mm512_permutex2var_epi64(low, shuffles.back2_first, high);
-    v1 = _mm512_permutex2var_epi64(low, shuffles.back2_second, high);
+    pair_level_lanes<true>(v0, v1, constants, f);
     low = _mm512_shuffle_i64x2(v0, v1, 0x44);
     high = _mm512_shuffle_i64x2(v0, v1, 0xee);
-    inverse_lanes(low, high, w4, f);
+    inverse_lanes(low, high, constants.w4, f);
     store(x + i, _mm512_shuffle_i64x2(low, high, 0x44));
     store(x + i + 8, _mm512_shuffle_i64x2(low, high, 0xee));
   }
@@ -994,13 +1000,13 @@ VELDAR_IFMA void inverse_tail_lanes(residue* x, std::size_t n, const residue* ta
 // in, bit-reversed order out, as forward_transform().
 VELDAR_IFMA void forward_transform_lanes(residue* x, std::size_t n, const residue* table, const lane_modulus& f) {
   if (n > transform_block) {
-    forward_level_lanes(x, n, n / 2, table, f);
+    level_lanes<false>(x, n, n / 2, table, f);
     forward_transform_lanes(x, n / 2, table, f);
     forward_transform_lanes(x + n / 2, n / 2, table, f);
     return;
   }
   for (std::size_t len = n / 2; len >= 8; len /= 2) {
-    forward_level_lanes(x, n, len, table, f);
+    level_lanes<false>(x, n, len, table, f);
   }
   forward_tail_lanes(x, n, table, f);
 }
@@ -1010,12 +1016,12 @@ VELDAR_IFMA void inverse_transform_lanes(residue* x, std::size_t n, const residu
   if (n > transform_block) {
     inverse_transform_lanes(x, n / 2, table, f);
     inverse_transform_lanes(x + n / 2, n / 2, table, f);
-    inverse_level_lanes(x, n, n / 2, table, f);
+    level_lanes<true>(x, n, n / 2, table, f);
     return;
   }
   inverse_tail_lanes(x, n, table, f);
   for (std::size_t len = 8; len < n; len *= 2) {
-    inverse_level_lanes(x, n, len, table, f);
+    level_lanes<true>(x, n, len, table, f);
   }
 }
 
