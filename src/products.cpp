@@ -448,26 +448,23 @@ void multiply_on_limbs(const signed char* a, std::size_t ca, const signed char* 
   to_digits(result, kept, product);
 }
 
+// `wide`, the threshold measured with the AVX-512 columns and the vector
+// transform, where they run; else `plain`. The processor is asked once.
+std::size_t threshold_of_processor(std::size_t wide, std::size_t plain) {
+  static const bool vector = vector_transform_available();
+  return vector ? wide : plain;
+}
+
 }  // namespace
 
-std::size_t karatsuba_from_limbs() {
-  static const std::size_t limbs = vector_transform_available() ? wide_karatsuba_limbs : karatsuba_limbs;
-  return limbs;
-}
+std::size_t karatsuba_from_limbs() { return threshold_of_processor(wide_karatsuba_limbs, karatsuba_limbs); }
 
-std::size_t split_low_from_limbs() {
-  static const std::size_t limbs = vector_transform_available() ? wide_split_low_limbs : split_low_limbs;
-  return limbs;
-}
+std::size_t split_low_from_limbs() { return threshold_of_processor(wide_split_low_limbs, split_low_limbs); }
 
-std::size_t transform_from_limbs() {
-  static const std::size_t limbs = vector_transform_available() ? vector_transform_limbs : transform_limbs;
-  return limbs;
-}
+std::size_t transform_from_limbs() { return threshold_of_processor(vector_transform_limbs, transform_limbs); }
 
 std::size_t transform_low_from_limbs() {
-  static const std::size_t limbs = vector_transform_available() ? vector_transform_low_limbs : transform_low_limbs;
-  return limbs;
+  return threshold_of_processor(vector_transform_low_limbs, transform_low_limbs);
 }
 
 void multiply_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
