@@ -381,14 +381,9 @@ void reset(fixedfloat& number, unsigned long long length, transcript done, trans
 // a * b for values below 10^18, at most 18 digits: their product fits two
 // machine words, and the result takes the place of the right operand's copy.
 fixedfloat word_product(const fixedfloat& a, fixedfloat& b, bool minus) {
-  unsigned long long x = 0;
-  unsigned long long y = 0;
-  detail::checked_word_of_digits(a.value.digits.data(), a.value.digits.size(), x);
-  detail::checked_word_of_digits(b.value.digits.data(), b.value.digits.size(), y);
-  unsigned long long scale = 1;  // 10^(length/2)
-  for (unsigned long long i = 0; i < a.length / 2; ++i) {
-    scale *= 10;
-  }
+  const unsigned long long x = detail::word_of_digits(a.value.digits.data(), a.value.digits.size());
+  const unsigned long long y = detail::word_of_digits(b.value.digits.data(), b.value.digits.size());
+  const unsigned long long scale = detail::power_of_ten(a.length / 2);
   const unsigned long long modulus = scale * scale;
   unsigned long long kept = 0;
   if (unsigned long long product = 0; !__builtin_mul_overflow(x, y, &product)) {
@@ -396,10 +391,7 @@ fixedfloat word_product(const fixedfloat& a, fixedfloat& b, bool minus) {
   } else {
     kept = static_cast<unsigned long long>(detail::uint128{x} * y / scale % modulus);
   }
-  for (signed char& digit : b.value.digits) {
-    digit = static_cast<signed char>(kept % 10);
-    kept /= 10;
-  }
+  detail::put_small_word(kept, b.value.digits);  // below 10^(length - length % 2)
   detail::narrate(transcript::fixedfloat_product, a.length);
   fixedfloat result(std::move(b));
   result.value.issigned = true;
