@@ -212,7 +212,9 @@ void logdumper() {
       std::this_thread::sleep_for(std::chrono::seconds(1));
     }
   }
-  const active_exception active = find_active();  // before the lock: what() is the caller's code
+  // 2. what() is the program's own code and may log: called with the log's
+  // lock held, it would wait for ever on this very thread.
+  const active_exception active = find_active();
 
   // 3. Without the lock (another thread kept it for two seconds) the log is
   // read as it stands, and no room is made in it: a stuck thread must not
@@ -247,8 +249,11 @@ void logdumper() {
     if (descriptor >= 0) {
       file_sink out(descriptor);
       const auto prefix = detail::line_prefix(terminated);
-      // The calling thread's unfinished `<<` line, which the log's text ends
-      // with, is ended before the report's first line, so that it stays whole.
+      // 6. The kept lines first, then the report's own. The calling thread's
+      // unfinished `<<` line, which the log's text ends with, is ended before
+      // the report's first line, so that it stays whole. The first report
+      // line carries the time taken before the file was opened: it says when
+      // the program terminated, not when the disk answered.
       const bool unfinished = store.partial_size() != 0;
       written = store.render_locked(out) && (!unfinished || out.put("\n")) && out.put({prefix.data(), prefix.size()}) &&
                 out.put(detail::report_terminate) && out.put("\n") && out.line(detail::report_opened) &&
