@@ -588,16 +588,51 @@ inline std::array<std::uint64_t, 3> mixed_radix(std::uint64_t r1, std::uint64_t 
   return {low_half(sum), low_half(upper), high_half(upper)};
 }
 
+// The constants of Garner's step over three primes, `three` (fields or
+// fields52), in the Montgomery form `form` gives, K R, so that
+// m(v, K R) = v K: p1^-1 mod p2, for d2 = (c - r1) / p1 mod p2, and
+// (p1 p2)^-1 and p2^-1 mod p3, for d3 = ((c - r1) / p1 - d2) / p2 mod p3;
+// and, for a transform of length n, the factors that undo its n R^-1 with
+// those inverses folded in. The scalar step and the vector one take them
+// from here, so that the two cannot differ.
+template <const auto& three, auto form>
+class garner_constants {
+ protected:
+  explicit garner_constants(std::size_t n)
+      : scale1(unscale(n, three[0])),
+        scale2(times(unscale(n, three[1]), inverse12, three[1])),
+        scale3(times(unscale(n, three[2]), inverse13, three[2])) {}
+
+  static constexpr residue inverse12 = form(inverse_mod(three[0].p, three[1].p), three[1].p);
+  static constexpr residue inverse13 =
+      form(inverse_mod(multiply_mod(three[0].p, three[1].p, three[2].p), three[2].p), three[2].p);
+  static constexpr residue inverse23 = form(inverse_mod(three[1].p, three[2].p), three[2].p);
+
+  // In Montgomery form as well:
+  residue scale1;  // n^-1 R
+  residue scale2;  // n^-1 R p1^-1
+  residue scale3;  // n^-1 R (p1 p2)^-1
+
+ private:
+  template <typename field>
+  static residue times(residue x, residue y, const field& f) {
+    return reduce_once(montgomery_multiply(x, y, arithmetic_of(f)), f.p);
+  }
+  // n^-1 R^2 mod p: the transform's length and the pointwise products'
+  // factor R^-1 undone. n^-1 is p - (p - 1) / n, as n divides p - 1.
+  template <typename field>
+  static residue unscale(std::size_t n, const field& f) {
+    return times(to_montgomery(f.p - (f.p - 1) / n, f), f.r_squared, f);
+  }
+};
+
 // The Chinese remainder theorem for one coefficient c, from the inverse
 // transforms' values v1, v2, v3 (below 4p each), which are c n R^-1 modulo
 // each prime (the pointwise products' Montgomery factor, and the length).
 // In Garner's form c = r1 + p1 (d2 + p2 d3), r1 < p1, d2 < p2, d3 < p3.
-class garner {
+class garner : garner_constants<fields, montgomery_form> {
  public:
-  explicit garner(std::size_t n)
-      : scale1(unscale(n, fields[0])),
-        scale2(times(unscale(n, fields[1]), inverse12, fields[1])),
-        scale3(times(unscale(n, fields[2]), inverse13, fields[2])) {}
+  explicit garner(std::size_t n) : garner_constants(n) {}
 
   // c as three 64-bit words, least significant first.
   std::array<std::uint64_t, 3> operator()(residue v1, residue v2, residue v3) const {
@@ -614,29 +649,6 @@ class garner {
     const std::uint64_t d3 = (a3 + 2 * p3 - b3 - c3) % p3;  // below 3 p3 < 2^64 before
     return mixed_radix(r1, d2, d3, p1, p2);
   }
-
- private:
-  // The factors below are in Montgomery form, K R, so that m(v, K R) = v K.
-  // d2 = (c - r1) / p1 mod p2.
-  static constexpr residue inverse12 = montgomery_form(inverse_mod(fields[0].p, fields[1].p), fields[1].p);
-  // d3 = ((c - r1) / p1 - d2) / p2 mod p3: (p1 p2)^-1 and p2^-1.
-  static constexpr residue inverse13 =
-      montgomery_form(inverse_mod(multiply_mod(fields[0].p, fields[1].p, fields[2].p), fields[2].p), fields[2].p);
-  static constexpr residue inverse23 = montgomery_form(inverse_mod(fields[1].p, fields[2].p), fields[2].p);
-
-  static residue times(residue x, residue y, const prime_field& f) {
-    return reduce_once(montgomery_multiply(x, y, f), f.p);
-  }
-  // n^-1 R^2 mod p: the transform's length and the pointwise products'
-  // factor R^-1 undone. n^-1 is p - (p - 1) / n, as n divides p - 1.
-  static residue unscale(std::size_t n, const prime_field& f) {
-    return times(to_montgomery(f.p - (f.p - 1) / n, f), f.r_squared, f);
-  }
-
-  // In Montgomery form as well:
-  residue scale1;  // n^-1 R
-  residue scale2;  // n^-1 R p1^-1
-  residue scale3;  // n^-1 R (p1 p2)^-1
 };
 
 // The carries through the coefficients, and the limbs they leave: each
@@ -1154,12 +1166,9 @@ VELDAR_IFMA inline void split_lanes(lanes x0, lanes x1, lanes x2, lanes& quotien
 // A1 d3 = H1 10^18 + H0, with L1 below 2^52 and H1 below 2^31. v1 gets L0,
 // v2 L1 + H0 and v3 H1, the digits of 10^18 of c at k, k + 1 and k + 2: the
 // coefficients wait for each other only for a carry of at most 2 then.
-class garner_lanes {
+class garner_lanes : garner_constants<fields52, montgomery_form52> {
  public:
-  explicit garner_lanes(std::size_t n)
-      : scale1(unscale(n, fields52[0])),
-        scale2(times(unscale(n, fields52[1]), inverse12, fields52[1])),
-        scale3(times(unscale(n, fields52[2]), inverse13, fields52[2])) {}
+  explicit garner_lanes(std::size_t n) : garner_constants(n) {}
 
   VELDAR_IFMA void operator()(residue* v1, residue* v2, residue* v3, std::size_t count) const {
     const lane_modulus f1 = lanes_of(fields52[0]);
@@ -1211,27 +1220,10 @@ class garner_lanes {
   }
 
  private:
-  static constexpr residue inverse12 =
-      montgomery_form52(inverse_mod(fields52[0].p, fields52[1].p), fields52[1].p);
-  static constexpr residue inverse13 = montgomery_form52(
-      inverse_mod(multiply_mod(fields52[0].p, fields52[1].p, fields52[2].p), fields52[2].p), fields52[2].p);
-  static constexpr residue inverse23 =
-      montgomery_form52(inverse_mod(fields52[1].p, fields52[2].p), fields52[2].p);
   static constexpr uint128 q12 = uint128{fields52[0].p} * fields52[1].p;
   static constexpr auto a0 = static_cast<std::uint64_t>(q12 % coefficient_base);
   static constexpr auto a1_value = static_cast<std::uint64_t>(q12 / coefficient_base);
   static_assert(a1_value < (std::uint64_t{1} << 41));
-
-  static residue times(residue x, residue y, const prime_field52& f) {
-    return reduce_once(montgomery_multiply(x, y, arithmetic_of(f)), f.p);
-  }
-  static residue unscale(std::size_t n, const prime_field52& f) {
-    return times(to_montgomery(f.p - (f.p - 1) / n, f), f.r_squared, f);
-  }
-
-  residue scale1;
-  residue scale2;
-  residue scale3;
 };
 
 bool has_ifma() {
