@@ -1,6 +1,8 @@
 // Limbs: the numbers the product and quotient kernels work on, internal to
 // the library. Nine decimal digits make one 32-bit limb of base 10^9, least
-// significant limb first, so a limb product stays below 10^18 < 2^60.
+// significant limb first, so a limb product stays below 10^18 < 2^60. Beside
+// the limb conversions, the one conversion of digits to a machine word, in
+// an unchecked and a checked form.
 #pragma once
 
 #include <cstddef>
