@@ -165,13 +165,14 @@ bool greater_limbs(const limb* x, const limb* y, std::size_t n) {
   return false;
 }
 
-// The value of `count` digits 0 to 9 at `digits`, count <= 38.
+// The value of `count` digits 0 to 9 at `digits`, count <= 38: two machine
+// words of at most 19 digits each.
 uint128 wide_digits(const signed char* digits, std::size_t count) {
-  uint128 v = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    v = v * 10 + static_cast<uint128>(digits[i]);
+  if (count <= word_width) {
+    return word_of_digits(digits, count);
   }
-  return v;
+  return uint128{word_of_digits(digits + word_width, count - word_width)} * power_of_ten(word_width) +
+         word_of_digits(digits, word_width);
 }
 
 // digits[0, count) = the low `count` digits of v.
