@@ -23,6 +23,7 @@
 #include "limbs.h"
 #include "products.h"
 #include "quotients.h"
+#include "transform.h"
 
 namespace {
 

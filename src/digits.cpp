@@ -8,6 +8,9 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "limbs.h"
+#include "platform.h"
+
 namespace VELDAR::detail {
 
 std::size_t significant_count(const digit_vector& digits) {
@@ -30,16 +33,13 @@ digit_vector shortened_digits(const digit_vector& digits) {
 }
 
 bool digits_in_range(const signed char* digits, std::size_t count) {
-  // Eight elements at a time where they read as one little-endian word:
-  // adding 0x76 lifts bytes from 10 to 0x7f into the top bit, and bytes from
-  // 0x80 up have it already.
-  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  // Eight elements at a time where they read as one little-endian word.
   std::size_t i = 0;
-  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+  if constexpr (little_endian) {
     for (; i + 8 <= count; i += 8) {
       std::uint64_t w = 0;
       std::memcpy(&w, digits + i, 8);
-      if (((w | (w + ones * 0x76)) & (ones * 0x80)) != 0) {
+      if (!is_digit_word(w)) {
         return false;
       }
     }
@@ -76,29 +76,11 @@ unsigned long long power_of_ten(std::size_t exponent) {
   return powers[exponent];
 }
 
-namespace {
-
-constexpr std::uint64_t ones = 0x0101010101010101ULL;
-
-// Whether every byte of `w` is a digit 0 to 9: adding 0x76 lifts bytes from
-// 10 to 0x7f into the top bit, and bytes from 0x80 up have it already.
-bool word_of_digits(std::uint64_t w) { return ((w | (w + ones * 0x76)) & (ones * 0x80)) == 0; }
-
-// The value of the eight digits in the lanes of `w`, the least significant
-// in its lowest byte: pairs, quadruples, then the eight combined.
-std::uint64_t eight_digits(std::uint64_t w) {
-  w = (w & 0x00FF00FF00FF00FFULL) + ((w >> 8U) & 0x00FF00FF00FF00FFULL) * 10;
-  w = (w & 0x0000FFFF0000FFFFULL) + ((w >> 16U) & 0x0000FFFF0000FFFFULL) * 100;
-  return (w & 0x00000000FFFFFFFFULL) + (w >> 32U) * 10000;
-}
-
-}  // namespace
-
 bool small_word(const digit_vector& digits, unsigned long long& value) {
   const std::size_t count = digits.size();
-  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+  if constexpr (little_endian) {
     if (count <= 8) {
-      // The digits in one word, zeros above them.
+      // The digits in one word, zeros above them: one test and one sum.
       std::uint64_t w = 0;
       if (count == 8) {
         std::memcpy(&w, digits.data(), 8);
@@ -108,36 +90,22 @@ bool small_word(const digit_vector& digits, unsigned long long& value) {
         }
       }
       value = eight_digits(w);
-      return word_of_digits(w);
+      return is_digit_word(w);
     }
   }
-  if (count > word_width) {
+  if (count > word_width || !digits_in_range(digits)) {
     return false;
   }
-  // Eight digits at a time where they read as one little-endian word, the
-  // most significant first.
-  unsigned long long result = 0;
-  std::size_t i = count;
-  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-    for (; i >= 8; i -= 8) {
-      std::uint64_t w = 0;
-      std::memcpy(&w, digits.data() + i - 8, 8);
-      if (!word_of_digits(w)) {
-        return false;
-      }
-      result = result * 100000000ULL + eight_digits(w);
-    }
-  }
-  // The rest one at a time; an element that is no digit makes the value
-  // meaningless, in unsigned arithmetic that may wrap.
-  bool digits_only = true;
-  for (; i > 0; --i) {
-    const auto d = static_cast<unsigned char>(digits[i - 1]);
-    digits_only = digits_only && d <= 9;
-    result = result * 10 + d;
-  }
-  value = result;
-  return digits_only;
+  value = word_of_digits(digits.data(), count);
+  return true;
+}
+
+bool to_rounded_word(const digit_vector& digits, std::size_t half, bool negative, rounding mode,
+                     unsigned long long& magnitude) {
+  digit_vector rounded(digits);
+  rounded.push_back(0);  // room for a carry out of the integer part
+  round_down_places(rounded, half, mode, negative);
+  return checked_word_of_digits(rounded.data(), rounded.size(), magnitude);
 }
 
 void put_small_word(unsigned long long value, digit_vector& digits) {
@@ -156,7 +124,7 @@ void put_small_word(unsigned long long value, digit_vector& digits) {
     const std::uint64_t tens = ((lanes * 103) >> 10U) & 0x000F000F000F000FULL;
     lanes = (lanes - tens * 10) | (tens << 8U);
     const std::size_t here = std::min<std::size_t>(count, 8);
-    if (here == 8 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    if (here == 8 && little_endian) {
       std::memcpy(out, &lanes, 8);
     } else {
       for (std::size_t i = 0; i < here; ++i) {

@@ -94,10 +94,20 @@ inline constexpr std::size_t word_width = 19;
 // 10^exponent, for exponents up to word_width.
 unsigned long long power_of_ten(std::size_t exponent);
 // The value of `digits` when it has at most word_width elements, each a
-// digit 0 to 9: {1, 2} -> 21; false for any other vector.
+// digit 0 to 9: {1, 2} -> 21; false for any other vector. The fast paths of
+// fixedint's arithmetic test and read their operands with it in one go; the
+// plain conversions are word_of_digits() and checked_word_of_digits()
+// (limbs.h).
 bool small_word(const digit_vector& digits, unsigned long long& value);
 // `value`, below 10^digits.size(), into `digits`: 234 into 3 -> {4, 3, 2}.
 void put_small_word(unsigned long long value, digit_vector& digits);
+// The integer part of the fixed-point magnitude in `digits` (`half` fraction
+// digits, each 0 to 9), its fraction rounded by `mode` for the sign
+// `negative`, as a machine word; false when it is 2^64 or more.
+// rounding::exact throws std::domain_error "Rounding necessary!" for a
+// fraction that is not zero.
+bool to_rounded_word(const digit_vector& digits, std::size_t half, bool negative, rounding mode,
+                     unsigned long long& magnitude);
 
 // Hashing.
 

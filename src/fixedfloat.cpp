@@ -29,7 +29,9 @@
 #include <veldar/diagnostics.h>
 
 #include "digits.h"
+#include "limbs.h"
 #include "log_store.h"
+#include "platform.h"
 #include "products.h"
 #include "quotients.h"
 #include "roots.h"
@@ -379,26 +381,17 @@ void reset(fixedfloat& number, unsigned long long length, transcript done, trans
 // a * b for values below 10^18, at most 18 digits: their product fits two
 // machine words, and the result takes the place of the right operand's copy.
 fixedfloat word_product(const fixedfloat& a, fixedfloat& b, bool minus) {
-  unsigned long long x = 0;
-  unsigned long long y = 0;
-  detail::to_word(a.value.digits, x);
-  detail::to_word(b.value.digits, y);
-  unsigned long long scale = 1;  // 10^(length/2)
-  for (unsigned long long i = 0; i < a.length / 2; ++i) {
-    scale *= 10;
-  }
+  const unsigned long long x = detail::word_of_digits(a.value.digits.data(), a.value.digits.size());
+  const unsigned long long y = detail::word_of_digits(b.value.digits.data(), b.value.digits.size());
+  const unsigned long long scale = detail::power_of_ten(a.length / 2);
   const unsigned long long modulus = scale * scale;
   unsigned long long kept = 0;
   if (unsigned long long product = 0; !__builtin_mul_overflow(x, y, &product)) {
     kept = product / scale % modulus;
   } else {
-    __extension__ using wide = unsigned __int128;
-    kept = static_cast<unsigned long long>(wide{x} * y / scale % modulus);
+    kept = static_cast<unsigned long long>(detail::uint128{x} * y / scale % modulus);
   }
-  for (signed char& digit : b.value.digits) {
-    digit = static_cast<signed char>(kept % 10);
-    kept /= 10;
-  }
+  detail::put_small_word(kept, b.value.digits);  // below 10^(length - length % 2)
   detail::narrate(transcript::fixedfloat_product, a.length);
   fixedfloat result(std::move(b));
   result.value.issigned = true;
@@ -487,7 +480,7 @@ digit_vector power_places(const digit_vector& digits, std::size_t half, unsigned
       std::find_if(digits.begin(), digits.end(), [](signed char d) { return d != 0; }) - digits.begin());
   const digit_vector b(digits.begin() + static_cast<std::ptrdiff_t>(t),
                        digits.begin() + static_cast<std::ptrdiff_t>(top));
-  __extension__ using wide = __int128;
+  using wide = detail::int128;
   const wide shift = wide{t} * n - wide{half} * (n - 1);
   digit_vector power;
   if (shift >= 0) {

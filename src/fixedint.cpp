@@ -28,7 +28,9 @@
 #include <veldar/diagnostics.h>
 
 #include "digits.h"
+#include "limbs.h"
 #include "log_store.h"
+#include "platform.h"
 #include "products.h"
 #include "quotients.h"
 #include "roots.h"
@@ -314,10 +316,9 @@ bool word_product_in_place(const fixedint& self, fixedint& other) {
     return false;
   }
   const unsigned long long modulus = detail::power_of_ten(self.digits.size());
-  __extension__ using wide = unsigned __int128;
   unsigned long long product = 0;
   if (__builtin_mul_overflow(x, y, &product)) {
-    product = static_cast<unsigned long long>(wide{x} * y % modulus);
+    product = static_cast<unsigned long long>(detail::uint128{x} * y % modulus);
   } else {
     product %= modulus;
   }
@@ -377,21 +378,20 @@ fixedint rounded_quotient(const fixedint& a, fixedint& b, rounding mode) {
   unsigned long long y = 0;
   // Up to 19 digits the words are read eight digits at a time; longer
   // numbers may still hold values that fit.
-  const bool words = a.digits.size() == a.length && b.digits.size() == a.length &&
-                     (a.length <= detail::word_width
-                          ? detail::small_word(a.digits, x) && detail::small_word(b.digits, y)
-                          : detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) &&
-                                detail::to_word(a.digits, x) && detail::to_word(b.digits, y));
+  const bool words =
+      a.digits.size() == a.length && b.digits.size() == a.length &&
+      (a.length <= detail::word_width
+           ? detail::small_word(a.digits, x) && detail::small_word(b.digits, y)
+           : detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) &&
+                 detail::checked_word_of_digits(a.digits.data(), a.digits.size(), x) &&
+                 detail::checked_word_of_digits(b.digits.data(), b.digits.size(), y));
   if (words && y != 0) {
-    // Both in a machine word: its division, and the rounding by the remainder.
-    const unsigned long long q = x / y;
-    const unsigned long long r = x % y;
+    // Both in a machine word: its division, rounded by the remainder.
     const bool minus = a.issigned && a.negative != b.negative;
-    const int dropped = r < y - r ? -1 : r == y - r ? 0 : 1;
-    const bool up = r != 0 && detail::rounds_up(mode, minus, dropped, true, q % 2 != 0);
+    const unsigned long long q = detail::divide_word(x, y, mode, minus).quotient;
     // In place of the digits of `b`, the copy / and divide() own: no new ones.
     digit_vector digits = std::move(b.digits);
-    detail::put_small_word(q + (up ? 1 : 0), digits);  // below x + 1 <= 10^length, and q < x for y > 1
+    detail::put_small_word(q, digits);  // below x + 1 <= 10^length, and q < x for y > 1
     return signed_result(a.length, digits, minus);
   }
   digit_vector holder;
@@ -725,7 +725,8 @@ double fixedint::todouble() { return std::as_const(*this).todouble(); }
 double fixedint::todouble() const { return detail::to_double(detail::normalised_copy(digits, length), 0, negative); }
 
 bool fixedint::wordmagnitude(unsigned long long& magnitude) const {
-  return detail::to_word(detail::normalised_copy(digits, length), magnitude);
+  const digit_vector magnitude_digits = detail::normalised_copy(digits, length);
+  return detail::checked_word_of_digits(magnitude_digits.data(), magnitude_digits.size(), magnitude);
 }
 
 void detail::throw_value_does_not_fit() { throw std::out_of_range("Value does not fit!"); }

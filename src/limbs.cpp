@@ -1,11 +1,15 @@
 // Limb conversions and sums. Digits become limbs eight at a time, read as one
 // little-endian word and summed in pairs, fours and eights; limbs become
-// digits two at a time, from a fixed-point product with 10^-8.
+// digits two at a time, from a fixed-point product with 10^-8. Numbers of a
+// few digits become one machine word the same way.
 #include "limbs.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+
+#include "digits.h"
+#include "platform.h"
 
 namespace VELDAR::detail {
 
@@ -13,19 +17,12 @@ namespace {
 
 using word = std::uint64_t;
 
-// Whether eight digits can be read as one little-endian word, as in
-// sums.cpp; on other machines the digits are read one at a time.
-constexpr bool words_in_order = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-
-// The limb of nine digits 0 to 9 at `digits`, least significant first. The
-// first eight are read as one word and summed in pairs, fours and eights.
+// The limb of nine digits 0 to 9 at `digits`, least significant first, on a
+// little-endian machine: the first eight read as one word.
 limb limb_of_nine(const signed char* digits) {
   word w = 0;
   std::memcpy(&w, digits, sizeof w);
-  w = (w & 0x00ff00ff00ff00ffU) + ((w >> 8) & 0x00ff00ff00ff00ffU) * 10;
-  w = (w & 0x0000ffff0000ffffU) + ((w >> 16) & 0x0000ffff0000ffffU) * 100;
-  w = (w & 0xffffffffU) + (w >> 32) * 10000;
-  return static_cast<limb>(w) + static_cast<limb>(digits[8]) * 100000000;
+  return static_cast<limb>(eight_digits(w)) + static_cast<limb>(digits[8]) * 100000000;
 }
 
 // The pairs of digits 00 to 99, units first.
@@ -57,17 +54,13 @@ void nine_digits(limb n, signed char* digits) {
 
 void to_limbs(const signed char* digits, std::size_t count, limb* out) {
   std::size_t first = 0;
-  if constexpr (words_in_order) {
+  if constexpr (little_endian) {
     for (; first + limb_digits <= count; first += limb_digits) {
       *out++ = limb_of_nine(digits + first);
     }
   }
   for (; first < count; first += limb_digits) {
-    limb value = 0;
-    for (std::size_t i = std::min(first + limb_digits, count); i-- > first;) {
-      value = value * 10 + static_cast<limb>(digits[i]);
-    }
-    *out++ = value;
+    *out++ = static_cast<limb>(word_of_digits(digits + first, std::min(limb_digits, count - first)));
   }
 }
 
@@ -81,6 +74,44 @@ void to_digits(const limb* limbs, std::size_t count, signed char* digits) {
     nine_digits(*limbs, top.data());
     std::copy(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(count - first), digits + first);
   }
+}
+
+std::uint64_t word_of_digits(const signed char* digits, std::size_t count) {
+  // The most significant digits first: eight at a time where they read as one
+  // little-endian word, then one at a time.
+  std::uint64_t value = 0;
+  std::size_t i = count;
+  if constexpr (little_endian) {
+    for (; i >= 8; i -= 8) {
+      word w = 0;
+      std::memcpy(&w, digits + i - 8, sizeof w);
+      value = value * 100000000 + eight_digits(w);
+    }
+  }
+  for (; i > 0; --i) {
+    value = value * 10 + static_cast<std::uint64_t>(digits[i - 1]);
+  }
+  return value;
+}
+
+bool checked_word_of_digits(const signed char* digits, std::size_t count, unsigned long long& value) {
+  while (count > 0 && digits[count - 1] == 0) {
+    --count;
+  }
+  if (count <= word_width) {
+    value = word_of_digits(digits, count);
+    return true;
+  }
+  // Twenty digits may still fit: only the top one times 10^19 can pass 2^64.
+  unsigned long long top = 0;
+  unsigned long long sum = 0;
+  if (count > word_width + 1 ||
+      __builtin_mul_overflow(static_cast<unsigned long long>(digits[word_width]), power_of_ten(word_width), &top) ||
+      __builtin_add_overflow(top, word_of_digits(digits, word_width), &sum)) {
+    return false;
+  }
+  value = sum;
+  return true;
 }
 
 // out[0, n) = x + y; returns the carry.

@@ -28,7 +28,9 @@
 #include <vector>
 
 #include "limbs.h"
+#include "platform.h"
 #include "scratch.h"
+#include "transform.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -446,35 +448,23 @@ void multiply_on_limbs(const signed char* a, std::size_t ca, const signed char* 
   to_digits(result, kept, product);
 }
 
-// The value of the `count` digits at `digits`, at most nine.
-limb word_of(const signed char* digits, std::size_t count) {
-  limb value = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    value = value * 10 + static_cast<limb>(digits[i]);
-  }
-  return value;
+// `wide`, the threshold measured with the AVX-512 columns and the vector
+// transform, where they run; else `plain`. The processor is asked once.
+std::size_t threshold_of_processor(std::size_t wide, std::size_t plain) {
+  static const bool vector = vector_transform_available();
+  return vector ? wide : plain;
 }
 
 }  // namespace
 
-std::size_t karatsuba_from_limbs() {
-  static const std::size_t limbs = vector_transform_available() ? wide_karatsuba_limbs : karatsuba_limbs;
-  return limbs;
-}
+std::size_t karatsuba_from_limbs() { return threshold_of_processor(wide_karatsuba_limbs, karatsuba_limbs); }
 
-std::size_t split_low_from_limbs() {
-  static const std::size_t limbs = vector_transform_available() ? wide_split_low_limbs : split_low_limbs;
-  return limbs;
-}
+std::size_t split_low_from_limbs() { return threshold_of_processor(wide_split_low_limbs, split_low_limbs); }
 
-std::size_t transform_from_limbs() {
-  static const std::size_t limbs = vector_transform_available() ? vector_transform_limbs : transform_limbs;
-  return limbs;
-}
+std::size_t transform_from_limbs() { return threshold_of_processor(vector_transform_limbs, transform_limbs); }
 
 std::size_t transform_low_from_limbs() {
-  static const std::size_t limbs = vector_transform_available() ? vector_transform_low_limbs : transform_low_limbs;
-  return limbs;
+  return threshold_of_processor(vector_transform_low_limbs, transform_low_limbs);
 }
 
 void multiply_limbs(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out) {
@@ -492,7 +482,6 @@ void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_
   }
   // The truncated product costs about n^2 / 2 limb products, the full one
   // na nb (in 128 bits: n^2 passes 2^64 from 2^32 limbs).
-  __extension__ typedef unsigned __int128 uint128;
   if (uint128{2} * na * nb <= uint128{n} * n) {
     multiply_limbs(a, na, b, nb, out);
     std::fill(out + std::min(na + nb, n), out + n, 0);
@@ -547,7 +536,7 @@ void multiply_digits(const digit_vector& a, const digit_vector& b, digit_vector&
   const bool in_range = digits_in_range(a.data(), count_a) && digits_in_range(b.data(), count_b);
   if (in_range && count_a <= limb_digits && count_b <= limb_digits) {
     // One limb each: the product is one machine word.
-    std::uint64_t value = std::uint64_t{word_of(a.data(), count_a)} * word_of(b.data(), count_b);
+    std::uint64_t value = word_of_digits(a.data(), count_a) * word_of_digits(b.data(), count_b);
     for (std::size_t i = 0; i < kept && value != 0; ++i, value /= 10) {
       product[i] = static_cast<signed char>(value % 10);
     }

@@ -29,9 +29,11 @@
 //     to the schoolbook. The remainder is divided by f at the end, exactly.
 #include "quotients.h"
 
+#include "platform.h"
 #include "products.h"
 #include "scratch.h"
 #include "sums.h"
+#include "transform.h"
 
 #include <algorithm>
 #include <array>
@@ -50,8 +52,6 @@ namespace {
 
 using word = std::uint64_t;
 using entry = std::int64_t;
-__extension__ typedef __int128 wide_entry;
-__extension__ typedef unsigned __int128 wide_word;
 
 constexpr auto signed_base = static_cast<entry>(limb_base);
 
@@ -81,7 +81,7 @@ limb divide_by_limb(const limb* x, std::size_t n, limb d, limb* q) {
   word rest = 0;
   for (std::size_t i = n; i-- > 0;) {
     const word current = rest * limb_base + x[i];  // below d * B <= 10^18
-    auto quotient = static_cast<word>((static_cast<wide_word>(current) * reciprocal) >> 64);
+    auto quotient = static_cast<word>((static_cast<uint128>(current) * reciprocal) >> 64);
     rest = current - quotient * d;
     if (rest >= d) {
       rest -= d;
@@ -320,7 +320,7 @@ void divide_school(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m
   std::size_t rows = 0;
   for (std::size_t j = m; j-- > 0;) {
     entry* const row = w + j;  // row[n] is the top entry, row[n + 1, ...) zeros
-    const auto top = static_cast<entry>(static_cast<wide_entry>(row[n]) * signed_base + row[n - 1]);
+    const auto top = static_cast<entry>(static_cast<int128>(row[n]) * signed_base + row[n - 1]);
     const double lowest = j + n >= 3 ? static_cast<double>(w[j + n - 3]) : 0.0;
     const double x =
         (static_cast<double>(top) + (static_cast<double>(row[n - 2]) + lowest * inverse_base) * inverse_base) *
@@ -550,15 +550,6 @@ void divide_by_reciprocal(limb* u, const limb* v, std::size_t n, limb* q, std::s
 
 // Digits.
 
-// The significant digits of `digits` as one word, for at most 19 of them.
-word to_word(const signed char* digits, std::size_t count) {
-  word value = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    value = value * 10 + static_cast<word>(digits[i]);
-  }
-  return value;
-}
-
 // The digits of `value`, as many as it has.
 void word_digits(word value, signed char* digits) {
   for (; value != 0; value /= 10) {
@@ -639,6 +630,15 @@ void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t
   std::copy(dividend, dividend + nb, r);
 }
 
+word_division divide_word(unsigned long long x, unsigned long long y, rounding mode, bool negative) {
+  const unsigned long long q = x / y;
+  const unsigned long long r = x % y;
+  // The remainder against half the divisor: r < y - r exactly when 2r < y.
+  const int dropped = r < y - r ? -1 : r == y - r ? 0 : 1;
+  const bool up = r != 0 && rounds_up(mode, negative, dropped, true, q % 2 != 0);
+  return {q + (up ? 1 : 0), r};
+}
+
 void divide_digits(const digit_vector& a, const digit_vector& b, digit_vector& quotient, digit_vector& remainder) {
   const std::size_t quotient_size = a.size();
   const std::size_t remainder_size = b.size();
@@ -657,10 +657,9 @@ void divide_digits(const digit_vector& a, const digit_vector& b, digit_vector& q
   if (ca < cb) {
     small_dividend.assign(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(ca));
   } else if (ca <= word_division_digits) {
-    const word x = to_word(a.data(), ca);
-    const word y = to_word(b.data(), cb);
-    word_quotient = x / y;
-    word_remainder = x % y;
+    const word_division division = divide_word(word_of_digits(a.data(), ca), word_of_digits(b.data(), cb));
+    word_quotient = division.quotient;
+    word_remainder = division.remainder;
   } else {
     const std::size_t na = limbs_for(ca);
     const std::size_t nb = limbs_for(cb);

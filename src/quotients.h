@@ -68,6 +68,18 @@ void reciprocal_limbs(const limb* v, std::size_t n, limb* x, std::size_t base_li
 // be two different vectors.
 void divide_digits(const digit_vector& a, const digit_vector& b, digit_vector& quotient, digit_vector& remainder);
 
+// x / y for machine words, y != 0, rounded by `mode` for a result of sign
+// `negative` (rounding::down: cut toward zero), and x % y, the remainder of
+// the quotient cut toward zero: 7 / 2 halfeven gives 4 and 1. Throws as
+// rounds_up() does (digits.h). The one division of numbers that fit a word:
+// divide_digits() and fixedint's / and divide() take it.
+struct word_division {
+  unsigned long long quotient;
+  unsigned long long remainder;
+};
+word_division divide_word(unsigned long long x, unsigned long long y, rounding mode = rounding::down,
+                          bool negative = false);
+
 // Rounds a quotient cut toward zero by `mode`, for a result of sign
 // `negative`, from the remainder its division left by `divisor`: 7 / 2 gives
 // 3 and 1, which halfeven makes 4. Throws as rounds_up() does (digits.h).

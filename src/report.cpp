@@ -45,6 +45,7 @@
 
 #include "log_line.h"
 #include "log_store.h"
+#include "platform.h"
 #include "transcript.h"
 
 #if __has_include(<cxxabi.h>)
@@ -127,22 +128,6 @@ int open_temporary(std::array<char, 64>& name) noexcept {
   return -1;
 }
 
-// Writes all of `text`, again after a signal cut a write short. A write that
-// writes nothing fails it, rather than being tried again for ever.
-bool write_all(int descriptor, std::string_view text) noexcept {
-  while (!text.empty()) {
-    const ssize_t written = ::write(descriptor, text.data(), text.size());
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 // Gathers the report's text in a buffer on the stack and writes it out
 // each time it fills: a few write() calls for the whole log, with no memory
 // got. A failed write is kept (`ok`): put() is false from then on, which
@@ -171,7 +156,7 @@ class file_sink final : public detail::text_sink {
            detail::escaped_pieces(detail, escaped) && put("\n");
   }
   bool flush() noexcept {
-    ok = ok && write_all(descriptor, {buffer.data(), used});
+    ok = ok && detail::write_all(descriptor, {buffer.data(), used});
     used = 0;
     return ok;
   }
@@ -210,7 +195,7 @@ class file_size_signal_ignored {
 // One fixed line on standard error, with write(): nothing to format, nothing
 // to allocate.
 void complain() noexcept {
-  write_all(STDERR_FILENO, "VELDAR: could not write report file logs/veldar.log\n");
+  detail::write_all(STDERR_FILENO, "VELDAR: could not write report file logs/veldar.log\n");
 }
 
 }  // namespace
@@ -227,7 +212,9 @@ void logdumper() {
       std::this_thread::sleep_for(std::chrono::seconds(1));
     }
   }
-  const active_exception active = find_active();  // before the lock: what() is the caller's code
+  // 2. what() is the program's own code and may log: called with the log's
+  // lock held, it would wait for ever on this very thread.
+  const active_exception active = find_active();
 
   // 3. Without the lock (another thread kept it for two seconds) the log is
   // read as it stands, and no room is made in it: a stuck thread must not
@@ -262,8 +249,11 @@ void logdumper() {
     if (descriptor >= 0) {
       file_sink out(descriptor);
       const auto prefix = detail::line_prefix(terminated);
-      // The calling thread's unfinished `<<` line, which the log's text ends
-      // with, is ended before the report's first line, so that it stays whole.
+      // 6. The kept lines first, then the report's own. The calling thread's
+      // unfinished `<<` line, which the log's text ends with, is ended before
+      // the report's first line, so that it stays whole. The first report
+      // line carries the time taken before the file was opened: it says when
+      // the program terminated, not when the disk answered.
       const bool unfinished = store.partial_size() != 0;
       written = store.render_locked(out) && (!unfinished || out.put("\n")) && out.put({prefix.data(), prefix.size()}) &&
                 out.put(detail::report_terminate) && out.put("\n") && out.line(detail::report_opened) &&

@@ -37,6 +37,7 @@
 #include <limits>
 #include <new>
 
+#include "platform.h"
 #include "products.h"
 #include "quotients.h"
 #include "scratch.h"
@@ -46,18 +47,17 @@ namespace VELDAR::detail {
 namespace {
 
 using word = std::uint64_t;
-__extension__ typedef unsigned __int128 wide_word;
 
 // floor(sqrt(v)) for v < 10^38: the double's root is within about 2^-52 of
 // the true one, a few thousand at most; one Newton step in integers from it,
 // floor((s + floor(v / s)) / 2), lands on the root or just above it (never
 // below: (s + v / s) / 2 >= sqrt(v) for every s > 0), and the last loop
 // steps down to it.
-word word_square_root(wide_word v) {
+word word_square_root(uint128 v) {
   if (v == 0) {
     return 0;
   }
-  auto s = static_cast<wide_word>(std::sqrt(static_cast<double>(v)));
+  auto s = static_cast<uint128>(std::sqrt(static_cast<double>(v)));
   s = s == 0 ? 1 : s;
   s = (s + v / s) / 2;
   while (s * s > v) {
@@ -75,8 +75,8 @@ std::size_t significant_limbs(const limb* x, std::size_t n) {
 }
 
 // The value of the limbs x[0, n), n <= 4.
-wide_word wide_value(const limb* x, std::size_t n) {
-  wide_word v = 0;
+uint128 wide_value(const limb* x, std::size_t n) {
+  uint128 v = 0;
   for (std::size_t i = n; i-- > 0;) {
     v = v * limb_base + x[i];
   }
@@ -84,7 +84,7 @@ wide_word wide_value(const limb* x, std::size_t n) {
 }
 
 // x[0, n) = the limbs of v, the top ones zeros.
-void put_wide(wide_word v, limb* x, std::size_t n) {
+void put_wide(uint128 v, limb* x, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i, v /= limb_base) {
     x[i] = static_cast<limb>(v % limb_base);
   }
@@ -95,10 +95,10 @@ void put_wide(wide_word v, limb* x, std::size_t n) {
 void root_of_limbs(const limb* m, std::size_t n, limb* s, limb* r) {
   const std::size_t h = (n + 1) / 2;
   if (n <= word_root_limbs) {
-    const wide_word v = wide_value(m, n);
+    const uint128 v = wide_value(m, n);
     const word root = word_square_root(v);
     put_wide(root, s, h);
-    put_wide(v - wide_word{root} * root, r, h + 1);
+    put_wide(v - uint128{root} * root, r, h + 1);
     return;
   }
   const std::size_t l = (n - 1) / 4;   // b = B^l
@@ -165,17 +165,18 @@ bool greater_limbs(const limb* x, const limb* y, std::size_t n) {
   return false;
 }
 
-// The value of `count` digits 0 to 9 at `digits`, count <= 38.
-wide_word wide_digits(const signed char* digits, std::size_t count) {
-  wide_word v = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    v = v * 10 + static_cast<wide_word>(digits[i]);
+// The value of `count` digits 0 to 9 at `digits`, count <= 38: two machine
+// words of at most 19 digits each.
+uint128 wide_digits(const signed char* digits, std::size_t count) {
+  if (count <= word_width) {
+    return word_of_digits(digits, count);
   }
-  return v;
+  return uint128{word_of_digits(digits + word_width, count - word_width)} * power_of_ten(word_width) +
+         word_of_digits(digits, word_width);
 }
 
 // digits[0, count) = the low `count` digits of v.
-void put_wide_digits(wide_word v, signed char* digits, std::size_t count) {
+void put_wide_digits(uint128 v, signed char* digits, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i, v /= 10) {
     digits[i] = static_cast<signed char>(v % 10);
   }
@@ -190,9 +191,9 @@ word word_power(word a, unsigned long long n, std::size_t kept) {
   const word modulus = power_of_ten(kept);
   word x = a;
   for (int bit = 62 - __builtin_clzll(n); bit >= 0; --bit) {
-    x = static_cast<word>(wide_word{x} * x % modulus);
+    x = static_cast<word>(uint128{x} * x % modulus);
     if ((n >> bit) & 1U) {
-      x = static_cast<word>(wide_word{x} * a % modulus);
+      x = static_cast<word>(uint128{x} * a % modulus);
     }
   }
   return x;
@@ -264,9 +265,9 @@ square_root_rest square_root_digits(const digit_vector& n, digit_vector& root) {
   const std::size_t count = significant_count(n);
   square_root_rest result;
   if (count <= word_root_digits) {
-    const wide_word v = wide_digits(n.data(), count);
+    const uint128 v = wide_digits(n.data(), count);
     const word s = word_square_root(v);
-    const wide_word r = v - wide_word{s} * s;
+    const uint128 r = v - uint128{s} * s;
     result.exact = r == 0;
     result.above_half = r > s;
     root.reserve(size);  // nothing changes when this throws

@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -28,11 +30,8 @@ namespace VELDAR::detail {
 
 namespace {
 
-constexpr bool words_in_order = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-
 using word = std::uint64_t;
 constexpr std::size_t word_size = sizeof(word);
-constexpr word bytes(unsigned char value) { return 0x0101010101010101ULL * value; }
 
 word load_word(const signed char* digits) {
   word w = 0;
@@ -42,17 +41,13 @@ word load_word(const signed char* digits) {
 
 void store_word(signed char* digits, word w) { std::memcpy(digits, &w, word_size); }
 
-// Whether all eight bytes of `w` are 0 to 9: adding 0x76 lifts bytes from 10
-// to 0x7f into the top bit, and bytes from 0x80 up have it already.
-bool is_digit_word(word w) { return ((w | (w + bytes(0x76))) & bytes(0x80)) == 0; }
-
 // a + b + carry for eight digits a word, whose bytes are 0 to 9; returns the
 // carry out.
 unsigned add_word(word a, word b, unsigned carry, word& sum) {
   const word plain = a + b + carry;  // bytes up to 19: no byte overflows yet
-  const word biased = plain + bytes(246);
+  const word biased = plain + byte_lanes(246);
   const unsigned carry_out = biased < plain ? 1 : 0;
-  const word kept = (biased >> 7) & bytes(1);
+  const word kept = (biased >> 7) & byte_lanes(1);
   sum = biased - kept * 246;
   return carry_out;
 }
@@ -102,11 +97,11 @@ template <std::size_t width, bool complement>
   std::memcpy(&x, a, width);
   std::memcpy(&y, b, width);
   const bytes_t larger = x > y ? x : y;
-  const bytes_t bad = larger | (larger + 0x76);  // as in is_digit_word()
+  const bytes_t bad = larger | (larger + 0x76);  // as in is_digit_word() (platform.h)
   if constexpr (complement) {
     y = 9 - y;
   }
-  const words_t biased = reinterpret_cast<words_t>(x + y) + bytes(246);
+  const words_t biased = reinterpret_cast<words_t>(x + y) + byte_lanes(246);
   const words_t carries_out = ~biased >> 63;
   words_t guesses;  // each word's carry in but the lowest's: the carry out of the word below
   if constexpr (words == 2) {
@@ -121,7 +116,7 @@ template <std::size_t width, bool complement>
     carry_next = __builtin_shufflevector(~guessed_sum >> 63, none, 3, 4, 5, 6);
   }
   const words_t sum = guessed_sum + carry_in;
-  wrong = (reinterpret_cast<words_t>(bad) & bytes(0x80)) | ((biased ^ sum) & guessed);
+  wrong = (reinterpret_cast<words_t>(bad) & byte_lanes(0x80)) | ((biased ^ sum) & guessed);
   // A byte that did not overflow holds its digit plus 246: adding 10 takes
   // it round to the digit, and a digit itself (0 to 9) is the smaller.
   const auto sum_bytes = reinterpret_cast<bytes_t>(sum);
@@ -283,7 +278,7 @@ bool add_word_run(const signed char* a, const signed char* b, signed char* out, 
       return false;
     }
     if (complement) {
-      y = bytes(9) - y;
+      y = byte_lanes(9) - y;
     }
     word sum = 0;
     carry = add_word(x, y, carry, sum);
@@ -360,7 +355,7 @@ int sum_with_words(const digit_vector& a, const digit_vector& b, digit_vector& o
                    std::size_t width) {
   std::size_t start = 0;
   int carry = 0;
-  if constexpr (words_in_order) {
+  if constexpr (little_endian) {
     if (a.size() >= out.size() && b.size() >= out.size()) {
       const pass_result words = add_words(a.data(), b.data(), out.data(), out.size(), complement, width);
       if (words.end == pass_end::carried) {
@@ -408,7 +403,7 @@ int sum_digits_with(const digit_vector& a, const digit_vector& b, digit_vector& 
 
 bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& out, bool complement, int& carry,
                   std::size_t vector_digits) {
-  if (!words_in_order || a.size() != out.size() || b.size() != out.size() || (&out != &a && &out != &b)) {
+  if (!little_endian || a.size() != out.size() || b.size() != out.size() || (&out != &a && &out != &b)) {
     return false;
   }
   const pass_result words = add_words(a.data(), b.data(), out.data(), out.size(), complement, vector_digits);
@@ -431,7 +426,7 @@ bool sum_in_place(const digit_vector& a, const digit_vector& b, digit_vector& ou
 
 bool small_sum_in_place(const digit_vector& a, digit_vector& b, bool difference, bool& flag) {
   const std::size_t count = b.size();
-  if (!words_in_order || count > word_size || a.size() != count) {
+  if (!little_endian || count > word_size || a.size() != count) {
     return false;
   }
   // Both in one word each, zeros above them.
@@ -463,7 +458,7 @@ bool small_sum_in_place(const digit_vector& a, digit_vector& b, bool difference,
     // The binary borrows are the decimal ones; a byte that borrowed holds
     // 256 more than its digit less ten, and loses 246.
     const word plain = larger - smaller;
-    const word borrowed = ((plain ^ larger ^ smaller) >> 8) & bytes(1);
+    const word borrowed = ((plain ^ larger ^ smaller) >> 8) & byte_lanes(1);
     result = plain - borrowed * 246;
   }
   if (count == word_size) {

@@ -220,29 +220,4 @@ double to_double(const digit_vector& digits, std::size_t half, bool negative) {
   return value;
 }
 
-bool to_word(const digit_vector& digits, unsigned long long& magnitude) {
-  const std::size_t count = significant_count(digits);
-  if (count > std::numeric_limits<unsigned long long>::digits10 + 1) {
-    return false;
-  }
-  unsigned long long value = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    // Only a twentieth digit can overflow.
-    if (__builtin_mul_overflow(value, 10U, &value) ||
-        __builtin_add_overflow(value, static_cast<unsigned>(digits[i]), &value)) {
-      return false;
-    }
-  }
-  magnitude = value;
-  return true;
-}
-
-bool to_rounded_word(const digit_vector& digits, std::size_t half, bool negative, rounding mode,
-                     unsigned long long& magnitude) {
-  digit_vector rounded(digits);
-  rounded.push_back(0);  // room for a carry out of the integer part
-  round_down_places(rounded, half, mode, negative);
-  return to_word(rounded, magnitude);
-}
-
 }  // namespace VELDAR::detail

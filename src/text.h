@@ -1,7 +1,7 @@
 // Decimal text in and out of digit vectors, internal to the library: the
 // text asstring() gives, written into a caller's buffer without allocating
 // and without log lines, the longest decimal prefix of a text, and the
-// conversions to machine numbers that go through the text.
+// conversion to double, which goes through the text.
 #pragma once
 
 #include <algorithm>
@@ -91,19 +91,10 @@ using float_text = std::array<char, 400>;
 std::string_view shortest_fixed_text(double x, float_text& buffer);
 std::string_view shortest_fixed_text(float x, float_text& buffer);
 
-// Conversions.
+// Conversion.
 
 // The double nearest to the value, correctly rounded; an infinity of the
 // sign past the double range, a zero of the sign below it.
 double to_double(const digit_vector& digits, std::size_t half, bool negative);
-// The magnitude of the integer in `digits` as a machine word; false when it
-// is 2^64 or more.
-bool to_word(const digit_vector& digits, unsigned long long& magnitude);
-// The integer part of the fixed-point magnitude in `digits` (`half` fraction
-// digits), its fraction rounded by `mode` for the sign `negative`, as a
-// machine word; false when it is 2^64 or more. rounding::exact throws
-// std::domain_error "Rounding necessary!" for a fraction that is not zero.
-bool to_rounded_word(const digit_vector& digits, std::size_t half, bool negative, rounding mode,
-                     unsigned long long& magnitude);
 
 }  // namespace VELDAR::detail

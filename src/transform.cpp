@@ -32,7 +32,7 @@
 // once and kept, shared by the threads, up to kept_twiddle_bytes. The
 // squares of equal factors take one forward transform instead of two. The
 // buffers come from the thread's scratch arena (scratch.h).
-#include "products.h"
+#include "transform.h"
 
 #include <algorithm>
 #include <array>
@@ -44,6 +44,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform.h"
+#include "products.h"
 #include "scratch.h"
 
 #if defined(__x86_64__)
@@ -54,7 +56,6 @@ namespace VELDAR::detail {
 
 namespace {
 
-__extension__ typedef unsigned __int128 uint128;
 using residue = std::uint64_t;
 
 constexpr std::uint64_t high_half(uint128 x) { return static_cast<std::uint64_t>(x >> 64); }
@@ -150,40 +151,58 @@ struct prime_field : modulus {
   std::uint64_t root3 = 0;  // roots3[36], plain, for the checks below
 };
 
+// The constants of the field of f.p in the Montgomery form that `form` gives
+// (R = 2^64 for the scalar transform, 2^52 for the vector one), its roots of
+// unity taken from the powers of `generator`: a root of order 3 * 2^max_log,
+// its powers of orders 3 * 2^k and 2^k, and omega of order 3. Both kinds of
+// field are made by it, so that they cannot differ but in R and the lengths.
+template <unsigned max_log, typename field, typename montgomery>
+constexpr void set_roots(field& f, std::uint64_t generator, montgomery form) {
+  const std::uint64_t p = f.p;
+  f.r_squared = multiply_mod(form(1, p), form(1, p), p);
+  f.one = form(1, p);
+  f.root3 = power_mod(generator, (p - 1) / (3 * (std::uint64_t{1} << max_log)), p);
+  std::uint64_t root = f.root3;
+  for (unsigned k = max_log;; --k) {
+    f.roots3[k] = form(root, p);
+    f.roots[k] = form(power_mod(root, 3, p), p);
+    if (k == 0) {
+      break;
+    }
+    root = multiply_mod(root, root, p);
+  }
+  f.omega = form(root, p);
+  f.omega_inverse = form(multiply_mod(root, root, p), p);
+}
+
+// What the transforms rely on in the roots that set_roots() made: p prime,
+// and a root of order exactly 3 * 2^max_log: its 3 * 2^(max_log - 1)-th
+// power is -1 and its 2^max_log-th power, omega, is not 1.
+template <unsigned max_log, typename field, typename montgomery>
+constexpr bool valid_roots(const field& f, montgomery form) {
+  constexpr std::uint64_t order = std::uint64_t{1} << max_log;
+  return is_prime(f.p) && power_mod(f.root3, 3 * order / 2, f.p) == f.p - 1 &&
+         f.omega == form(power_mod(f.root3, order, f.p), f.p) && f.omega != f.one &&
+         f.roots[max_log] == form(power_mod(f.root3, 3, f.p), f.p);
+}
+
 // The field of the prime p, with its roots of unity taken from the powers of
 // `generator`.
 constexpr prime_field make_field(std::uint64_t p, std::uint64_t generator) {
   prime_field f;
   f.p = p;
   f.p_inverse = inverse_mod_word(p);
-  f.r_squared = multiply_mod(montgomery_form(1, p), montgomery_form(1, p), p);
-  f.one = montgomery_form(1, p);
-  f.root3 = power_mod(generator, (p - 1) / (3 * max_transform_length), p);
-  std::uint64_t root = f.root3;
-  for (unsigned k = max_transform_log;; --k) {
-    f.roots3[k] = montgomery_form(root, p);
-    f.roots[k] = montgomery_form(power_mod(root, 3, p), p);
-    if (k == 0) {
-      break;
-    }
-    root = multiply_mod(root, root, p);
-  }
-  f.omega = montgomery_form(root, p);
-  f.omega_inverse = montgomery_form(multiply_mod(root, root, p), p);
+  set_roots<max_transform_log>(f, generator, montgomery_form);
   return f;
 }
 
 constexpr std::array<prime_field, 3> fields = {make_field(0x3fffff3000000001, 5), make_field(0x3ffffd2000000001, 13),
                                                make_field(0x3ffff96000000001, 11)};
 
-// What the transform relies on: p prime, 4p < 2^64 for the lazy reductions,
-// p p^-1 = 1 mod 2^64, and a root of order exactly 3 * 2^36: its 3 * 2^35-th
-// power is -1 and its 2^36-th power, omega, is not 1.
+// What the transform relies on: 4p < 2^64 for the lazy reductions,
+// p p^-1 = 1 mod 2^64, and the roots of order 3 * 2^36 (valid_roots()).
 constexpr bool valid_field(const prime_field& f) {
-  return is_prime(f.p) && f.p < (std::uint64_t{1} << 62) && f.p * f.p_inverse == 1 &&
-         power_mod(f.root3, 3 * max_transform_length / 2, f.p) == f.p - 1 &&
-         f.omega == montgomery_form(power_mod(f.root3, max_transform_length, f.p), f.p) && f.omega != f.one &&
-         f.roots[max_transform_log] == montgomery_form(power_mod(f.root3, 3, f.p), f.p);
+  return f.p < (std::uint64_t{1} << 62) && f.p * f.p_inverse == 1 && valid_roots<max_transform_log>(f, montgomery_form);
 }
 static_assert(valid_field(fields[0]) && valid_field(fields[1]) && valid_field(fields[2]));
 static_assert(fields[0].p > fields[1].p && fields[1].p > fields[2].p);  // distinct
@@ -235,21 +254,8 @@ constexpr prime_field52 make_field52(std::uint64_t p, std::uint64_t generator) {
   prime_field52 f;
   f.p = p;
   f.p_inverse = inverse_mod_word(p) & low_52_bits;
-  f.r_squared = multiply_mod(montgomery_form52(1, p), montgomery_form52(1, p), p);
-  f.one = montgomery_form52(1, p);
   f.base = montgomery_form52(limb_base, p);
-  f.root3 = power_mod(generator, (p - 1) / (3 * (std::uint64_t{1} << vector_max_log)), p);
-  std::uint64_t root = f.root3;
-  for (unsigned k = vector_max_log;; --k) {
-    f.roots3[k] = montgomery_form52(root, p);
-    f.roots[k] = montgomery_form52(power_mod(root, 3, p), p);
-    if (k == 0) {
-      break;
-    }
-    root = multiply_mod(root, root, p);
-  }
-  f.omega = montgomery_form52(root, p);
-  f.omega_inverse = montgomery_form52(multiply_mod(root, root, p), p);
+  set_roots<vector_max_log>(f, generator, montgomery_form52);
   return f;
 }
 
@@ -257,11 +263,8 @@ constexpr std::array<prime_field52, 3> fields52 = {
     make_field52(0x3fff300000001, 5), make_field52(0x3ffed00000001, 7), make_field52(0x3ffc000000001, 11)};
 
 constexpr bool valid_field52(const prime_field52& f) {
-  constexpr std::uint64_t order = std::uint64_t{1} << vector_max_log;
-  return is_prime(f.p) && f.p < (std::uint64_t{1} << 50) && ((f.p * f.p_inverse) & low_52_bits) == 1 &&
-         power_mod(f.root3, 3 * order / 2, f.p) == f.p - 1 &&
-         f.omega == montgomery_form52(power_mod(f.root3, order, f.p), f.p) && f.omega != f.one &&
-         f.roots[vector_max_log] == montgomery_form52(power_mod(f.root3, 3, f.p), f.p);
+  return f.p < (std::uint64_t{1} << 50) && ((f.p * f.p_inverse) & low_52_bits) == 1 &&
+         valid_roots<vector_max_log>(f, montgomery_form52);
 }
 static_assert(valid_field52(fields52[0]) && valid_field52(fields52[1]) && valid_field52(fields52[2]));
 static_assert(fields52[0].p > fields52[1].p && fields52[1].p > fields52[2].p);  // distinct
@@ -585,16 +588,51 @@ inline std::array<std::uint64_t, 3> mixed_radix(std::uint64_t r1, std::uint64_t 
   return {low_half(sum), low_half(upper), high_half(upper)};
 }
 
+// The constants of Garner's step over three primes, `three` (fields or
+// fields52), in the Montgomery form `form` gives, K R, so that
+// m(v, K R) = v K: p1^-1 mod p2, for d2 = (c - r1) / p1 mod p2, and
+// (p1 p2)^-1 and p2^-1 mod p3, for d3 = ((c - r1) / p1 - d2) / p2 mod p3;
+// and, for a transform of length n, the factors that undo its n R^-1 with
+// those inverses folded in. The scalar step and the vector one take them
+// from here, so that the two cannot differ.
+template <const auto& three, auto form>
+class garner_constants {
+ protected:
+  explicit garner_constants(std::size_t n)
+      : scale1(unscale(n, three[0])),
+        scale2(times(unscale(n, three[1]), inverse12, three[1])),
+        scale3(times(unscale(n, three[2]), inverse13, three[2])) {}
+
+  static constexpr residue inverse12 = form(inverse_mod(three[0].p, three[1].p), three[1].p);
+  static constexpr residue inverse13 =
+      form(inverse_mod(multiply_mod(three[0].p, three[1].p, three[2].p), three[2].p), three[2].p);
+  static constexpr residue inverse23 = form(inverse_mod(three[1].p, three[2].p), three[2].p);
+
+  // In Montgomery form as well:
+  residue scale1;  // n^-1 R
+  residue scale2;  // n^-1 R p1^-1
+  residue scale3;  // n^-1 R (p1 p2)^-1
+
+ private:
+  template <typename field>
+  static residue times(residue x, residue y, const field& f) {
+    return reduce_once(montgomery_multiply(x, y, arithmetic_of(f)), f.p);
+  }
+  // n^-1 R^2 mod p: the transform's length and the pointwise products'
+  // factor R^-1 undone. n^-1 is p - (p - 1) / n, as n divides p - 1.
+  template <typename field>
+  static residue unscale(std::size_t n, const field& f) {
+    return times(to_montgomery(f.p - (f.p - 1) / n, f), f.r_squared, f);
+  }
+};
+
 // The Chinese remainder theorem for one coefficient c, from the inverse
 // transforms' values v1, v2, v3 (below 4p each), which are c n R^-1 modulo
 // each prime (the pointwise products' Montgomery factor, and the length).
 // In Garner's form c = r1 + p1 (d2 + p2 d3), r1 < p1, d2 < p2, d3 < p3.
-class garner {
+class garner : garner_constants<fields, montgomery_form> {
  public:
-  explicit garner(std::size_t n)
-      : scale1(unscale(n, fields[0])),
-        scale2(times(unscale(n, fields[1]), inverse12, fields[1])),
-        scale3(times(unscale(n, fields[2]), inverse13, fields[2])) {}
+  explicit garner(std::size_t n) : garner_constants(n) {}
 
   // c as three 64-bit words, least significant first.
   std::array<std::uint64_t, 3> operator()(residue v1, residue v2, residue v3) const {
@@ -611,29 +649,6 @@ class garner {
     const std::uint64_t d3 = (a3 + 2 * p3 - b3 - c3) % p3;  // below 3 p3 < 2^64 before
     return mixed_radix(r1, d2, d3, p1, p2);
   }
-
- private:
-  // The factors below are in Montgomery form, K R, so that m(v, K R) = v K.
-  // d2 = (c - r1) / p1 mod p2.
-  static constexpr residue inverse12 = montgomery_form(inverse_mod(fields[0].p, fields[1].p), fields[1].p);
-  // d3 = ((c - r1) / p1 - d2) / p2 mod p3: (p1 p2)^-1 and p2^-1.
-  static constexpr residue inverse13 =
-      montgomery_form(inverse_mod(multiply_mod(fields[0].p, fields[1].p, fields[2].p), fields[2].p), fields[2].p);
-  static constexpr residue inverse23 = montgomery_form(inverse_mod(fields[1].p, fields[2].p), fields[2].p);
-
-  static residue times(residue x, residue y, const prime_field& f) {
-    return reduce_once(montgomery_multiply(x, y, f), f.p);
-  }
-  // n^-1 R^2 mod p: the transform's length and the pointwise products'
-  // factor R^-1 undone. n^-1 is p - (p - 1) / n, as n divides p - 1.
-  static residue unscale(std::size_t n, const prime_field& f) {
-    return times(to_montgomery(f.p - (f.p - 1) / n, f), f.r_squared, f);
-  }
-
-  // In Montgomery form as well:
-  residue scale1;  // n^-1 R
-  residue scale2;  // n^-1 R p1^-1
-  residue scale3;  // n^-1 R (p1 p2)^-1
 };
 
 // The carries through the coefficients, and the limbs they leave: each
@@ -882,30 +897,20 @@ VELDAR_IFMA inline void inverse_lanes(lanes& x, lanes& y, lanes w, const lane_mo
   y = _mm512_sub_epi64(_mm512_add_epi64(low, f.twice), product);
 }
 
-// One level of the forward transform over blocks of 2len values, len >= 8.
-VELDAR_IFMA void forward_level_lanes(residue* x, std::size_t n, std::size_t len, const residue* table,
-                                     const lane_modulus& f) {
+// One level of the forward transform, or of the inverse one, over blocks of
+// 2len values, len >= 8: the two differ only in their butterfly.
+template <bool inverse>
+VELDAR_IFMA void level_lanes(residue* x, std::size_t n, std::size_t len, const residue* table, const lane_modulus& f) {
   const residue* const twiddles = table + len;
   for (residue* block = x; block != x + n; block += 2 * len) {
     for (std::size_t j = 0; j < len; j += 8) {
       lanes low = load(block + j);
       lanes high = load(block + j + len);
-      forward_lanes(low, high, load(twiddles + j), f);
-      store(block + j, low);
-      store(block + j + len, high);
-    }
-  }
-}
-
-// One level of the inverse transform over blocks of 2len values, len >= 8.
-VELDAR_IFMA void inverse_level_lanes(residue* x, std::size_t n, std::size_t len, const residue* table,
-                                     const lane_modulus& f) {
-  const residue* const twiddles = table + len;
-  for (residue* block = x; block != x + n; block += 2 * len) {
-    for (std::size_t j = 0; j < len; j += 8) {
-      lanes low = load(block + j);
-      lanes high = load(block + j + len);
-      inverse_lanes(low, high, load(twiddles + j), f);
+      if constexpr (inverse) {
+        inverse_lanes(low, high, load(twiddles + j), f);
+      } else {
+        forward_lanes(low, high, load(twiddles + j), f);
+      }
       store(block + j, low);
       store(block + j + len, high);
     }
@@ -925,30 +930,50 @@ struct pair_shuffles {
   lanes back2_second;
 };
 
-VELDAR_IFMA inline pair_shuffles make_pair_shuffles() {
-  return {_mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0), _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2),
-          _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4)};
+// The twiddle factors of the levels of len 4 and 2, in the lanes of the
+// pairs they multiply, and the shuffles: what both tails set up first.
+struct tail_constants {
+  pair_shuffles shuffles;
+  lanes w4;
+  lanes w2;
+};
+
+VELDAR_IFMA inline tail_constants make_tail_constants(const residue* table) {
+  return {{_mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0), _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2),
+           _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4)},
+          _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 4))),
+          _mm512_permutexvar_epi64(_mm512_set_epi64(3, 2, 3, 2, 3, 2, 3, 2), load(table))};
+}
+
+// The level of len 2 on the sixteen values in v0 and v1, with the butterfly
+// of the forward transform or of the inverse one: its pairs into matching
+// lanes, the butterflies, and the values back in order.
+template <bool inverse>
+VELDAR_IFMA inline void pair_level_lanes(lanes& v0, lanes& v1, const tail_constants& c, const lane_modulus& f) {
+  lanes low = _mm512_permutex2var_epi64(v0, c.shuffles.low2, v1);
+  lanes high = _mm512_permutex2var_epi64(v0, c.shuffles.high2, v1);
+  if constexpr (inverse) {
+    inverse_lanes(low, high, c.w2, f);
+  } else {
+    forward_lanes(low, high, c.w2, f);
+  }
+  v0 = _mm512_permutex2var_epi64(low, c.shuffles.back2_first, high);
+  v1 = _mm512_permutex2var_epi64(low, c.shuffles.back2_second, high);
 }
 
 // The last three levels of the forward transform, over blocks of sixteen
 // values: the twiddle factors of len 4 and 2 from the table, 1 for len 1.
 VELDAR_IFMA void forward_tail_lanes(residue* x, std::size_t n, const residue* table, const lane_modulus& f) {
-  const pair_shuffles shuffles = make_pair_shuffles();
-  const lanes w4 = _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 4)));
-  const lanes w2 = _mm512_permutexvar_epi64(_mm512_set_epi64(3, 2, 3, 2, 3, 2, 3, 2), load(table));
+  const tail_constants constants = make_tail_constants(table);
   for (std::size_t i = 0; i < n; i += 16) {
     lanes v0 = load(x + i);
     lanes v1 = load(x + i + 8);
     lanes low = _mm512_shuffle_i64x2(v0, v1, 0x44);
     lanes high = _mm512_shuffle_i64x2(v0, v1, 0xee);
-    forward_lanes(low, high, w4, f);
+    forward_lanes(low, high, constants.w4, f);
     v0 = _mm512_shuffle_i64x2(low, high, 0x44);
     v1 = _mm512_shuffle_i64x2(low, high, 0xee);
-    low = _mm512_permutex2var_epi64(v0, shuffles.low2, v1);
-    high = _mm512_permutex2var_epi64(v0, shuffles.high2, v1);
-    forward_lanes(low, high, w2, f);
-    v0 = _mm512_permutex2var_epi64(low, shuffles.back2_first, high);
-    v1 = _mm512_permutex2var_epi64(low, shuffles.back2_second, high);
+    pair_level_lanes<false>(v0, v1, constants, f);
     low = _mm512_unpacklo_epi64(v0, v1);
     high = _mm512_unpackhi_epi64(v0, v1);
     const lanes sum = _mm512_add_epi64(low, high);
@@ -963,9 +988,7 @@ VELDAR_IFMA void forward_tail_lanes(residue* x, std::size_t n, const residue* ta
 // The first three levels of the inverse transform, over blocks of sixteen
 // values, the inverse of forward_tail_lanes().
 VELDAR_IFMA void inverse_tail_lanes(residue* x, std::size_t n, const residue* table, const lane_modulus& f) {
-  const pair_shuffles shuffles = make_pair_shuffles();
-  const lanes w4 = _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 4)));
-  const lanes w2 = _mm512_permutexvar_epi64(_mm512_set_epi64(3, 2, 3, 2, 3, 2, 3, 2), load(table));
+  const tail_constants constants = make_tail_constants(table);
   for (std::size_t i = 0; i < n; i += 16) {
     lanes v0 = load(x + i);
     lanes v1 = load(x + i + 8);
@@ -976,14 +999,10 @@ VELDAR_IFMA void inverse_tail_lanes(residue* x, std::size_t n, const residue* ta
     low = sum;
     v0 = _mm512_unpacklo_epi64(low, high);
     v1 = _mm512_unpackhi_epi64(low, high);
-    low = _mm512_permutex2var_epi64(v0, shuffles.low2, v1);
-    high = _mm512_permutex2var_epi64(v0, shuffles.high2, v1);
-    inverse_lanes(low, high, w2, f);
-    v0 = _mm512_permutex2var_epi64(low, shuffles.back2_first, high);
-    v1 = _mm512_permutex2var_epi64(low, shuffles.back2_second, high);
+    pair_level_lanes<true>(v0, v1, constants, f);
     low = _mm512_shuffle_i64x2(v0, v1, 0x44);
     high = _mm512_shuffle_i64x2(v0, v1, 0xee);
-    inverse_lanes(low, high, w4, f);
+    inverse_lanes(low, high, constants.w4, f);
     store(x + i, _mm512_shuffle_i64x2(low, high, 0x44));
     store(x + i + 8, _mm512_shuffle_i64x2(low, high, 0xee));
   }
@@ -993,13 +1012,13 @@ VELDAR_IFMA void inverse_tail_lanes(residue* x, std::size_t n, const residue* ta
 // in, bit-reversed order out, as forward_transform().
 VELDAR_IFMA void forward_transform_lanes(residue* x, std::size_t n, const residue* table, const lane_modulus& f) {
   if (n > transform_block) {
-    forward_level_lanes(x, n, n / 2, table, f);
+    level_lanes<false>(x, n, n / 2, table, f);
     forward_transform_lanes(x, n / 2, table, f);
     forward_transform_lanes(x + n / 2, n / 2, table, f);
     return;
   }
   for (std::size_t len = n / 2; len >= 8; len /= 2) {
-    forward_level_lanes(x, n, len, table, f);
+    level_lanes<false>(x, n, len, table, f);
   }
   forward_tail_lanes(x, n, table, f);
 }
@@ -1009,12 +1028,12 @@ VELDAR_IFMA void inverse_transform_lanes(residue* x, std::size_t n, const residu
   if (n > transform_block) {
     inverse_transform_lanes(x, n / 2, table, f);
     inverse_transform_lanes(x + n / 2, n / 2, table, f);
-    inverse_level_lanes(x, n, n / 2, table, f);
+    level_lanes<true>(x, n, n / 2, table, f);
     return;
   }
   inverse_tail_lanes(x, n, table, f);
   for (std::size_t len = 8; len < n; len *= 2) {
-    inverse_level_lanes(x, n, len, table, f);
+    level_lanes<true>(x, n, len, table, f);
   }
 }
 
@@ -1147,12 +1166,9 @@ VELDAR_IFMA inline void split_lanes(lanes x0, lanes x1, lanes x2, lanes& quotien
 // A1 d3 = H1 10^18 + H0, with L1 below 2^52 and H1 below 2^31. v1 gets L0,
 // v2 L1 + H0 and v3 H1, the digits of 10^18 of c at k, k + 1 and k + 2: the
 // coefficients wait for each other only for a carry of at most 2 then.
-class garner_lanes {
+class garner_lanes : garner_constants<fields52, montgomery_form52> {
  public:
-  explicit garner_lanes(std::size_t n)
-      : scale1(unscale(n, fields52[0])),
-        scale2(times(unscale(n, fields52[1]), inverse12, fields52[1])),
-        scale3(times(unscale(n, fields52[2]), inverse13, fields52[2])) {}
+  explicit garner_lanes(std::size_t n) : garner_constants(n) {}
 
   VELDAR_IFMA void operator()(residue* v1, residue* v2, residue* v3, std::size_t count) const {
     const lane_modulus f1 = lanes_of(fields52[0]);
@@ -1204,27 +1220,10 @@ class garner_lanes {
   }
 
  private:
-  static constexpr residue inverse12 =
-      montgomery_form52(inverse_mod(fields52[0].p, fields52[1].p), fields52[1].p);
-  static constexpr residue inverse13 = montgomery_form52(
-      inverse_mod(multiply_mod(fields52[0].p, fields52[1].p, fields52[2].p), fields52[2].p), fields52[2].p);
-  static constexpr residue inverse23 =
-      montgomery_form52(inverse_mod(fields52[1].p, fields52[2].p), fields52[2].p);
   static constexpr uint128 q12 = uint128{fields52[0].p} * fields52[1].p;
   static constexpr auto a0 = static_cast<std::uint64_t>(q12 % coefficient_base);
   static constexpr auto a1_value = static_cast<std::uint64_t>(q12 / coefficient_base);
   static_assert(a1_value < (std::uint64_t{1} << 41));
-
-  static residue times(residue x, residue y, const prime_field52& f) {
-    return reduce_once(montgomery_multiply(x, y, arithmetic_of(f)), f.p);
-  }
-  static residue unscale(std::size_t n, const prime_field52& f) {
-    return times(to_montgomery(f.p - (f.p - 1) / n, f), f.r_squared, f);
-  }
-
-  residue scale1;
-  residue scale2;
-  residue scale3;
 };
 
 bool has_ifma() {

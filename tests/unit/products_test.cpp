@@ -17,6 +17,7 @@
 
 #include "allocations.h"
 #include "products.h"
+#include "transform.h"
 
 
 namespace {
