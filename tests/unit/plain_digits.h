@@ -12,11 +12,12 @@
 
 #include "digits.h"
 #include "limbs.h"
+#include "platform.h"
 
 namespace veldar_test {
 
 using VELDAR::detail::digit_vector;
-__extension__ typedef unsigned __int128 u128;  // NOLINT(modernize-use-using): __extension__ needs typedef
+using u128 = VELDAR::detail::uint128;
 
 inline constexpr std::uint32_t limb_base = 1000000000;
 

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "allocations.h"
+#include "platform.h"
 #include "products.h"
 #include "transform.h"
 
@@ -202,7 +203,7 @@ TEST(Products, UnequalDigitFactorsMatchTheSchoolbook) {
 
 // (limbs as a number) mod q, most significant limb first.
 std::uint64_t residue(const limb_vector& limbs, std::uint64_t q) {
-  __extension__ typedef unsigned __int128 wide;
+  using wide = VELDAR::detail::uint128;
   std::uint64_t r = 0;
   for (auto x = limbs.rbegin(); x != limbs.rend(); ++x) {
     r = static_cast<std::uint64_t>((wide{r} * limb_base + *x) % q);
@@ -419,7 +420,7 @@ TEST(Products, LongProductsKeepTheirResidues) {
       for (const limb_vector& p : products) {
         ASSERT_TRUE(std::all_of(p.begin(), p.end(), [](limb x) { return x < limb_base; }));
         for (const std::uint64_t q : primes) {
-          __extension__ typedef unsigned __int128 wide;
+          using wide = VELDAR::detail::uint128;
           ASSERT_EQ(residue(p, q), static_cast<std::uint64_t>(wide{residue(a, q)} * residue(b, q) % q)) << q;
         }
       }
