@@ -1,7 +1,7 @@
 // fixedfloat. Where the log is the interface: the fixed-point operations
 // have always made fixedint temporaries whose lines are observable, pinned by
-// the transcripts in tests/fixedfloat_core_test.cpp and
-// tests/fixedfloat_arithmetic_test.cpp. Each operation writes them as one
+// the transcripts in tests/unit/fixedfloat_core_test.cpp and
+// tests/unit/fixedfloat_arithmetic_test.cpp. Each operation writes them as one
 // record of its transcript (transcript.h) and makes only its result:
 // - * writes the lines of widened copies of both values (getcopy() and
 //   resize()), their product and its cut back;

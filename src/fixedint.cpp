@@ -3,8 +3,8 @@
 // one, so each operation writes the lines of the temporaries it has always
 // made, as one record of its transcript (transcript.h), without making
 // them. They are pinned by the transcripts in
-// tests/fixedint_arithmetic_test.cpp (FixedintTranscript) and
-// tests/fixedint_core_test.cpp (FixedintLog):
+// tests/unit/fixedint_arithmetic_test.cpp (FixedintTranscript) and
+// tests/unit/fixedint_core_test.cpp (FixedintLog):
 // - +: the working sum S, made before the early return to the signed
 //   difference and destroyed after the result is moved out of it;
 // - the signed difference: the silent copies A and B, the result R, and on a
