@@ -48,7 +48,6 @@ int main(int argc, char** argv) {
   const double seconds = cpu_seconds() - start;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::cout << total << ' ' << mean.tofixed(12) << ' ' << count << ' ' << seconds
-            << ' ' << usage.ru_maxrss << '\n';
+  std::cout << total << ' ' << mean.tofixed(12) << ' ' << count << ' ' << seconds << ' ' << usage.ru_maxrss << '\n';
   return 0;
 }

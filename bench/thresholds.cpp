@@ -120,29 +120,31 @@ int main(int argc, char** argv) {
   // The schoolbook and Karatsuba's split of the processor at hand: with
   // AVX-512 and IFMA, the wide_ thresholds.
   const bool wide = vector_transform_available();
-  cut_over(wide ? "wide_karatsuba_limbs" : "karatsuba_limbs", karatsuba_from_limbs(), sizes(16, 1024, steps),
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data(), n + 1); });
-           },
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(2 * n);
-             return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data(), n); });
-           });
+  cut_over(
+      wide ? "wide_karatsuba_limbs" : "karatsuba_limbs", karatsuba_from_limbs(), sizes(16, 1024, steps),
+      [](std::size_t n) {
+        const limb_vector a = random_limbs(n), b = random_limbs(n);
+        limb_vector out(2 * n);
+        return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data(), n + 1); });
+      },
+      [](std::size_t n) {
+        const limb_vector a = random_limbs(n), b = random_limbs(n);
+        limb_vector out(2 * n);
+        return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data(), n); });
+      });
 
-  cut_over(wide ? "wide_split_low_limbs" : "split_low_limbs", split_low_from_limbs(), sizes(16, 2048, steps),
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(n);
-             return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data(), n + 1); });
-           },
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(n), b = random_limbs(n);
-             limb_vector out(n);
-             return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data(), n); });
-           });
+  cut_over(
+      wide ? "wide_split_low_limbs" : "split_low_limbs", split_low_from_limbs(), sizes(16, 2048, steps),
+      [](std::size_t n) {
+        const limb_vector a = random_limbs(n), b = random_limbs(n);
+        limb_vector out(n);
+        return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data(), n + 1); });
+      },
+      [](std::size_t n) {
+        const limb_vector a = random_limbs(n), b = random_limbs(n);
+        limb_vector out(n);
+        return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data(), n); });
+      });
 
   // The transform on the kernel the processor runs: the scalar one
   // (transform_limbs, transform_low_limbs) or the vector one
@@ -160,69 +162,71 @@ int main(int argc, char** argv) {
       continue;
     }
     const bool vector = kernel == transform_kernel::vector;
-    cut_over(vector ? "vector_transform_limbs" : "transform_limbs", vector ? vector_transform_limbs : transform_limbs,
-             sizes(32, 1024, steps),
-             [](std::size_t n) {
-               const limb_vector a = random_limbs(n), b = random_limbs(n);
-               limb_vector out(2 * n);
-               return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data()); });
-             },
-             [kernel](std::size_t n) {
-               const limb_vector a = random_limbs(n), b = random_limbs(n);
-               limb_vector out(2 * n);
-               return seconds([&] { multiply_transform_with(kernel, a.data(), n, b.data(), n, out.data(), 2 * n); });
-             });
-    cut_over(vector ? "vector_transform_low_limbs" : "transform_low_limbs",
-             vector ? vector_transform_low_limbs : transform_low_limbs, sizes(64, 2048, steps),
-             [](std::size_t n) {
-               const limb_vector a = random_limbs(n), b = random_limbs(n);
-               limb_vector out(2 * n);
-               return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data()); });
-             },
-             [kernel](std::size_t n) {
-               const limb_vector a = random_limbs(n), b = random_limbs(n);
-               limb_vector out(2 * n);
-               return seconds([&] { multiply_transform_with(kernel, a.data(), n, b.data(), n, out.data(), n); });
-             });
+    cut_over(
+        vector ? "vector_transform_limbs" : "transform_limbs", vector ? vector_transform_limbs : transform_limbs,
+        sizes(32, 1024, steps),
+        [](std::size_t n) {
+          const limb_vector a = random_limbs(n), b = random_limbs(n);
+          limb_vector out(2 * n);
+          return seconds([&] { multiply_karatsuba(a.data(), n, b.data(), n, out.data()); });
+        },
+        [kernel](std::size_t n) {
+          const limb_vector a = random_limbs(n), b = random_limbs(n);
+          limb_vector out(2 * n);
+          return seconds([&] { multiply_transform_with(kernel, a.data(), n, b.data(), n, out.data(), 2 * n); });
+        });
+    cut_over(
+        vector ? "vector_transform_low_limbs" : "transform_low_limbs",
+        vector ? vector_transform_low_limbs : transform_low_limbs, sizes(64, 2048, steps),
+        [](std::size_t n) {
+          const limb_vector a = random_limbs(n), b = random_limbs(n);
+          limb_vector out(2 * n);
+          return seconds([&] { multiply_karatsuba_low(a.data(), b.data(), n, out.data()); });
+        },
+        [kernel](std::size_t n) {
+          const limb_vector a = random_limbs(n), b = random_limbs(n);
+          limb_vector out(2 * n);
+          return seconds([&] { multiply_transform_with(kernel, a.data(), n, b.data(), n, out.data(), n); });
+        });
   }
 
   // Blocks of m quotient limbs under a divisor of 2m limbs (a 4m-limb
   // dividend): the schoolbook alone, against one level of recursion, which
   // divides each block of m by the top m limbs of the divisor and corrects it
   // with a product.
-  cut_over("recursive_division_limbs", recursive_division_limbs, sizes(8, quick ? 1024 : 2048, steps),
-           [](std::size_t m) {
-             const limb_vector a = random_limbs(4 * m), b = random_limbs(2 * m);
-             limb_vector q(2 * m + 1), r(2 * m);
-             return seconds([&] {
-               divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), 2 * m + 2, ~std::size_t{0});
-             });
-           },
-           [](std::size_t m) {
-             const limb_vector a = random_limbs(4 * m), b = random_limbs(2 * m);
-             limb_vector q(2 * m + 1), r(2 * m);
-             return seconds([&] {
-               divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), m, ~std::size_t{0});
-             });
-           });
+  cut_over(
+      "recursive_division_limbs", recursive_division_limbs, sizes(8, quick ? 1024 : 2048, steps),
+      [](std::size_t m) {
+        const limb_vector a = random_limbs(4 * m), b = random_limbs(2 * m);
+        limb_vector q(2 * m + 1), r(2 * m);
+        return seconds([&] {
+          divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), 2 * m + 2, ~std::size_t{0});
+        });
+      },
+      [](std::size_t m) {
+        const limb_vector a = random_limbs(4 * m), b = random_limbs(2 * m);
+        limb_vector q(2 * m + 1), r(2 * m);
+        return seconds(
+            [&] { divide_limbs_with(a.data(), 4 * m, b.data(), 2 * m, q.data(), r.data(), m, ~std::size_t{0}); });
+      });
 
   // Quotients of 2n limbs by n: the recursion alone, against the divisor's
   // reciprocal.
-  cut_over("reciprocal_division_limbs", reciprocal_division_limbs, sizes(128, quick ? 4096 : 8192, steps),
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(2 * n), b = random_limbs(n);
-             limb_vector q(n + 1), r(n);
-             return seconds([&] {
-               divide_limbs_with(a.data(), 2 * n, b.data(), n, q.data(), r.data(), recursive_division_limbs,
-                                 ~std::size_t{0});
-             });
-           },
-           [](std::size_t n) {
-             const limb_vector a = random_limbs(2 * n), b = random_limbs(n);
-             limb_vector q(n + 1), r(n);
-             return seconds([&] {
-               divide_limbs_with(a.data(), 2 * n, b.data(), n, q.data(), r.data(), recursive_division_limbs, n);
-             });
-           });
+  cut_over(
+      "reciprocal_division_limbs", reciprocal_division_limbs, sizes(128, quick ? 4096 : 8192, steps),
+      [](std::size_t n) {
+        const limb_vector a = random_limbs(2 * n), b = random_limbs(n);
+        limb_vector q(n + 1), r(n);
+        return seconds([&] {
+          divide_limbs_with(a.data(), 2 * n, b.data(), n, q.data(), r.data(), recursive_division_limbs,
+                            ~std::size_t{0});
+        });
+      },
+      [](std::size_t n) {
+        const limb_vector a = random_limbs(2 * n), b = random_limbs(n);
+        limb_vector q(n + 1), r(n);
+        return seconds(
+            [&] { divide_limbs_with(a.data(), 2 * n, b.data(), n, q.data(), r.data(), recursive_division_limbs, n); });
+      });
   return 0;
 }

@@ -134,10 +134,11 @@ std::string fixedfloat_text(int length, int which) {
 // must stay cheap in a program that has threads.
 class idle_thread {
  public:
-  idle_thread() : thread([this] {
-                   std::unique_lock<std::mutex> lock(mutex);
-                   wake.wait(lock, [this] { return done; });
-                 }) {}
+  idle_thread()
+      : thread([this] {
+          std::unique_lock<std::mutex> lock(mutex);
+          wake.wait(lock, [this] { return done; });
+        }) {}
   idle_thread(const idle_thread&) = delete;
   idle_thread& operator=(const idle_thread&) = delete;
   ~idle_thread() {

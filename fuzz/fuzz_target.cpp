@@ -20,9 +20,9 @@
 #include <utility>
 
 #include <veldar/diagnostics.h>
-#include "fixedchecks.h"
 #include <veldar/fixedfloat.h>
 #include <veldar/fixedint.h>
+#include "fixedchecks.h"
 #include "integerchecks.h"
 #include "outcome.h"
 #include "program.h"
@@ -80,14 +80,22 @@ class machine {
     const std::uint8_t op = in.byte() % 8;
     int_slot& s = ints[in.byte() % 4];
     switch (op) {
-      case 0: return construct(s, in, false);
-      case 1: return construct(s, in, true);
-      case 2: return assign_signed(s, in);
-      case 3: return assignunsigned(s, in);
-      case 4: return assign_text(s, in);
-      case 5: return copy(s, in);
-      case 6: return field_write(s, in);
-      default: return s.number.reset();
+      case 0:
+        return construct(s, in, false);
+      case 1:
+        return construct(s, in, true);
+      case 2:
+        return assign_signed(s, in);
+      case 3:
+        return assignunsigned(s, in);
+      case 4:
+        return assign_text(s, in);
+      case 5:
+        return copy(s, in);
+      case 6:
+        return field_write(s, in);
+      default:
+        return s.number.reset();
     }
   }
 
@@ -113,10 +121,14 @@ class machine {
       return;
     }
     switch (type % 4) {
-      case 0: return check_integer_assignment(s, static_cast<unsigned char>(value));
-      case 1: return check_integer_assignment(s, static_cast<unsigned>(value));
-      case 2: return check_integer_assignment(s, static_cast<unsigned long>(value));
-      default: return check_integer_assignment(s, static_cast<unsigned long long>(value));
+      case 0:
+        return check_integer_assignment(s, static_cast<unsigned char>(value));
+      case 1:
+        return check_integer_assignment(s, static_cast<unsigned>(value));
+      case 2:
+        return check_integer_assignment(s, static_cast<unsigned long>(value));
+      default:
+        return check_integer_assignment(s, static_cast<unsigned long long>(value));
     }
   }
 
@@ -209,11 +221,16 @@ class machine {
       return;
     }
     switch (op) {
-      case 0: return check_resize(*s, length);
-      case 1: return check_shift(*s, true);
-      case 2: return check_shift(*s, false);
-      case 3: return check_copies(*s);
-      default: return check_text(*s);
+      case 0:
+        return check_resize(*s, length);
+      case 1:
+        return check_shift(*s, true);
+      case 2:
+        return check_shift(*s, false);
+      case 3:
+        return check_copies(*s);
+      default:
+        return check_text(*s);
     }
   }
 
@@ -223,16 +240,26 @@ class machine {
     const std::uint8_t op = in.byte() % 10;
     float_slot& s = floats[in.byte() % 4];
     switch (op) {
-      case 0: return construct(s, in);
-      case 1: return initialise(s, in);
-      case 2: return assign_float(s, in);
-      case 3: return assign_text(s, in);
-      case 4: return assign_integer(s, in);
-      case 5: return assign_fixedint(s, in);
-      case 6: return assign_to_fixedint(s, in);
-      case 7: return copy(s, in);
-      case 8: return field_write(s, in);
-      default: return s.number.reset();
+      case 0:
+        return construct(s, in);
+      case 1:
+        return initialise(s, in);
+      case 2:
+        return assign_float(s, in);
+      case 3:
+        return assign_text(s, in);
+      case 4:
+        return assign_integer(s, in);
+      case 5:
+        return assign_fixedint(s, in);
+      case 6:
+        return assign_to_fixedint(s, in);
+      case 7:
+        return copy(s, in);
+      case 8:
+        return field_write(s, in);
+      default:
+        return s.number.reset();
     }
   }
 
@@ -274,9 +301,12 @@ class machine {
       return;
     }
     switch (type % 3) {
-      case 0: return check_fixed_integer_assignment(s, value);
-      case 1: return check_fixed_integer_assignment(s, static_cast<unsigned long long>(value));
-      default: return check_fixed_integer_assignment(s, static_cast<int>(value));
+      case 0:
+        return check_fixed_integer_assignment(s, value);
+      case 1:
+        return check_fixed_integer_assignment(s, static_cast<unsigned long long>(value));
+      default:
+        return check_fixed_integer_assignment(s, static_cast<int>(value));
     }
   }
 

@@ -152,7 +152,8 @@ inline void check_wild_sum(const int_state& x, const fixedint& left, const std::
     case failure::carry_over_9:
       require(!x.throwonoverflow && holds_carry(x, left, signs, 0), "Carry over 9! must leave the left operand 0");
       break;
-    default: finding("a sum threw another documented failure");
+    default:
+      finding("a sum threw another documented failure");
   }
 }
 
@@ -340,11 +341,16 @@ inline void check_identity(fixedint& x, fixedint& y, fixedint& z, std::uint8_t w
     return;
   }
   switch (which % 5) {
-    case 0: return check_commutative(x, y);
-    case 1: return check_distributive(magnitude_of(x), magnitude_of(y), magnitude_of(z));
-    case 2: return check_inverse(x, y);
-    case 3: return check_subtraction_order(x, y);
-    default: return check_units(x);
+    case 0:
+      return check_commutative(x, y);
+    case 1:
+      return check_distributive(magnitude_of(x), magnitude_of(y), magnitude_of(z));
+    case 2:
+      return check_inverse(x, y);
+    case 3:
+      return check_subtraction_order(x, y);
+    default:
+      return check_units(x);
   }
 }
 

@@ -28,12 +28,18 @@ class digit_source {
   signed char next() {
     const std::uint64_t r = random();
     switch (pattern) {
-      case 0: return static_cast<signed char>(r % 10);
-      case 1: return 9;
-      case 2: return static_cast<signed char>(r % 2 == 0 ? 0 : 9);
-      case 3: return static_cast<signed char>(r % 8 == 0 ? r / 8 % 10 : 0);
-      case 4: return static_cast<signed char>(5 + r % 5);
-      default: return static_cast<signed char>(r % 4 == 0 ? static_cast<std::uint8_t>(r >> 8U) : r % 10);
+      case 0:
+        return static_cast<signed char>(r % 10);
+      case 1:
+        return 9;
+      case 2:
+        return static_cast<signed char>(r % 2 == 0 ? 0 : 9);
+      case 3:
+        return static_cast<signed char>(r % 8 == 0 ? r / 8 % 10 : 0);
+      case 4:
+        return static_cast<signed char>(5 + r % 5);
+      default:
+        return static_cast<signed char>(r % 4 == 0 ? static_cast<std::uint8_t>(r >> 8U) : r % 10);
     }
   }
 

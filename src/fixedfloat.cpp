@@ -88,8 +88,7 @@ bool well_formed(const fixedfloat& number) {
 // integer part arrives through a fixedint of length/2 digits, is widened and
 // scaled, and the fraction, in a fixedint of `length` digits, is added to
 // it; `plain` and `with_fraction` are the transcripts of the two ways.
-void assign_decimal(fixedfloat& number, const decimal_text& parts,
-                    transcript plain = transcript::fixedfloat_assigned,
+void assign_decimal(fixedfloat& number, const decimal_text& parts, transcript plain = transcript::fixedfloat_assigned,
                     transcript with_fraction = transcript::fixedfloat_assigned_fraction) {
   const unsigned long long length = number.length;
   const unsigned long long half = length / 2;
@@ -206,8 +205,7 @@ constexpr comparison greater{transcript::fixedfloat_greater, transcript::fixedfl
                              [](int order) { return order > 0; }};
 constexpr comparison less_equal{transcript::fixedfloat_less_equal, transcript::fixedfloat_less_equal_refused,
                                 [](int order) { return order <= 0; }};
-constexpr comparison greater_equal{transcript::fixedfloat_greater_equal,
-                                   transcript::fixedfloat_greater_equal_refused,
+constexpr comparison greater_equal{transcript::fixedfloat_greater_equal, transcript::fixedfloat_greater_equal_refused,
                                    [](int order) { return order >= 0; }};
 
 // A comparison as the operators make it: its entry line and "Done.", the
@@ -297,9 +295,9 @@ fixedfloat signed_sum(const fixedfloat& a, fixedfloat& b, bool subtract) {
   }
   detail::sum_shape shape;
   bool minus = false;
-  const bool direct = a.value.length == a.length && b.value.length == a.length &&
-                      a.value.digits.size() == a.length && b.value.digits.size() == a.length && !a.value.negative &&
-                      !b.value.negative && add_in_place(a, b, subtract, shape, minus);
+  const bool direct = a.value.length == a.length && b.value.length == a.length && a.value.digits.size() == a.length &&
+                      b.value.digits.size() == a.length && !a.value.negative && !b.value.negative &&
+                      add_in_place(a, b, subtract, shape, minus);
   if (!direct) {
     detail::narrate(entry, a.length);  // the entry line, then the steps taken for real
   }
@@ -651,11 +649,12 @@ std::string fixedfloat::asstring() const {
     // The text made at once; the lines of the parts it has always taken.
     const unsigned long long half = length / 2;
     std::string text(length + 4, '\0');  // a sign, a zero on either side of the point at most
-    const char* end = detail::write_fixed_text(value.digits, half, negative, false, text.data(),
-                                               text.data() + text.size());
+    const char* end =
+        detail::write_fixed_text(value.digits, half, negative, false, text.data(), text.data() + text.size());
     text.resize(static_cast<std::size_t>(end - text.data()));
-    const bool zero_fraction = std::all_of(value.digits.begin(), value.digits.begin() + static_cast<std::ptrdiff_t>(half),
-                                           [](signed char d) { return d == 0; });
+    const bool zero_fraction =
+        std::all_of(value.digits.begin(), value.digits.begin() + static_cast<std::ptrdiff_t>(half),
+                    [](signed char d) { return d == 0; });
     detail::narrate(zero_fraction ? transcript::fixedfloat_text_zero_fraction : transcript::fixedfloat_text, length);
     return text;
   }
@@ -669,7 +668,7 @@ std::string fixedfloat::asstring() const {
   }
   text += '.';
   fixedint fraction = getfractionpart();  // logged, as is the zero it is compared with
-  fraction.negative = false;  // the fraction's digits only, whatever value's flag says
+  fraction.negative = false;              // the fraction's digits only, whatever value's flag says
   if (fraction == fixedint(fraction.length)) {
     return text + '0';
   }
@@ -892,8 +891,7 @@ double fixedfloat::todouble() const {
 }
 
 bool fixedfloat::wordmagnitude(rounding mode, unsigned long long& magnitude) const {
-  return detail::to_rounded_word(detail::normalised_copy(value.digits, length), length / 2, negative, mode,
-                                 magnitude);
+  return detail::to_rounded_word(detail::normalised_copy(value.digits, length), length / 2, negative, mode, magnitude);
 }
 
 // Comparison.
@@ -940,7 +938,6 @@ bool fixedfloat::operator>=(const fixedfloat& other) const {
   return compare(*this, other, greater_equal);
 }
 
-
 std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value) {
   const std::string_view text(first, static_cast<std::size_t>(last - first));
   detail::decimal_text digits;
@@ -968,8 +965,9 @@ std::istream& operator>>(std::istream& in, fixedfloat& number) { return detail::
 
 std::ostream& operator<<(std::ostream& out, const fixedfloat& number) {
   const bool fixed = (out.flags() & std::ios_base::floatfield) == std::ios_base::fixed;
-  std::string text = fixed ? number.tofixed(static_cast<unsigned long long>(std::max<std::streamsize>(out.precision(), 0)))
-                           : number.asstring();
+  std::string text =
+      fixed ? number.tofixed(static_cast<unsigned long long>(std::max<std::streamsize>(out.precision(), 0)))
+            : number.asstring();
   if ((out.flags() & std::ios_base::showpos) != 0 && text.front() != '-') {
     text.insert(text.begin(), '+');
   }
@@ -983,12 +981,12 @@ std::size_t std::hash<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& 
 }
 
 bool std::equal_to<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& a,
-                                                    const VELDAR::fixedfloat& b) const noexcept {
+                                                   const VELDAR::fixedfloat& b) const noexcept {
   return a.length == b.length && VELDAR::compare_values(a, b) == 0;
 }
 
 bool std::less<VELDAR::fixedfloat>::operator()(const VELDAR::fixedfloat& a,
-                                                const VELDAR::fixedfloat& b) const noexcept {
+                                               const VELDAR::fixedfloat& b) const noexcept {
   const auto sign = [](const VELDAR::fixedfloat& x) { return VELDAR::is_zero(x) ? 0 : x.negative ? -1 : 1; };
   const int sign_a = sign(a);
   const int sign_b = sign(b);

@@ -69,7 +69,7 @@ void assign_magnitude(fixedint& number, std::string_view magnitude, bool minus) 
     throw std::out_of_range("Input int bigger than size!");
   }
   if (number.digits.size() != number.length) {  // only after the fields were written directly
-    digit_vector room(number.length);              // may throw; nothing has changed yet
+    digit_vector room(number.length);           // may throw; nothing has changed yet
     number.digits.swap(room);
   }
   std::fill(number.digits.begin(), number.digits.end(), 0);
@@ -179,8 +179,7 @@ fixedint magnitude_sum(const fixedint& self, fixedint* taker, fixedint& other, b
 // The sum of the magnitudes, written over `other`'s digits, with `carry`
 // out of the top digit: this number takes it, or throws when it asks for
 // that. Its new digits are made before anything changes or is logged.
-fixedint carried_sum(const fixedint& self, fixedint* taker, fixedint& other, bool carry, bool signs,
-                     bool subtraction) {
+fixedint carried_sum(const fixedint& self, fixedint* taker, fixedint& other, bool carry, bool signs, bool subtraction) {
   digit_vector carried;
   if (carry && !self.throwonoverflow && taker != nullptr) {
     carried.assign(self.length, 0);
@@ -247,8 +246,8 @@ fixedint signed_sum(const fixedint& self, fixedint* taker, fixedint& other, bool
   }
   unsigned long long x = 0;
   unsigned long long y = 0;
-  if (self.length < detail::word_width && self.digits.size() == self.length &&
-      other.digits.size() == self.length && detail::small_word(self.digits, x) && detail::small_word(other.digits, y)) {
+  if (self.length < detail::word_width && self.digits.size() == self.length && other.digits.size() == self.length &&
+      detail::small_word(self.digits, x) && detail::small_word(other.digits, y)) {
     return word_sum(self, taker, other, x, y, signs && self.negative != other_negative, signs, subtraction);
   }
   return signs && self.negative != other_negative ? signed_difference(self, other, subtraction)
@@ -380,11 +379,10 @@ fixedint rounded_quotient(const fixedint& a, fixedint& b, rounding mode) {
   // numbers may still hold values that fit.
   const bool words =
       a.digits.size() == a.length && b.digits.size() == a.length &&
-      (a.length <= detail::word_width
-           ? detail::small_word(a.digits, x) && detail::small_word(b.digits, y)
-           : detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) &&
-                 detail::checked_word_of_digits(a.digits.data(), a.digits.size(), x) &&
-                 detail::checked_word_of_digits(b.digits.data(), b.digits.size(), y));
+      (a.length <= detail::word_width ? detail::small_word(a.digits, x) && detail::small_word(b.digits, y)
+                                      : detail::digits_in_range(a.digits) && detail::digits_in_range(b.digits) &&
+                                            detail::checked_word_of_digits(a.digits.data(), a.digits.size(), x) &&
+                                            detail::checked_word_of_digits(b.digits.data(), b.digits.size(), y));
   if (words && y != 0) {
     // Both in a machine word: its division, rounded by the remainder.
     const bool minus = a.issigned && a.negative != b.negative;

@@ -15,8 +15,8 @@ void time_text(std::time_t second, char* out) noexcept {
   static constexpr std::string_view weekdays = "SunMonTueWedThuFriSat";
   static constexpr std::string_view months = "JanFebMarAprMayJunJulAugSepOctNovDec";
   std::tm local{};
-  const bool known = localtime_r(&second, &local) != nullptr && local.tm_year >= 1000 - 1900 &&
-                     local.tm_year <= 9999 - 1900;
+  const bool known =
+      localtime_r(&second, &local) != nullptr && local.tm_year >= 1000 - 1900 && local.tm_year <= 9999 - 1900;
   if (!known) {
     constexpr std::string_view unknown = "??? ??? ?? ??:??:?? ????";
     std::copy(unknown.begin(), unknown.end(), out);
@@ -66,8 +66,8 @@ std::size_t escapes_in(std::string_view text) noexcept {
       break;
     }
   }
-  return static_cast<std::size_t>(
-      std::count_if(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), [](char c) { return c == '\n' || c == '\r'; }));
+  return static_cast<std::size_t>(std::count_if(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(),
+                                                [](char c) { return c == '\n' || c == '\r'; }));
 }
 
 }  // namespace VELDAR::detail

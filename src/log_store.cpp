@@ -261,11 +261,11 @@ void spin_lock::lock() noexcept {
 
 struct log_store::block {
   block* next = nullptr;
-  std::uint32_t first = 0;     // where the first record that starts in this block starts
-  std::uint32_t used = 0;      // bytes written
-  std::uint64_t bytes = 0;     // the text of the records that start here, as far as it is kept
-  std::uint64_t lines = 0;     // their lines
-  std::time_t start_second = 0;  // the second in force at `first`
+  std::uint32_t first = 0;                     // where the first record that starts in this block starts
+  std::uint32_t used = 0;                      // bytes written
+  std::uint64_t bytes = 0;                     // the text of the records that start here, as far as it is kept
+  std::uint64_t lines = 0;                     // their lines
+  std::time_t start_second = 0;                // the second in force at `first`
   std::array<unsigned char, block_size> data;  // left uninitialised: only written bytes are read
 
   std::size_t room() const noexcept { return block_size - used; }
@@ -342,7 +342,7 @@ struct log_store::thread_slot {
   std::atomic<std::uint32_t> deleted_stored{0};
   std::atomic<std::time_t> stored_second{0};
   std::atomic<bool> taken{false};  // a live thread owns it
-  thread_slot* next = nullptr;  // set once, before the slot is on the list
+  thread_slot* next = nullptr;     // set once, before the slot is on the list
 
   // The records and deletions waiting: not 0 tells another thread to go
   // through the lock. Read without the lock, the four counts are no one
@@ -363,11 +363,11 @@ namespace {
 // slot_keeper: `ended` then sends their records straight in.
 struct own_slot_state {
   log_store::thread_slot* slot = nullptr;
-  std::time_t second = 0;      // of the thread's last record in its ring
+  std::time_t second = 0;  // of the thread's last record in its ring
   bool second_known = false;
   bool ended = false;
   std::atomic<bool> taking{false};  // getting a slot: a record meanwhile goes straight in (atomic: as getting_memory)
-  bool value_written = false;  // a fixedfloat wrote its value's deletion, which goes next
+  bool value_written = false;       // a fixedfloat wrote its value's deletion, which goes next
 };
 [[gnu::tls_model("initial-exec")]] thread_local own_slot_state own;
 
@@ -396,15 +396,15 @@ struct slot_keeper {
 // A record decoded: what it is, how much text it makes, and where the next
 // one starts. Reading, trimming and rendering walk the records with it.
 struct log_store::cursor {
-  position at;              // where it starts
-  std::time_t second = 0;   // the second its lines carry
+  position at;             // where it starts
+  std::time_t second = 0;  // the second its lines carry
   unsigned char tag = 0;
-  transcript_record record; // a transcript
-  std::uint64_t size = 0;   // a message's or stream text's bytes
-  std::uint64_t breaks = 0; // their line breaks (a message's: its escapes)
-  position payload;         // where those bytes start
-  position next;            // where the next record starts
-  std::uint64_t bytes = 0;  // the record's text
+  transcript_record record;  // a transcript
+  std::uint64_t size = 0;    // a message's or stream text's bytes
+  std::uint64_t breaks = 0;  // their line breaks (a message's: its escapes)
+  position payload;          // where those bytes start
+  position next;             // where the next record starts
+  std::uint64_t bytes = 0;   // the record's text
   std::uint64_t lines = 0;
 
   // Decodes the record at `at` (the second in force there being `second`);
@@ -967,8 +967,8 @@ bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, uns
 // here: its first record does.
 bool log_store::count_deletion(std::time_t second) noexcept {
   thread_slot* const slot = own.slot;
-  if (slot == nullptr || ((!own.second_known || second != own.second) &&
-                          !append_waiting(new_second, 0, 0, 0, false, second))) {
+  if (slot == nullptr ||
+      ((!own.second_known || second != own.second) && !append_waiting(new_second, 0, 0, 0, false, second))) {
     return false;
   }
   if (slot_count.load(std::memory_order_acquire) > 1) {
@@ -1067,9 +1067,9 @@ bool log_store::append_deletions(deletion kind, unsigned count, std::time_t seco
   if (count == 0) {
     return true;
   }
-  if (kind == deletion::fixedint && count == 1 ? count_deletion(second)
-                                               : append_waiting(deletions_alone, 0, count, 0,
-                                                                kind == deletion::fixedfloat, second)) {
+  if (kind == deletion::fixedint && count == 1
+          ? count_deletion(second)
+          : append_waiting(deletions_alone, 0, count, 0, kind == deletion::fixedfloat, second)) {
     return true;
   }
   if (!lock_with_room(header_most, 0)) {
@@ -1529,8 +1529,8 @@ bool log_store::render_from(std::uint64_t from, text_sink& sink) const noexcept 
     if (first_record) {
       first_record = false;
       skipped_bytes = record.tag < transcript_count ? bytes_of_first(record.record, head_skip)
-                      : record.tag == stream_tag   ? head_skip
-                                                   : 0;
+                      : record.tag == stream_tag    ? head_skip
+                                                    : 0;
     }
     const std::uint64_t size = record.bytes - skipped_bytes;
     if (!started && offset + size <= from) {

@@ -164,8 +164,8 @@ class log_store {
                                unsigned deletions, std::time_t second) noexcept;
   void write_deletions_locked(deletion kind, unsigned long long count, std::time_t second) noexcept;
   void store_waiting_locked() noexcept;
-  bool append_waiting(std::uint8_t kind, unsigned long long length, unsigned long long count,
-                      std::uint8_t deletions, bool fixedfloats, std::time_t second) noexcept;
+  bool append_waiting(std::uint8_t kind, unsigned long long length, unsigned long long count, std::uint8_t deletions,
+                      bool fixedfloats, std::time_t second) noexcept;
   void write_message_locked(std::string_view message, std::size_t escapes, std::time_t second) noexcept;
   bool count_deletion(std::time_t second) noexcept;
   std::size_t waiting_records() const noexcept;
@@ -190,26 +190,26 @@ class log_store {
                                                    unsigned long long count) noexcept;
 
   mutable spin_lock guard;
-  block* head = nullptr;           // the oldest records; its record at `first` is the oldest kept
+  block* head = nullptr;  // the oldest records; its record at `first` is the oldest kept
   block* tail = nullptr;
-  std::uint64_t head_skip = 0;     // of the oldest record: lines dropped, or bytes of `<<` text
-  std::uint64_t kept_bytes = 0;    // the text of the records kept, less what head_skip dropped
+  std::uint64_t head_skip = 0;   // of the oldest record: lines dropped, or bytes of `<<` text
+  std::uint64_t kept_bytes = 0;  // the text of the records kept, less what head_skip dropped
   std::uint64_t kept_lines = 0;
-  std::time_t tail_second = 0;     // the second the newest record carries
+  std::time_t tail_second = 0;  // the second the newest record carries
   bool tail_second_known = false;
-  position last_transcript;        // the newest record, when it is a transcript deletions may join
-  std::uint64_t generation = 0;    // counts changes at the head: every text offset moves then
+  position last_transcript;      // the newest record, when it is a transcript deletions may join
+  std::uint64_t generation = 0;  // counts changes at the head: every text offset moves then
 
-  block* spare = nullptr;          // blocks for the next records: got outside the lock, or let go of
+  block* spare = nullptr;  // blocks for the next records: got outside the lock, or let go of
   std::size_t spare_count = 0;
-  block* surplus = nullptr;        // blocks to free once the lock is let go of
-  std::size_t spare_bound = 256;   // spare blocks kept at most
+  block* surplus = nullptr;       // blocks to free once the lock is let go of
+  std::size_t spare_bound = 256;  // spare blocks kept at most
 
   std::size_t byte_limit = default_log_limit;
   std::uint64_t trim_point = default_log_limit;  // kept_bytes past which a trim is due
   std::uint64_t dropped_lines = 0;
-  std::time_t header_second = 0;   // the second of the append that last dropped lines
-  std::size_t header_limit = 0;    // the limit then
+  std::time_t header_second = 0;  // the second of the append that last dropped lines
+  std::size_t header_limit = 0;   // the limit then
 
   // The sizes of the last record of each transcript, which the next of the
   // same length and count takes over without walking its lines again.
@@ -228,9 +228,9 @@ class log_store {
     bool valid = false;
     std::uint64_t generation = 0;
     position at;
-    std::time_t second = 0;   // in force at `at`
-    std::uint64_t offset = 0; // where the record at `at` starts in the text
-    bool head = false;        // whether it is the oldest record, head_skip applying
+    std::time_t second = 0;    // in force at `at`
+    std::uint64_t offset = 0;  // where the record at `at` starts in the text
+    bool head = false;         // whether it is the oldest record, head_skip applying
   };
   mutable read_hint hint;
 

@@ -134,7 +134,7 @@ void schoolbook_rows_plain(const limb* s, std::size_t ns, const limb* l, std::si
 
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void schoolbook_rows_avx2(const limb* s, std::size_t ns, const limb* l, std::size_t nl,
-                                                   std::uint64_t* acc, std::size_t kept) {
+                                                  std::uint64_t* acc, std::size_t kept) {
   schoolbook_rows(s, ns, l, nl, acc, kept);
 }
 
@@ -182,8 +182,9 @@ VELDAR_WIDE inline void divide_by_base(__m512i x, __m512i& quotient, __m512i& re
 // high += the bits of the four sums from 2^52 up, which they lose.
 VELDAR_WIDE inline void fold_sums(__m512i& sum0, __m512i& sum1, __m512i& sum2, __m512i& sum3, __m512i& high,
                                   __m512i low_52) {
-  high = _mm512_add_epi64(high, _mm512_add_epi64(_mm512_add_epi64(_mm512_srli_epi64(sum0, 52), _mm512_srli_epi64(sum1, 52)),
-                                                 _mm512_add_epi64(_mm512_srli_epi64(sum2, 52), _mm512_srli_epi64(sum3, 52))));
+  high = _mm512_add_epi64(high,
+                          _mm512_add_epi64(_mm512_add_epi64(_mm512_srli_epi64(sum0, 52), _mm512_srli_epi64(sum1, 52)),
+                                           _mm512_add_epi64(_mm512_srli_epi64(sum2, 52), _mm512_srli_epi64(sum3, 52))));
   sum0 = _mm512_and_si512(sum0, low_52);
   sum1 = _mm512_and_si512(sum1, low_52);
   sum2 = _mm512_and_si512(sum2, low_52);
@@ -191,7 +192,7 @@ VELDAR_WIDE inline void fold_sums(__m512i& sum0, __m512i& sum1, __m512i& sum2, _
 }
 
 VELDAR_WIDE void schoolbook_columns_avx512(const limb* s, std::size_t ns, const limb* l, std::size_t nl,
-                                         std::uint64_t* acc, std::size_t kept) {
+                                           std::uint64_t* acc, std::size_t kept) {
   const std::size_t end = std::min(ns + nl, kept);
   const std::size_t rounded = (end + 7) / 8 * 8;
   scratch_frame frame;
@@ -226,8 +227,8 @@ VELDAR_WIDE void schoolbook_columns_avx512(const limb* s, std::size_t ns, const 
       const std::size_t stop = std::min(top, i + 64);
       for (; i + 4 <= stop; i += 4) {
         const std::uint64_t* const row = wide + first - i;
-        sum0 = _mm512_add_epi64(sum0, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i])),
-                                                       _mm512_loadu_si512(row)));
+        sum0 = _mm512_add_epi64(
+            sum0, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i])), _mm512_loadu_si512(row)));
         sum1 = _mm512_add_epi64(sum1, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i + 1])),
                                                        _mm512_loadu_si512(row - 1)));
         sum2 = _mm512_add_epi64(sum2, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i + 2])),
@@ -238,8 +239,8 @@ VELDAR_WIDE void schoolbook_columns_avx512(const limb* s, std::size_t ns, const 
       fold_sums(sum0, sum1, sum2, sum3, high, low_52);
     }
     for (; i < top; ++i) {  // at most three rows, into sums below 2^52
-      sum0 = _mm512_add_epi64(
-          sum0, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i])), _mm512_loadu_si512(wide + first - i)));
+      sum0 = _mm512_add_epi64(sum0, _mm512_mul_epu32(_mm512_set1_epi64(static_cast<long long>(factors[i])),
+                                                     _mm512_loadu_si512(wide + first - i)));
     }
     fold_sums(sum0, sum1, sum2, sum3, high, low_52);
     // low + high 2^52, low below 2^54 and high below 2^19.

@@ -368,8 +368,7 @@ void divide_block(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m,
 // and at most two more; the estimate times the low n - m limbs of v is then
 // subtracted from what the estimate's division left, and v is added back
 // while the difference is negative.
-void divide_top_first(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m,
-                      const division_scratch& scratch) {
+void divide_top_first(limb* u, const limb* v, std::size_t n, limb* q, std::size_t m, const division_scratch& scratch) {
   const std::size_t low = n - m;
   limb carry = 0;
   if (less_limbs(u + n, v + low, m)) {
@@ -461,7 +460,7 @@ void reciprocal(const limb* v, std::size_t n, limb* x, std::size_t base_limbs, s
   const std::size_t wrapped = wrapped_limbs(n + 2);
   limb* const t = frame.take<limb>(wrapped);
   multiply_wrapped(v, n, top, h + 1, wrapped, t);
-  complement_limbs(t, wrapped);  // -v X'
+  complement_limbs(t, wrapped);                                         // -v X'
   const std::size_t power = n + h < wrapped ? n + h : n + h - wrapped;  // B^(n+h) = B^power
   if (carry_limbs(t + power, wrapped - power, 1) != 0) {
     carry_limbs(t, wrapped, 1);  // B^L = 1; no carry out again, as t was below B^L - 1 then
@@ -685,8 +684,7 @@ void divide_digits(const digit_vector& a, const digit_vector& b, digit_vector& q
     // The quotient has at most ca - cb + 1 digits and the remainder at most
     // cb: the limbs above the sizes hold zeros.
     to_digits(limbs.data(), std::min(quotient_size, quotient_limbs * limb_digits), quotient.data());
-    to_digits(limbs.data() + quotient_limbs, std::min(remainder_size, remainder_limbs * limb_digits),
-             remainder.data());
+    to_digits(limbs.data() + quotient_limbs, std::min(remainder_size, remainder_limbs * limb_digits), remainder.data());
   }
 }
 

@@ -194,9 +194,7 @@ class file_size_signal_ignored {
 
 // One fixed line on standard error, with write(): nothing to format, nothing
 // to allocate.
-void complain() noexcept {
-  detail::write_all(STDERR_FILENO, "VELDAR: could not write report file logs/veldar.log\n");
-}
+void complain() noexcept { detail::write_all(STDERR_FILENO, "VELDAR: could not write report file logs/veldar.log\n"); }
 
 }  // namespace
 
@@ -232,8 +230,8 @@ void logdumper() {
     };
     store.make_room_locked(line(detail::report_terminate) + line(detail::report_opened) +
                            line(detail::report_rethrowing) + line(detail::report_type, active.type) +
-                           line(detail::report_what, active.message) + line(detail::report_end) +
-                           store.partial_size() + 1);
+                           line(detail::report_what, active.message) + line(detail::report_end) + store.partial_size() +
+                           1);
   }
   // 4. and 5. The new file goes over the old one only once every byte is
   // written and it is closed (a close can fail for a write the system had put

@@ -101,8 +101,8 @@ void root_of_limbs(const limb* m, std::size_t n, limb* s, limb* r) {
     put_wide(v - uint128{root} * root, r, h + 1);
     return;
   }
-  const std::size_t l = (n - 1) / 4;   // b = B^l
-  const std::size_t tn = n - 2 * l;    // a3 b + a2, at least 2l + 1 limbs
+  const std::size_t l = (n - 1) / 4;    // b = B^l
+  const std::size_t tn = n - 2 * l;     // a3 b + a2, at least 2l + 1 limbs
   const std::size_t th = (tn + 1) / 2;  // s' has exactly th significant limbs; h = l + th
   scratch_frame frame;
   limb* const upper_root = frame.take<limb>(th);
@@ -229,9 +229,7 @@ void limb_power(const signed char* a, std::size_t count, unsigned long long n, s
 }
 
 // Whether n * t, for t > 0, is at least `bound`.
-bool product_reaches(unsigned long long n, std::size_t t, std::size_t bound) {
-  return n >= (bound + t - 1) / t;
-}
+bool product_reaches(unsigned long long n, std::size_t t, std::size_t bound) { return n >= (bound + t - 1) / t; }
 
 std::size_t saturated_sum(std::size_t x, std::size_t y) {
   return x > std::numeric_limits<std::size_t>::max() - y ? std::numeric_limits<std::size_t>::max() : x + y;
@@ -319,8 +317,8 @@ void power_digits(const digit_vector& a, unsigned long long n, std::size_t kept,
     power[0] = 1;
   } else if (count != 0) {
     // a = a' 10^t with a' not a multiple of 10: a^n = a'^n 10^(tn).
-    const std::size_t t = static_cast<std::size_t>(
-        std::find_if(a.begin(), a.end(), [](signed char d) { return d != 0; }) - a.begin());
+    const std::size_t t =
+        static_cast<std::size_t>(std::find_if(a.begin(), a.end(), [](signed char d) { return d != 0; }) - a.begin());
     if (t == 0 || !product_reaches(n, t, kept)) {
       const std::size_t shift = static_cast<std::size_t>(n * t);  // below kept
       const std::size_t places = kept - shift;                    // the digits a'^n keeps
@@ -348,8 +346,8 @@ std::size_t power_digits_bound(const digit_vector& a, unsigned long long n) {
   if (count == 0 || n == 1) {
     return count;
   }
-  const std::size_t t = static_cast<std::size_t>(
-      std::find_if(a.begin(), a.end(), [](signed char d) { return d != 0; }) - a.begin());
+  const std::size_t t =
+      static_cast<std::size_t>(std::find_if(a.begin(), a.end(), [](signed char d) { return d != 0; }) - a.begin());
   const std::size_t width = count - t;
   const std::size_t zeros = saturated_product(n, t);
   if (width == 1 && a[t] == 1) {

@@ -197,7 +197,7 @@ std::size_t add_vectors(const signed char* a, const signed char* b, signed char*
 #if defined(__x86_64__) || defined(__i386__)
 template <bool complement>
 [[gnu::target("avx2")]] std::size_t add_vectors_avx2(const signed char* a, const signed char* b, signed char* out,
-                                                      std::size_t count, unsigned& carry) {
+                                                     std::size_t count, unsigned& carry) {
   return add_vectors_of<32, complement>(a, b, out, count, carry);
 }
 
@@ -216,8 +216,8 @@ bool has_avx2() {
 // it is written.
 template <bool complement>
 [[gnu::target("avx512f,avx512bw")]] std::size_t add_vectors_avx512(const signed char* a, const signed char* b,
-                                                                    signed char* out, std::size_t count,
-                                                                    unsigned& carry) {
+                                                                   signed char* out, std::size_t count,
+                                                                   unsigned& carry) {
   const __m512i nine = _mm512_set1_epi8(9);
   const __m512i ten = _mm512_set1_epi8(10);
   const __m512i one = _mm512_set1_epi8(1);
@@ -292,8 +292,8 @@ bool add_word_run(const signed char* a, const signed char* b, signed char* out, 
 // as words and single digits. `complement` subtracts, and the carry out is
 // then the borrow. Every element is read before it is written, so `out` may
 // be `a` or `b`.
-pass_result add_words(const signed char* a, const signed char* b, signed char* out, std::size_t count,
-                      bool complement, std::size_t width) {
+pass_result add_words(const signed char* a, const signed char* b, signed char* out, std::size_t count, bool complement,
+                      std::size_t width) {
   unsigned carry = complement ? 1 : 0;
   std::size_t i = 0;
   while (width != 0 && count - i >= width) {

@@ -54,8 +54,8 @@ char* put_fraction(const digit_vector& digits, std::size_t half, char* first, ch
 template <typename floating>
 std::string_view fixed_from_scientific(floating x, float_text& buffer) {
   std::array<char, 64> scientific{};
-  const auto written = std::to_chars(scientific.data(), scientific.data() + scientific.size(), x,
-                                     std::chars_format::scientific);
+  const auto written =
+      std::to_chars(scientific.data(), scientific.data() + scientific.size(), x, std::chars_format::scientific);
   std::string_view text(scientific.data(), static_cast<std::size_t>(written.ptr - scientific.data()));
   char* out = buffer.data();
   if (text.front() == '-') {
@@ -111,8 +111,8 @@ char* write_fixed_text(const digit_vector& digits, std::size_t half, bool negati
   return out == nullptr ? nullptr : put_fraction(digits, half, out, last);
 }
 
-char* write_fixed_places(const digit_vector& digits, std::size_t half, bool negative, std::size_t places,
-                         rounding mode, char* first, char* last) {
+char* write_fixed_places(const digit_vector& digits, std::size_t half, bool negative, std::size_t places, rounding mode,
+                         char* first, char* last) {
   digit_vector rounded(digits);
   rounded.push_back(0);  // room for a carry out of the integer part
   round_down_places(rounded, half - places, mode, negative);

@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <istream>
 #include <string>
-#include <system_error>
 #include <string_view>
+#include <system_error>
 
 #include <veldar/rounding.h>
 
@@ -33,8 +33,8 @@ char* write_fixed_text(const digit_vector& digits, std::size_t half, bool negati
 // The number with exactly `places` of its `half` fraction digits, rounded by
 // `mode` for the sign `negative`, the integer part as long as it comes:
 // 2.345 with 2 -> "2.34" (halfeven), 9999.999 with 2 -> "10000.00".
-char* write_fixed_places(const digit_vector& digits, std::size_t half, bool negative, std::size_t places,
-                         rounding mode, char* first, char* last);
+char* write_fixed_places(const digit_vector& digits, std::size_t half, bool negative, std::size_t places, rounding mode,
+                         char* first, char* last);
 
 // Reading.
 
@@ -80,7 +80,8 @@ std::to_chars_result number_to_chars(char* first, char* last, const number& valu
     const std::string text = value.asstring();
     end = static_cast<std::size_t>(last - first) < text.size() ? nullptr : std::copy(text.begin(), text.end(), first);
   }
-  return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large} : std::to_chars_result{end, std::errc{}};
+  return end == nullptr ? std::to_chars_result{last, std::errc::value_too_large}
+                        : std::to_chars_result{end, std::errc{}};
 }
 
 // The shortest text that reads back as the finite `x`, the digits plain

@@ -50,9 +50,9 @@ constexpr lines<1> deleted{{{deleted_line}}};
 constexpr lines<1> done = one("Done.");
 
 // The fixed-point number made, from its "Init called" line on: init().
-constexpr auto init_lines = join(one("Init called on fixedfloat with length: ", shown::length), one("Register size."),
-                                 one("Init boolean properties."), one("Init digits."), made(shown::length), deleted,
-                                 done);
+constexpr auto init_lines =
+    join(one("Init called on fixedfloat with length: ", shown::length), one("Register size."),
+         one("Init boolean properties."), one("Init digits."), made(shown::length), deleted, done);
 // The constructor: its value made at length 0, the creation line, init().
 constexpr auto fixedfloat_made_lines = join(made_empty, one("Creating new fixedfloat object!"), init_lines);
 
@@ -127,8 +127,8 @@ constexpr std::string_view addition = "Addition operation in fixedfloat.";
 constexpr std::string_view subtraction = "Subtraction operation in fixedfloat.";
 template <std::size_t n>
 constexpr auto around_sum(std::string_view entry, const lines<n>& inner) {
-  return join(one(entry), fixedfloat_made_lines, made(shown::length), made(shown::length), inner,
-              repeated<4>(deleted), done);
+  return join(one(entry), fixedfloat_made_lines, made(shown::length), made(shown::length), inner, repeated<4>(deleted),
+              done);
 }
 template <std::size_t n>
 constexpr auto subtracted(const lines<n>& inner) {
@@ -160,8 +160,8 @@ constexpr auto subtraction_difference_swapped_nested_lines =
 // asstring(): the integer part made and gone, the fraction part made and
 // compared with a zero made for it, which goes; a fraction that is not zero
 // is resized to its digits; then it goes.
-constexpr auto text_zero_lines = join(made(shown::length), deleted, made(shown::length), made(shown::length), deleted,
-                                      deleted);
+constexpr auto text_zero_lines =
+    join(made(shown::length), deleted, made(shown::length), made(shown::length), deleted, deleted);
 constexpr auto text_lines = join(made(shown::length), deleted, made(shown::length), made(shown::length), deleted,
                                  resized(shown::half), deleted);
 
@@ -465,9 +465,8 @@ void narrate_sum(unsigned long long length, sum_shape shape, bool subtraction) n
 
 transcript fixedfloat_sum_transcript(sum_shape shape, bool subtraction) noexcept {
   static constexpr transcript sums[2][5] = {
-      {transcript::fixedfloat_sum, transcript::fixedfloat_sum_difference,
-       transcript::fixedfloat_sum_difference_swapped, transcript::fixedfloat_sum_difference_nested,
-       transcript::fixedfloat_sum_difference_swapped_nested},
+      {transcript::fixedfloat_sum, transcript::fixedfloat_sum_difference, transcript::fixedfloat_sum_difference_swapped,
+       transcript::fixedfloat_sum_difference_nested, transcript::fixedfloat_sum_difference_swapped_nested},
       {transcript::fixedfloat_subtraction, transcript::fixedfloat_subtraction_difference,
        transcript::fixedfloat_subtraction_difference_swapped, transcript::fixedfloat_subtraction_difference_nested,
        transcript::fixedfloat_subtraction_difference_swapped_nested}};

@@ -59,22 +59,22 @@ struct transcript_lines {
 // to: x", "Done."; "resized(x)" is "Resize requested in fixedint.",
 // "Resizing Digits to: x", "Done."; "deleted" is "Deleted fixedint object.".
 enum class transcript : std::uint8_t {
-  deletions,                // deleted, count times
-  fixedint_made,            // made(n), count times
-  fixedint_made_failed,     // made(n) without its "Done.": no memory for the digits
-  fixedint_resized,         // resized(n)
-  fixedint_resize_failed,   // resized(n) without its "Done."
-  fixedint_product,         // made(2n), resized(n)
+  deletions,               // deleted, count times
+  fixedint_made,           // made(n), count times
+  fixedint_made_failed,    // made(n) without its "Done.": no memory for the digits
+  fixedint_resized,        // resized(n)
+  fixedint_resize_failed,  // resized(n) without its "Done."
+  fixedint_product,        // made(2n), resized(n)
 
-  fixedfloat_made,          // made(0), "Creating new fixedfloat object!", "Init called on fixedfloat
-                            // with length: n", "Register size.", "Init boolean properties.", "Init
-                            // digits.", made(n), deleted, "Done."
-  fixedfloat_made_odd,      // the first five of those: the length is odd
-  fixedfloat_made_failed,   // the first ten: no memory for the digits
-  fixedfloat_init,          // fixedfloat_made from "Init called ..." on
-  fixedfloat_init_odd,      // "Init called on fixedfloat with length: n"
-  fixedfloat_init_failed,   // fixedfloat_init's first six lines
-  fixedfloat_deletions,     // "Deleting fixedfloat object!", deleted; count times
+  fixedfloat_made,         // made(0), "Creating new fixedfloat object!", "Init called on fixedfloat
+                           // with length: n", "Register size.", "Init boolean properties.", "Init
+                           // digits.", made(n), deleted, "Done."
+  fixedfloat_made_odd,     // the first five of those: the length is odd
+  fixedfloat_made_failed,  // the first ten: no memory for the digits
+  fixedfloat_init,         // fixedfloat_made from "Init called ..." on
+  fixedfloat_init_odd,     // "Init called on fixedfloat with length: n"
+  fixedfloat_init_failed,  // fixedfloat_init's first six lines
+  fixedfloat_deletions,    // "Deleting fixedfloat object!", deleted; count times
 
   // Assignment of a decimal number: made(n/2), resized(n), then per fraction
   // place made(n), made(2n), resized(n), deleted, deleted, and deleted; with
@@ -190,9 +190,9 @@ std::uint64_t lines_within(const transcript_record& record, std::uint64_t bytes)
 
 // The lines the module set-up, the log limit and the report write, outside
 // any record: setup() logs the four set-up lines one by one as messages.
-inline constexpr std::array<std::string_view, 4> setup_lines{
-    "First fixedint/fixedfloat object created!", "Start Initialization of Veldar Arithmetic module.",
-    "Setting up log dumper...", "Done. Init Successful"};
+inline constexpr std::array<std::string_view, 4> setup_lines{"First fixedint/fixedfloat object created!",
+                                                             "Start Initialization of Veldar Arithmetic module.",
+                                                             "Setting up log dumper...", "Done. Init Successful"};
 
 // The one line that says how many lines a log limit dropped:
 // "Log limit of 4096 bytes: 120 earlier lines dropped."

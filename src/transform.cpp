@@ -259,8 +259,8 @@ constexpr prime_field52 make_field52(std::uint64_t p, std::uint64_t generator) {
   return f;
 }
 
-constexpr std::array<prime_field52, 3> fields52 = {
-    make_field52(0x3fff300000001, 5), make_field52(0x3ffed00000001, 7), make_field52(0x3ffc000000001, 11)};
+constexpr std::array<prime_field52, 3> fields52 = {make_field52(0x3fff300000001, 5), make_field52(0x3ffed00000001, 7),
+                                                   make_field52(0x3ffc000000001, 11)};
 
 constexpr bool valid_field52(const prime_field52& f) {
   return f.p < (std::uint64_t{1} << 50) && ((f.p * f.p_inverse) & low_52_bits) == 1 &&
@@ -577,8 +577,8 @@ inline std::uint64_t divide_words(std::uint64_t high, std::uint64_t low, std::ui
 // r1 + p1 d2 + p1 p2 d3 as three 64-bit words, least significant first, for
 // primes below 2^62 and r1 < p1, d2 < p2, d3 < p3: Garner's form of a
 // coefficient put together.
-inline std::array<std::uint64_t, 3> mixed_radix(std::uint64_t r1, std::uint64_t d2, std::uint64_t d3,
-                                                std::uint64_t p1, std::uint64_t p2) {
+inline std::array<std::uint64_t, 3> mixed_radix(std::uint64_t r1, std::uint64_t d2, std::uint64_t d3, std::uint64_t p1,
+                                                std::uint64_t p2) {
   // p1 p2 = high 2^64 + low.
   const uint128 p12 = uint128{p1} * p2;
   const uint128 lower = uint128{p1} * d2 + r1;  // below 2^124 + 2^62
@@ -855,8 +855,8 @@ using lanes = __m512i;
 // A prime of fields52 in every lane.
 struct lane_modulus {
   lanes p;
-  lanes twice;     // 2p
-  lanes inverse;   // p^-1 mod 2^52
+  lanes twice;    // 2p
+  lanes inverse;  // p^-1 mod 2^52
 };
 
 VELDAR_IFMA inline lanes splat(std::uint64_t x) { return _mm512_set1_epi64(static_cast<long long>(x)); }
@@ -1092,10 +1092,8 @@ VELDAR_IFMA void inverse_radix3_lanes(residue* x, std::size_t m, const residue* 
     const lanes a = reduce_lanes(multiply_lanes(t1, omega, f), f.p);
     const lanes b = reduce_lanes(multiply_lanes(t2, omega, f), f.p);
     store(x + j, _mm512_add_epi64(_mm512_add_epi64(t0, t1), t2));
-    store(x + j + m,
-          _mm512_add_epi64(_mm512_add_epi64(t0, a), _mm512_sub_epi64(f.twice, _mm512_add_epi64(t2, b))));
-    store(x + j + 2 * m,
-          _mm512_add_epi64(_mm512_add_epi64(t0, b), _mm512_sub_epi64(f.twice, _mm512_add_epi64(t1, a))));
+    store(x + j + m, _mm512_add_epi64(_mm512_add_epi64(t0, a), _mm512_sub_epi64(f.twice, _mm512_add_epi64(t2, b))));
+    store(x + j + 2 * m, _mm512_add_epi64(_mm512_add_epi64(t0, b), _mm512_sub_epi64(f.twice, _mm512_add_epi64(t1, a))));
   }
 }
 
@@ -1136,9 +1134,9 @@ VELDAR_IFMA void inverse_lanes_of(residue* x, const residue* y, transform_shape 
 // remainder of that quotient in 64 bits, between -3 10^18 and 4 10^18, which
 // puts it right.
 VELDAR_IFMA inline void split_lanes(lanes x0, lanes x1, lanes x2, lanes& quotient, lanes& remainder) {
-  const __m512d estimate = _mm512_fmadd_pd(
-      _mm512_cvtepu64_pd(x2), _mm512_set1_pd(0x1p104),
-      _mm512_fmadd_pd(_mm512_cvtepu64_pd(x1), _mm512_set1_pd(0x1p52), _mm512_cvtepu64_pd(x0)));
+  const __m512d estimate =
+      _mm512_fmadd_pd(_mm512_cvtepu64_pd(x2), _mm512_set1_pd(0x1p104),
+                      _mm512_fmadd_pd(_mm512_cvtepu64_pd(x1), _mm512_set1_pd(0x1p52), _mm512_cvtepu64_pd(x0)));
   const lanes base = splat(coefficient_base);
   lanes q = _mm512_cvttpd_epu64(_mm512_mul_pd(estimate, _mm512_set1_pd(1e-18)));
   lanes r = _mm512_sub_epi64(_mm512_add_epi64(x0, _mm512_slli_epi64(x1, 52)), _mm512_mullo_epi64(q, base));
@@ -1205,8 +1203,8 @@ class garner_lanes : garner_constants<fields52, montgomery_form52> {
     // L in digits of 2^52, with A0 = A0l + A0h 2^52. A0h d3, below 2^58, is at
     // 2^52: its low 52 bits go to the digit at 2^52, the rest to 2^104.
     const lanes l0 = _mm512_madd52lo_epu64(_mm512_madd52lo_epu64(r1, q1, d2), a0_low, d3);
-    const lanes l1 = _mm512_madd52hi_epu64(
-        _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, a0_high, d3), q1, d2), a0_low, d3);
+    const lanes l1 =
+        _mm512_madd52hi_epu64(_mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, a0_high, d3), q1, d2), a0_low, d3);
     const lanes l2 = _mm512_madd52hi_epu64(zero, a0_high, d3);
     lanes l_low;
     lanes l_high;
@@ -1273,8 +1271,9 @@ std::array<std::uint64_t, 2> put_together(const residue* low, const residue* mid
 // out[0, 2N) += x, x of four limbs (two digits of 10^18) below 2^64 each,
 // modulo B^2N - 1: what goes out of the top comes in at the bottom again.
 void add_wrapped(limb* out, std::size_t limbs, const std::array<std::uint64_t, 2>& x) {
-  std::uint64_t pending[5] = {x[0] % limb_base, x[0] / limb_base % limb_base, x[0] / coefficient_base + x[1] % limb_base,
-                              x[1] / limb_base % limb_base, x[1] / coefficient_base};
+  std::uint64_t pending[5] = {x[0] % limb_base, x[0] / limb_base % limb_base,
+                              x[0] / coefficient_base + x[1] % limb_base, x[1] / limb_base % limb_base,
+                              x[1] / coefficient_base};
   std::uint64_t carry = 0;
   for (std::size_t i = 0;; ++i) {
     if (i == limbs) {
@@ -1427,7 +1426,8 @@ void multiply_transform_with(transform_kernel kernel, const limb* a, std::size_t
     std::fill(out, out + count, 0);
     return;
   }
-  if (kernel == transform_kernel::vector && coefficients_for(na) + coefficients_for(nb) - 1 <= vector_max_coefficients) {
+  if (kernel == transform_kernel::vector &&
+      coefficients_for(na) + coefficients_for(nb) - 1 <= vector_max_coefficients) {
     multiply_vector(a, na, b, nb, out, count);
     return;
   }

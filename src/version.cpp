@@ -4,8 +4,6 @@
 
 namespace VELDAR {
 
-const char* version() noexcept {
-  return VELDAR_VERSION_STRING;
-}
+const char* version() noexcept { return VELDAR_VERSION_STRING; }
 
 }  // namespace VELDAR

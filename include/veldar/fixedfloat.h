@@ -28,10 +28,10 @@ namespace VELDAR {
 
 class VELDAR_EXPORT fixedfloat {
  public:
-  fixedint value;                  ///< the magnitude times 10^(length/2); sign flag clear
-  unsigned long long length = 0;   ///< total digits, always even
-  bool issigned = true;            ///< whether a product takes a sign
-  bool negative = false;           ///< the sign; may be set on a zero ("-0.0")
+  fixedint value;                 ///< the magnitude times 10^(length/2); sign flag clear
+  unsigned long long length = 0;  ///< total digits, always even
+  bool issigned = true;           ///< whether a product takes a sign
+  bool negative = false;          ///< the sign; may be set on a zero ("-0.0")
 
   // Construction.
 
@@ -55,8 +55,8 @@ class VELDAR_EXPORT fixedfloat {
   fixedfloat(unsigned long long length, long double x) = delete;
   /// The number 0.0 with `length` digits: the library's own results.
   fixedfloat(detail::unlogged, unsigned long long length);
-  fixedfloat(const fixedfloat&) = default;      ///< silent, like fixedint's
-  fixedfloat(fixedfloat&&) noexcept = default;  ///< silent as well
+  fixedfloat(const fixedfloat&) = default;             ///< silent, like fixedint's
+  fixedfloat(fixedfloat&&) noexcept = default;         ///< silent as well
   fixedfloat& operator=(const fixedfloat&) = default;  ///< nothing changes when memory runs out
   fixedfloat& operator=(fixedfloat&&) noexcept = default;
   ~fixedfloat();  ///< logs "Deleting fixedfloat object!", then value's deletion

@@ -25,8 +25,8 @@
 #include <type_traits>
 #include <vector>
 
-#include <veldar/rounding.h>
 #include <veldar/export.h>  // VELDAR_EXPORT: the interface a shared libveldar exports
+#include <veldar/rounding.h>
 
 namespace VELDAR {
 
@@ -73,11 +73,11 @@ integer to_integer(unsigned long long magnitude, bool negative, bool fits) {
 
 class VELDAR_EXPORT fixedint {
  public:
-  bool negative = false;                 ///< the sign; may be set on a zero
-  unsigned long long length = 0;         ///< number of decimal digits held
-  bool issigned = true;                  ///< whether the sign takes part in assignment and arithmetic
-  bool throwonoverflow = false;          ///< whether a carry out of the top digit throws
-  std::vector<signed char> digits;       ///< one digit (0 to 9) per element, least significant first
+  bool negative = false;            ///< the sign; may be set on a zero
+  unsigned long long length = 0;    ///< number of decimal digits held
+  bool issigned = true;             ///< whether the sign takes part in assignment and arithmetic
+  bool throwonoverflow = false;     ///< whether a carry out of the top digit throws
+  std::vector<signed char> digits;  ///< one digit (0 to 9) per element, least significant first
 
   // Construction and assignment.
 
@@ -145,8 +145,8 @@ class VELDAR_EXPORT fixedint {
   /// growing adds zeros on top. Logs "Resize requested in fixedint.",
   /// "Resizing Digits to: <n>" and "Done.".
   void resize(unsigned long long n);
-  void wholeshiftl();   ///< times ten, top digit lost: 123 at length 3 -> 230
-  void wholeshiftr();   ///< divided by ten, truncated: 123 -> 12
+  void wholeshiftl();  ///< times ten, top digit lost: 123 at length 3 -> 230
+  void wholeshiftr();  ///< divided by ten, truncated: 123 -> 12
   /// The digit vector without its most significant zeros: 00120 -> {0, 2, 1};
   /// empty for zero. Its size is the significant digit count.
   std::vector<signed char> getshorteneddigits();
@@ -154,11 +154,11 @@ class VELDAR_EXPORT fixedint {
 
   // Copies and sign.
 
-  fixedint getcopy();     ///< a copy made through the length constructor (logged)
+  fixedint getcopy();  ///< a copy made through the length constructor (logged)
   fixedint getcopy() const;
-  fixedint abs();         ///< getcopy() with `negative` cleared
+  fixedint abs();  ///< getcopy() with `negative` cleared
   fixedint abs() const;
-  fixedint& flipsign();   ///< toggles `negative`, whatever `issigned` says
+  fixedint& flipsign();  ///< toggles `negative`, whatever `issigned` says
   /// A silent copy (as the copy constructor makes it) with `negative`
   /// toggled: -fixedint(4, 5) -> -5, -fixedint(4, 0) -> -0, as flipsign().
   fixedint operator-() const;
@@ -302,9 +302,9 @@ template <typename number>
 inline constexpr bool is_number_v =
     std::is_same_v<std::decay_t<number>, fixedint> || std::is_same_v<std::decay_t<number>, fixedfloat>;
 template <typename number, typename integer>
-using if_mixed = std::enable_if_t<is_number_v<number> && std::is_integral_v<integer> &&
-                                      !std::is_same_v<std::decay_t<integer>, bool>,
-                                  int>;
+using if_mixed =
+    std::enable_if_t<is_number_v<number> && std::is_integral_v<integer> && !std::is_same_v<std::decay_t<integer>, bool>,
+                     int>;
 template <typename number, typename integer>
 std::decay_t<number> like(const number& x, integer n) {
   return std::decay_t<number>(x.length, n);
@@ -312,61 +312,115 @@ std::decay_t<number> like(const number& x, integer n) {
 }  // namespace detail
 
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-auto operator+(number&& x, integer n) { return x + detail::like(x, n); }
+auto operator+(number&& x, integer n) {
+  return x + detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-auto operator+(integer n, number&& x) { return detail::like(x, n) + x; }
+auto operator+(integer n, number&& x) {
+  return detail::like(x, n) + x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-auto operator-(number&& x, integer n) { return x - detail::like(x, n); }
+auto operator-(number&& x, integer n) {
+  return x - detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-auto operator-(integer n, number&& x) { return detail::like(x, n) - x; }
+auto operator-(integer n, number&& x) {
+  return detail::like(x, n) - x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-auto operator*(number&& x, integer n) { return x * detail::like(x, n); }
+auto operator*(number&& x, integer n) {
+  return x * detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-auto operator*(integer n, number&& x) { return detail::like(x, n) * x; }
+auto operator*(integer n, number&& x) {
+  return detail::like(x, n) * x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-auto operator/(number&& x, integer n) { return x / detail::like(x, n); }
+auto operator/(number&& x, integer n) {
+  return x / detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-auto operator/(integer n, number&& x) { return detail::like(x, n) / x; }
+auto operator/(integer n, number&& x) {
+  return detail::like(x, n) / x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-auto operator%(number&& x, integer n) { return x % detail::like(x, n); }
+auto operator%(number&& x, integer n) {
+  return x % detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-auto operator%(integer n, number&& x) { return detail::like(x, n) % x; }
+auto operator%(integer n, number&& x) {
+  return detail::like(x, n) % x;
+}
 
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-bool operator==(number&& x, integer n) { return x == detail::like(x, n); }
+bool operator==(number&& x, integer n) {
+  return x == detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-bool operator==(integer n, number&& x) { return detail::like(x, n) == x; }
+bool operator==(integer n, number&& x) {
+  return detail::like(x, n) == x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-bool operator!=(number&& x, integer n) { return x != detail::like(x, n); }
+bool operator!=(number&& x, integer n) {
+  return x != detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-bool operator!=(integer n, number&& x) { return detail::like(x, n) != x; }
+bool operator!=(integer n, number&& x) {
+  return detail::like(x, n) != x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-bool operator<(number&& x, integer n) { return x < detail::like(x, n); }
+bool operator<(number&& x, integer n) {
+  return x < detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-bool operator<(integer n, number&& x) { return detail::like(x, n) < x; }
+bool operator<(integer n, number&& x) {
+  return detail::like(x, n) < x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-bool operator>(number&& x, integer n) { return x > detail::like(x, n); }
+bool operator>(number&& x, integer n) {
+  return x > detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-bool operator>(integer n, number&& x) { return detail::like(x, n) > x; }
+bool operator>(integer n, number&& x) {
+  return detail::like(x, n) > x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-bool operator<=(number&& x, integer n) { return x <= detail::like(x, n); }
+bool operator<=(number&& x, integer n) {
+  return x <= detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-bool operator<=(integer n, number&& x) { return detail::like(x, n) <= x; }
+bool operator<=(integer n, number&& x) {
+  return detail::like(x, n) <= x;
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-bool operator>=(number&& x, integer n) { return x >= detail::like(x, n); }
+bool operator>=(number&& x, integer n) {
+  return x >= detail::like(x, n);
+}
 template <typename integer, typename number, detail::if_mixed<number, integer> = 0>
-bool operator>=(integer n, number&& x) { return detail::like(x, n) >= x; }
+bool operator>=(integer n, number&& x) {
+  return detail::like(x, n) >= x;
+}
 
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-number& operator+=(number& x, integer n) { return x += detail::like(x, n); }
+number& operator+=(number& x, integer n) {
+  return x += detail::like(x, n);
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-number& operator-=(number& x, integer n) { return x -= detail::like(x, n); }
+number& operator-=(number& x, integer n) {
+  return x -= detail::like(x, n);
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-number& operator*=(number& x, integer n) { return x *= detail::like(x, n); }
+number& operator*=(number& x, integer n) {
+  return x *= detail::like(x, n);
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-number& operator/=(number& x, integer n) { return x /= detail::like(x, n); }
+number& operator/=(number& x, integer n) {
+  return x /= detail::like(x, n);
+}
 template <typename number, typename integer, detail::if_mixed<number, integer> = 0>
-number& operator%=(number& x, integer n) { return x %= detail::like(x, n); }
+number& operator%=(number& x, integer n) {
+  return x %= detail::like(x, n);
+}
 
 /// Writes number.asstring(): "-42"; with std::showpos a "+" before a number
 /// without its sign flag: "+42", "+0".

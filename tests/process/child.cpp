@@ -53,43 +53,51 @@ void together(int count, action work) {
 [[noreturn]] void exit42() { std::_Exit(42); }
 
 const std::map<std::string, void (*)()> scenarios{
-    {"terminate", [] {
+    {"terminate",
+     [] {
        VELDAR::fixedint number(8);
        std::terminate();
      }},
     {"out-of-range", [] { VELDAR::fixedint number(2, 123); }},
-    {"throw-int", [] {
+    {"throw-int",
+     [] {
        VELDAR::fixedint number(1);
        throw 42;
      }},
     {"normal", [] { VELDAR::fixedint number(8, 5); }},
-    {"null-what", [] {
+    {"null-what",
+     [] {
        VELDAR::fixedint number(1);
        throw null_what();
      }},
-    {"line-break-in-what", [] {
+    {"line-break-in-what",
+     [] {
        VELDAR::fixedint number(1);
        throw std::runtime_error("first\nVELDAR [Mon Dec  7 07:08:24 2026]: forged");
      }},
-    {"deletion-after-emptying", [] {
+    {"deletion-after-emptying",
+     [] {
        VELDAR::setup();
        auto number = std::make_unique<VELDAR::fixedint>(8);
        VELDAR::logstream.str("");
        number.reset();
        std::cout << VELDAR::logstream.str();
      }},
-    {"unfinished-line", [] {
+    {"unfinished-line",
+     [] {
        VELDAR::fixedint number(1);
        VELDAR::logstream << "step " << 3;
        std::terminate();
      }},
-    {"failed-stream", [] {
+    {"failed-stream",
+     [] {
        VELDAR::fixedint number(1);
        VELDAR::logstream.setstate(std::ios::badbit);
        VELDAR::log("after the stream failed");
        std::terminate();
      }},
-    {"exhausted", [] {
+    {"exhausted",
+     [] {
        VELDAR::fixedint number(8, 5);
        const std::string message = "no memory for this line, maybe";
        exhausted = true;
@@ -99,21 +107,25 @@ const std::map<std::string, void (*)()> scenarios{
        }
        std::terminate();
      }},
-    {"previous-handler", [] {
+    {"previous-handler",
+     [] {
        std::set_terminate(exit42);
        VELDAR::fixedint number(1);
        std::terminate();
      }},
-    {"reentry", [] {
+    {"reentry",
+     [] {
        std::set_terminate([] { std::terminate(); });  // the previous handler calls back in
        VELDAR::fixedint number(1);
        std::terminate();
      }},
-    {"two-threads-terminate", [] {
+    {"two-threads-terminate",
+     [] {
        VELDAR::fixedint number(1);
        together(2, [](int) { std::terminate(); });
      }},
-    {"threads-set-up-once", [] {
+    {"threads-set-up-once",
+     [] {
        // Many threads race for the first construction; the handler saved must
        // be this one, so the report ends through it.
        std::set_terminate(exit42);
@@ -125,7 +137,8 @@ const std::map<std::string, void (*)()> scenarios{
        });
        std::terminate();
      }},
-    {"write-fails", [] {
+    {"write-fails",
+     [] {
        // Files may not grow past 64 bytes: the report cannot be written.
        std::signal(SIGXFSZ, SIG_IGN);
        const rlimit limit{64, 64};
@@ -133,14 +146,16 @@ const std::map<std::string, void (*)()> scenarios{
        VELDAR::fixedint number(8);
        std::terminate();
      }},
-    {"log-limit", [] {
+    {"log-limit",
+     [] {
        VELDAR::setloglimit(4096);
        for (int i = 0; i < 1000; ++i) {
          VELDAR::fixedint number(8, i);
        }
        std::terminate();
      }},
-    {"tiny-log-limit", [] {
+    {"tiny-log-limit",
+     [] {
        // Less room than the report's own lines take.
        VELDAR::setloglimit(100);
        for (int i = 0; i < 100; ++i) {
@@ -148,7 +163,8 @@ const std::map<std::string, void (*)()> scenarios{
        }
        throw std::out_of_range("Input int bigger than size!");
      }},
-    {"file-size-limit", [] {
+    {"file-size-limit",
+     [] {
        // Files may not grow past 200 bytes (the report takes more, what the
        // process says on standard error less), and the signal that says so
        // is left as the system has it: it would end the process.
@@ -158,7 +174,8 @@ const std::map<std::string, void (*)()> scenarios{
        std::terminate();
      }},
     {"default-limit", [] { std::cout << VELDAR::loglimit() << '\n'; }},
-    {"logging-allocations", [] {
+    {"logging-allocations",
+     [] {
        // An operator new that logs, while the log itself asks for memory:
        // it must neither deadlock nor recurse for ever.
        alarm(30);

@@ -25,11 +25,15 @@ using strings = std::vector<std::string>;
 
 const strings set_up_lines{"First fixedint/fixedfloat object created!",
                            "Start Initialization of Veldar Arithmetic module.", "Setting up log dumper...",
-                         "Done. Init Successful"};
+                           "Done. Init Successful"};
 
 strings report_lines(const std::string& type, const std::string& what) {
-  return {"Terminate called. Preparing report.", "Opened File.", "Rethrowing exception and getting type.",
-          "Exception type: " + type, "what(): " + what, "--- LOG END: NO FURTHER MESSAGES ---"};
+  return {"Terminate called. Preparing report.",
+          "Opened File.",
+          "Rethrowing exception and getting type.",
+          "Exception type: " + type,
+          "what(): " + what,
+          "--- LOG END: NO FURTHER MESSAGES ---"};
 }
 
 strings concat(std::initializer_list<strings> parts) {
@@ -57,18 +61,18 @@ TEST(TerminationReport, UncaughtStandardExceptionIsNamed) {
   EXPECT_EQ(run.signal, SIGABRT);
   ASSERT_TRUE(run.report.has_value());
   // The failed construction logged its three lines and no deletion.
-  EXPECT_EQ(log_messages(*run.report),
-            concat({set_up_lines, {"New fixedint object!", "Resizing Digits to: 2", "Done."},
-                    report_lines("St12out_of_range", "Input int bigger than size!")}));
+  EXPECT_EQ(log_messages(*run.report), concat({set_up_lines,
+                                               {"New fixedint object!", "Resizing Digits to: 2", "Done."},
+                                               report_lines("St12out_of_range", "Input int bigger than size!")}));
 }
 
 TEST(TerminationReport, ForeignExceptionStillGetsWholeReport) {
   const auto run = run_child(VELDAR_TEST_CHILD, {"throw-int"}, true);
   EXPECT_EQ(run.signal, SIGABRT);
   ASSERT_TRUE(run.report.has_value());
-  EXPECT_EQ(log_messages(*run.report),
-            concat({set_up_lines, {"New fixedint object!", "Resizing Digits to: 1", "Done."},
-                    report_lines("i", "UNKNOWN")}));
+  EXPECT_EQ(
+      log_messages(*run.report),
+      concat({set_up_lines, {"New fixedint object!", "Resizing Digits to: 1", "Done."}, report_lines("i", "UNKNOWN")}));
 }
 
 TEST(TerminationReport, SecondRunOverwritesEarlierReport) {
@@ -211,7 +215,8 @@ TEST(ReportSurvives, LogLimitKeepsTheLastLines) {
   EXPECT_LE(run.report->size(), 4096U);
   const strings lines = log_messages(*run.report);
   EXPECT_EQ(lines.front().rfind("Log limit of 4096 bytes: ", 0), 0U) << lines.front();
-  EXPECT_EQ(strings(lines.end() - 10, lines.end() - 6), (strings{"New fixedint object!", "Resizing Digits to: 8", "Done.", "Deleted fixedint object."}));
+  EXPECT_EQ(strings(lines.end() - 10, lines.end() - 6),
+            (strings{"New fixedint object!", "Resizing Digits to: 8", "Done.", "Deleted fixedint object."}));
 }
 
 TEST(TerminationReport, PreviousHandlerIsCalledLast) {
@@ -258,10 +263,9 @@ TEST(Demo, PrintsTwoNumbersAndLeavesItsReport) {
   ASSERT_GT(lines.size(), 14U);
   EXPECT_EQ(strings(lines.begin(), lines.begin() + 4), set_up_lines);
   // The product and the copy of the first number go, then the report.
-  EXPECT_EQ(strings(lines.end() - 10, lines.end()),
-            concat({{"Deleting fixedfloat object!", "Deleted fixedint object.", "Deleting fixedfloat object!",
-                     "Deleted fixedint object."},
-                    report_lines("UNKNOWN", "UNKNOWN")}));
+  EXPECT_EQ(strings(lines.end() - 10, lines.end()), concat({{"Deleting fixedfloat object!", "Deleted fixedint object.",
+                                                             "Deleting fixedfloat object!", "Deleted fixedint object."},
+                                                            report_lines("UNKNOWN", "UNKNOWN")}));
 }
 
 TEST(Demo, WithoutLogsFolderPrintsTheSameAndWritesNothing) {

@@ -77,7 +77,8 @@ transcript& transcript::deleted(int count) {
 }
 
 transcript& transcript::resized(unsigned long long length) {
-  lines.insert(lines.end(), {"Resize requested in fixedint.", "Resizing Digits to: " + std::to_string(length), "Done."});
+  lines.insert(lines.end(),
+               {"Resize requested in fixedint.", "Resizing Digits to: " + std::to_string(length), "Done."});
   return *this;
 }
 
@@ -143,8 +144,7 @@ child_run run_child(const std::string& program, const std::vector<std::string>& 
   if (pid == 0) {
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0 ||
-        chdir(dir.c_str()) != 0) {
+    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0 || chdir(dir.c_str()) != 0) {
       _exit(127);
     }
     execv(cargv[0], cargv.data());

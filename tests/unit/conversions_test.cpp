@@ -143,7 +143,7 @@ TEST_F(Conversions, TextRoundTripsThroughToCharsAtEveryLength) {
     const std::string sign = random() % 2 == 0 ? "-" : "";
     const std::string integer = sign + random_digit_source(random, random() % (length + 1));
     const std::string fixed_text = sign + random_digit_source(random, random() % (even / 2 + 1)) + "." +
-                                  random_digit_source(random, random() % (even / 2 + 1));
+                                   random_digit_source(random, random() % (even / 2 + 1));
     fixedint whole(length);
     ASSERT_EQ(VELDAR::from_chars(integer.data(), integer.data() + integer.size(), whole).ec, std::errc{}) << integer;
     buffer.assign(length + 1, '\0');

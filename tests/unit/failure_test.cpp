@@ -96,7 +96,8 @@ const std::vector<std::pair<std::string, std::function<void(operands&)>>> operat
     {"-", [](operands& o) { static_cast<void>(o.a - o.b); }},
     {"*", [](operands& o) { static_cast<void>(o.a * o.b); }},
     {"<, == and >", [](operands& o) { static_cast<void>((o.a < o.b) + (o.a == o.b) + (o.a > o.b)); }},
-    {"getcopy, abs and asstring", [](operands& o) { static_cast<void>(o.a.getcopy().asstring() + o.a.abs().asstring()); }},
+    {"getcopy, abs and asstring",
+     [](operands& o) { static_cast<void>(o.a.getcopy().asstring() + o.a.abs().asstring()); }},
     {"fixedint = fixedfloat", [](operands& o) { o.a = o.p; }},
     {"fixedfloat(length)", [](operands& o) { fixedfloat x(o.p.length); }},
     {"init", [](operands& o) { o.p.init(o.p.length * 2 + 2); }},
@@ -108,7 +109,8 @@ const std::vector<std::pair<std::string, std::function<void(operands&)>>> operat
     {"fixedfloat *", [](operands& o) { static_cast<void>(o.p * o.q); }},
     {"fixedfloat + and -", [](operands& o) { static_cast<void>((o.p + o.q).asstring() + (o.p - o.q).asstring()); }},
     {"fixedfloat comparisons", [](operands& o) { static_cast<void>((o.p < o.q) + (o.p == o.q) + (o.p >= o.q)); }},
-    {"fixedfloat parts and text", [](operands& o) {
+    {"fixedfloat parts and text",
+     [](operands& o) {
        static_cast<void>(o.p.getintpart().asstring() + o.p.getfractionpart().asstring() + o.p.asstring());
      }},
 };

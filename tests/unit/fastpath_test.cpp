@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <veldar/fixedint.h>
 #include "products.h"
 #include "sums.h"
-#include <veldar/fixedint.h>
 #include "support.h"
 
 namespace {
@@ -198,8 +198,8 @@ TEST(FastPathProducts, MatchThePlainMethod) {
 TEST(FastPathProducts, UnequalFactorsMatchThePlainMethod) {
   random_digit_source random(6003);
   const std::size_t k = detail::karatsuba_from_limbs() * detail::limb_digits;
-  const std::size_t shapes[][3] = {{2 * k + 7, k + 3, k - 5},      {4 * k, 3 * k / 2, k + 11}, {4 * k, 2 * k, 2 * k},
-                                   {3 * k, 3 * k - 1, k / 2},      {2 * k, 2 * k, 1},          {2 * k, 5, 2 * k},
+  const std::size_t shapes[][3] = {{2 * k + 7, k + 3, k - 5},    {4 * k, 3 * k / 2, k + 11}, {4 * k, 2 * k, 2 * k},
+                                   {3 * k, 3 * k - 1, k / 2},    {2 * k, 2 * k, 1},          {2 * k, 5, 2 * k},
                                    {3 * k + 1, 2 * k + 9, 2 * k}};
   for (const auto& shape : shapes) {
     for (int round = 0; round < 4; ++round) {
@@ -283,8 +283,8 @@ TEST_F(FastPathOperators, LongOperandsMatchThePlainMethod) {
       EXPECT_FALSE(total.negative);
 
       // a - b: the magnitudes' difference, negative when b is the larger.
-      const bool b_larger = std::lexicographical_compare(a.digits.rbegin(), a.digits.rend(), b.digits.rbegin(),
-                                                         b.digits.rend());
+      const bool b_larger =
+          std::lexicographical_compare(a.digits.rbegin(), a.digits.rend(), b.digits.rbegin(), b.digits.rend());
       digit_vector difference(length);
       detail::subtract_digits_plain(b_larger ? b.digits : a.digits, b_larger ? a.digits : b.digits, difference);
       const fixedint net = a - b;
@@ -316,7 +316,8 @@ TEST_F(FastPathOperators, EverySignCaseMatchesThePlainMethodAndLogsAsBefore) {
       digit_vector y = round % 4 == 3 ? x : random.next(length);
       if (round % 2 == 1) {  // the same top digits down to a random place
         const std::size_t shared = random.below(length);
-        std::copy(x.end() - static_cast<std::ptrdiff_t>(shared), x.end(), y.end() - static_cast<std::ptrdiff_t>(shared));
+        std::copy(x.end() - static_cast<std::ptrdiff_t>(shared), x.end(),
+                  y.end() - static_cast<std::ptrdiff_t>(shared));
       }
       x.back() = static_cast<signed char>(random.below(5));  // no carry out of the top digit
       y.back() = static_cast<signed char>(std::min<int>(y.back(), 4));

@@ -116,8 +116,8 @@ TEST_F(FixedfloatMultiply, DifferentLengthsAndLogLines) {
   const strings lines = product.messages();
   EXPECT_EQ(lines.front(), "Multiplication operation in fixedfloat. (oh boy)");
   EXPECT_EQ(std::vector<std::string>(lines.end() - 5, lines.end()),
-            (strings{"Done.", "Deleting fixedfloat object!", "Deleted fixedint object.",
-                     "Deleting fixedfloat object!", "Deleted fixedint object."}));
+            (strings{"Done.", "Deleting fixedfloat object!", "Deleted fixedint object.", "Deleting fixedfloat object!",
+                     "Deleted fixedint object."}));
 }
 
 // Addition, subtraction and comparison.

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,11 +20,11 @@ namespace {
 
 using VELDAR::fixedfloat;
 using VELDAR::fixedint;
-using veldar_test::int128;
 using veldar_test::expect_throw;
 using veldar_test::fixed_text;
-using veldar_test::power10;
+using veldar_test::int128;
 using veldar_test::log_capture;
+using veldar_test::power10;
 using veldar_test::transcript;
 using veldar_test::with_value;
 using strings = std::vector<std::string>;
@@ -47,17 +47,17 @@ fixedfloat from_float(unsigned long long length, float x) {
 
 const strings construct_lines_8{"New fixedint object!",
                                 "Resizing Digits to: 0",
-                              "Done.",
-                              "Creating new fixedfloat object!",
-                              "Init called on fixedfloat with length: 8",
-                              "Register size.",
-                              "Init boolean properties.",
-                              "Init digits.",
-                              "New fixedint object!",
-                              "Resizing Digits to: 8",
-                              "Done.",
-                              "Deleted fixedint object.",
-                              "Done."};
+                                "Done.",
+                                "Creating new fixedfloat object!",
+                                "Init called on fixedfloat with length: 8",
+                                "Register size.",
+                                "Init boolean properties.",
+                                "Init digits.",
+                                "New fixedint object!",
+                                "Resizing Digits to: 8",
+                                "Done.",
+                                "Deleted fixedint object.",
+                                "Done."};
 
 // Tests that make many numbers keep the log bounded.
 class FixedfloatTextIn : public veldar_test::bounded_log {};
@@ -174,9 +174,9 @@ TEST_F(FixedfloatAssign, FromFixedint) {
 
 TEST_F(FixedfloatAssign, FromFloatKeepsItsDecimalDigits) {
   const std::vector<std::pair<float, std::string>> cases{
-      {0.123F, "0.123"}, {78.9F, "78.9"},    {-2.5F, "-2.5"},     {5.0F, "5.0"},   {1.0005F, "1.0005"},
-      {0.05F, "0.05"},   {1.0015F, "1.0015"}, {-0.5F, "-0.5"},    {-0.0F, "0.0"},  {9999.0F, "9999.0"},
-      {0.0001F, "0.0001"}, {-1200.05F, "-1200.05"}};
+      {0.123F, "0.123"},   {78.9F, "78.9"},     {-2.5F, "-2.5"},     {5.0F, "5.0"},
+      {1.0005F, "1.0005"}, {0.05F, "0.05"},     {1.0015F, "1.0015"}, {-0.5F, "-0.5"},
+      {-0.0F, "0.0"},      {9999.0F, "9999.0"}, {0.0001F, "0.0001"}, {-1200.05F, "-1200.05"}};
   for (const auto& [x, text] : cases) {
     EXPECT_EQ(from_float(8, x).asstring(), text) << x;
   }
@@ -250,8 +250,9 @@ TEST_F(FixedfloatAssign, EveryFittingFloatReadsBackExactly) {
 TEST_F(FixedfloatTextIn, Forms) {
   fixedfloat number(8);
   const std::vector<std::pair<std::string, std::string>> cases{
-      {"-0.05", "-0.05"}, {"1200.05", "1200.05"}, {".5", "0.5"},      {"5.", "5.0"},   {"+7", "7.0"},
-      {"-0.0", "0.0"},    {"0", "0.0"},           {"0009999.99990000", "9999.9999"}, {"-.0001", "-0.0001"}};
+      {"-0.05", "-0.05"},   {"1200.05", "1200.05"}, {".5", "0.5"}, {"5.", "5.0"},
+      {"+7", "7.0"},        {"-0.0", "0.0"},        {"0", "0.0"},  {"0009999.99990000", "9999.9999"},
+      {"-.0001", "-0.0001"}};
   for (const auto& [text, printed] : cases) {
     number = text;
     EXPECT_EQ(number.asstring(), printed) << text;
@@ -311,8 +312,7 @@ TEST(StreamOutput, PrintsAsstringForNamedNumbersAndTemporaries) {
   number = "-2.5";
   const fixedint constant(2, 7);
   std::ostringstream out;
-  out << integer << ' ' << (integer * fixedint(4, 2)) << ' ' << constant << ' ' << number << ' '
-      << (number * number);
+  out << integer << ' ' << (integer * fixedint(4, 2)) << ' ' << constant << ' ' << number << ' ' << (number * number);
   EXPECT_EQ(out.str(), "-42 -84 7 -2.5 6.25");
 }
 

@@ -5,12 +5,11 @@
 #include <map>
 #include <random>
 #include <set>
-#include <tuple>
-#include <stdexcept>
-#include <unordered_set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -187,7 +186,9 @@ TEST_F(FixedintRandomized, ComparisonOrdersByValue) {
     fixedint left = make(length, a);
     const fixedint right = make(length, b);
     // A set flag is below a clear one (-0 < 0); otherwise the values decide.
-    const auto key = [](operand x) { return std::make_pair(x.negative ? 0 : 1, x.negative ? -x.magnitude : x.magnitude); };
+    const auto key = [](operand x) {
+      return std::make_pair(x.negative ? 0 : 1, x.negative ? -x.magnitude : x.magnitude);
+    };
     EXPECT_EQ(left == right, key(a) == key(b));
     EXPECT_EQ(left != right, key(a) != key(b));
     EXPECT_EQ(left > right, key(a) > key(b));
@@ -244,9 +245,8 @@ TEST(FixedintComparison, SortSetAndMapWorkOverMixedLengths) {
   }
   std::vector<fixedint> sorted = numbers;
   std::sort(sorted.begin(), sorted.end());
-  EXPECT_TRUE(std::is_sorted(sorted.begin(), sorted.end(), [&key](const fixedint& a, const fixedint& b) {
-    return key(a) < key(b);
-  }));
+  EXPECT_TRUE(std::is_sorted(sorted.begin(), sorted.end(),
+                             [&key](const fixedint& a, const fixedint& b) { return key(a) < key(b); }));
   const std::set<fixedint> unique(numbers.begin(), numbers.end());
   EXPECT_EQ(unique.size(), keys.size());
   std::map<fixedint, int> counts;
@@ -378,9 +378,8 @@ TEST(FixedintArithmetic, DifferentLengthsThrowBeforeAnythingIsLogged) {
   fixedint two(2, 5);
   fixedint three(3, 5);
   log_capture capture;
-  for (auto operation : {+[](fixedint& a, fixedint& b) { return a + b; },
-                         +[](fixedint& a, fixedint& b) { return a - b; },
-                         +[](fixedint& a, fixedint& b) { return a * b; }}) {
+  for (auto operation : {+[](fixedint&a, fixedint&b) { return a + b; }, +[](fixedint&a, fixedint&b) { return a - b; },
+                         +[](fixedint&a, fixedint&b) { return a * b; }}) {
     expect_throw<std::length_error>([&] { operation(two, three); }, "Int sizes are not equal!");
   }
   // Only the deletions of the by-value argument copies.
@@ -388,7 +387,6 @@ TEST(FixedintArithmetic, DifferentLengthsThrowBeforeAnythingIsLogged) {
 }
 
 // Log transcripts: which temporaries each operation makes.
-
 
 // Runs `left op right` with both named, so the argument copy shows as one deletion.
 template <typename operation>
@@ -402,8 +400,7 @@ strings logof(long long a, long long b, operation op) {
 
 TEST(FixedintTranscript, MagnitudeSum) {
   // The working sum, its deletion, the result's and the argument's deletions.
-  EXPECT_EQ(logof(5, 3, [](fixedint& a, fixedint& b) { return a + b; }),
-            transcript{}.made(2).deleted(3).lines);
+  EXPECT_EQ(logof(5, 3, [](fixedint& a, fixedint& b) { return a + b; }), transcript{}.made(2).deleted(3).lines);
 }
 
 TEST(FixedintTranscript, SignedDifferenceWithoutSwap) {

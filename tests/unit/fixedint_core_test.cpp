@@ -48,9 +48,7 @@ TEST(FixedintLog, ResizeAndGetcopyLines) {
   number.resize(5);
   EXPECT_EQ(capture.messages(), (strings{"Resize requested in fixedint.", "Resizing Digits to: 5", "Done."}));
   log_capture again;
-  {
-    fixedint copy = number.getcopy();
-  }
+  { fixedint copy = number.getcopy(); }
   strings expected = construct_lines(5);
   expected.push_back("Deleted fixedint object.");
   EXPECT_EQ(again.messages(), expected);

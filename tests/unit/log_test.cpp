@@ -3,13 +3,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <iterator>
-#include <thread>
 #include <ctime>
+#include <iterator>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -124,7 +124,8 @@ TEST(LogLimit, KeepsTheNewestWholeLinesAndSaysHowManyWent) {
   EXPECT_GE(text.size(), 100000U / 2);
   const std::vector<std::string> messages = veldar_test::log_messages(text);
   unsigned long long dropped = 0;
-  ASSERT_EQ(std::sscanf(messages.front().c_str(), "Log limit of 100000 bytes: %llu earlier lines dropped.", &dropped), 1)
+  ASSERT_EQ(std::sscanf(messages.front().c_str(), "Log limit of 100000 bytes: %llu earlier lines dropped.", &dropped),
+            1)
       << messages.front();
   for (std::size_t i = 1; i < messages.size(); ++i) {
     ASSERT_EQ(messages[i], "line " + std::to_string(dropped + i - 1));
@@ -202,7 +203,8 @@ TEST(LogLimit, KeepsWholeNewestLinesAndCountsEveryOneDropped) {
     }
     unsigned long long dropped = 0;
     const std::string header = veldar_test::log_messages(kept.front()).front();
-    ASSERT_EQ(std::sscanf(header.c_str(), ("Log limit of " + std::to_string(limit) + " bytes: %llu earlier lines dropped.").c_str(),
+    ASSERT_EQ(std::sscanf(header.c_str(),
+                          ("Log limit of " + std::to_string(limit) + " bytes: %llu earlier lines dropped.").c_str(),
                           &dropped),
               1)
         << header;

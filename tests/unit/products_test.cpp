@@ -20,7 +20,6 @@
 #include "products.h"
 #include "transform.h"
 
-
 namespace {
 
 using VELDAR::detail::digit_vector;
@@ -158,9 +157,9 @@ std::vector<std::size_t> around(std::size_t limbs) {
 TEST(Products, DigitsMatchTheSchoolbookAcrossEveryThreshold) {
   using namespace VELDAR::detail;
   std::vector<std::size_t> lengths = {1, 2, 3, 4, 5, 8, 9, 10, 17, 18, 19, 100};
-  for (const std::size_t limbs : {karatsuba_limbs, split_low_limbs, transform_limbs, transform_low_limbs,
-                                  wide_karatsuba_limbs, wide_split_low_limbs, vector_transform_limbs,
-                                  vector_transform_low_limbs}) {
+  for (const std::size_t limbs :
+       {karatsuba_limbs, split_low_limbs, transform_limbs, transform_low_limbs, wide_karatsuba_limbs,
+        wide_split_low_limbs, vector_transform_limbs, vector_transform_low_limbs}) {
     const auto more = around(limbs);
     lengths.insert(lengths.end(), more.begin(), more.end());
   }
@@ -277,8 +276,8 @@ TEST(Products, TransformMatchesTheSchoolbook) {
         limb_vector wide(na + nb + 3, 7);
         VELDAR::detail::multiply_limbs_low(a.data(), na, b.data(), nb, wide.size(), wide.data());
         ASSERT_TRUE(std::equal(expected.begin(), expected.end(), wide.begin()));
-        ASSERT_TRUE(
-            std::all_of(wide.begin() + static_cast<std::ptrdiff_t>(na + nb), wide.end(), [](limb x) { return x == 0; }));
+        ASSERT_TRUE(std::all_of(wide.begin() + static_cast<std::ptrdiff_t>(na + nb), wide.end(),
+                                [](limb x) { return x == 0; }));
       }
     }
   }
@@ -480,9 +479,9 @@ TEST(Products, FailedAllocationsLeaveTheProductAlone) {
   using namespace VELDAR::detail;
   std::mt19937_64 random(6000);
   // Limb by limb, Karatsuba, the truncated split, and the transform.
-  for (const std::size_t n : {20 * limb_digits, karatsuba_from_limbs() * limb_digits + 5,
-                              split_low_from_limbs() * limb_digits + 5,
-                              (transform_low_limbs + transform_limbs) * limb_digits}) {
+  for (const std::size_t n :
+       {20 * limb_digits, karatsuba_from_limbs() * limb_digits + 5, split_low_from_limbs() * limb_digits + 5,
+        (transform_low_limbs + transform_limbs) * limb_digits}) {
     const digit_vector a = random_digits(random, n, shape::uniform);
     const digit_vector b = random_digits(random, n, shape::uniform);
     std::size_t k = 0;

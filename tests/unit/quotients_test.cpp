@@ -52,7 +52,7 @@ digit_vector make_number(std::mt19937_64& rng, std::size_t count, shape s) {
 // blocks (40 limbs), Karatsuba in the products (64 limbs) and a few levels of
 // recursion beyond.
 std::size_t random_length(std::mt19937_64& rng) {
-  static const std::size_t centres[] = {1,   9,   18,  19,  27,  38,  63,  72,   81,   117,  351,  360,
+  static const std::size_t centres[] = {1,   9,   18,  19,  27,  38,  63,   72,   81,   117,  351, 360,
                                         369, 567, 576, 585, 720, 999, 1152, 1800, 2000, 3000, 4605};
   const std::size_t c = centres[rng() % (sizeof(centres) / sizeof(centres[0]))];
   const auto spread = static_cast<std::ptrdiff_t>(rng() % 5) - 2;
@@ -172,7 +172,8 @@ TEST(DivideDigits, LongOperandsGiveTheExactQuotientAndRemainder) {
 TEST(DivideDigits, AcrossTheRecursionThreshold) {
   std::mt19937_64 rng(seed + 6);
   const std::size_t t = detail::recursive_division_limbs;
-  const std::pair<std::size_t, std::size_t> limbs[] = {{t - 1, t + 1}, {t + 1, t - 1}, {t + 5, t + 7}, {2 * t + 1, t + 2}};
+  const std::pair<std::size_t, std::size_t> limbs[] = {
+      {t - 1, t + 1}, {t + 1, t - 1}, {t + 5, t + 7}, {2 * t + 1, t + 2}};
   for (std::size_t iteration = 0; iteration < std::size(limbs); ++iteration) {
     const auto [divisor_limbs, quotient_limbs] = limbs[iteration];
     const digit_vector b = make_number(rng, 9 * divisor_limbs - rng() % 9, random_shape(rng));
@@ -397,8 +398,8 @@ TEST(DivideLimbs, ReciprocalAtAnyThresholdGivesTheExactQuotient) {
         limbs r(nb, 7);
         detail::divide_limbs_with(a.data(), na, b.data(), nb, q.data(), r.data(), recursive, reciprocal);
         ASSERT_TRUE(divides(a, b, q, r)) << "case " << iteration << ": " << na << " / " << nb
-                                         << " limbs, reciprocal from " << reciprocal << ", recursion from "
-                                         << recursive << "\n  a = " << limb_text(a) << "\n  b = " << limb_text(b);
+                                         << " limbs, reciprocal from " << reciprocal << ", recursion from " << recursive
+                                         << "\n  a = " << limb_text(a) << "\n  b = " << limb_text(b);
       }
     }
   }

@@ -94,8 +94,14 @@ fixedint integer(unsigned long long length, long long value, bool throws = false
 }
 
 std::vector<fixedint> integer_operands() {
-  return {integer(4, 0),    integer(4, 7),        integer(4, -7),           integer(4, 9999),
-          integer(4, -9999), integer(4, 5000, true), integer(4, -3, false, false), integer(5, 12)};
+  return {integer(4, 0),
+          integer(4, 7),
+          integer(4, -7),
+          integer(4, 9999),
+          integer(4, -9999),
+          integer(4, 5000, true),
+          integer(4, -3, false, false),
+          integer(5, 12)};
 }
 
 std::vector<fixedfloat> fixed_operands() {
@@ -290,18 +296,37 @@ TEST(MixedIntegers, AreNumbersOfTheOtherOperandsLength) {
     for (const long long n : {0LL, 3LL, -3LL, 9999LL, 123456LL}) {
       SCOPED_TRACE(state_of(a) + " with " + std::to_string(n));
       const auto like = [&] { return fixedint(a.length, n); };
-      EXPECT_EQ(result_of(a, [&](fixedint& x) { return x + n; }), result_of(a, [&](fixedint& x) { return x + like(); }));
-      EXPECT_EQ(result_of(a, [&](fixedint& x) { return n - x; }), result_of(a, [&](fixedint& x) { return like() - x; }));
-      EXPECT_EQ(result_of(a, [&](fixedint& x) { return x * n; }), result_of(a, [&](fixedint& x) { return x * like(); }));
-      EXPECT_EQ(result_of(a, [&](fixedint& x) { return n / x; }), result_of(a, [&](fixedint& x) { return like() / x; }));
-      EXPECT_EQ(result_of(a, [&](fixedint& x) { return x % n; }), result_of(a, [&](fixedint& x) { return x % like(); }));
+      EXPECT_EQ(result_of(a, [&](fixedint& x) { return x + n; }),
+                result_of(a, [&](fixedint& x) { return x + like(); }));
+      EXPECT_EQ(result_of(a, [&](fixedint& x) { return n - x; }),
+                result_of(a, [&](fixedint& x) { return like() - x; }));
+      EXPECT_EQ(result_of(a, [&](fixedint& x) { return x * n; }),
+                result_of(a, [&](fixedint& x) { return x * like(); }));
+      EXPECT_EQ(result_of(a, [&](fixedint& x) { return n / x; }),
+                result_of(a, [&](fixedint& x) { return like() / x; }));
+      EXPECT_EQ(result_of(a, [&](fixedint& x) { return x % n; }),
+                result_of(a, [&](fixedint& x) { return x % like(); }));
       EXPECT_EQ(run(a, [&](fixedint& x) { x -= n; }), run(a, [&](fixedint& x) { x -= like(); }));
       // (Each comparison a statement of its own, so that like()'s temporary
       // goes before the number that records the answer is made.)
-      EXPECT_EQ(run(a, [&](fixedint& x) { const bool r = x == n; x = fixedint(1, r); }),
-                run(a, [&](fixedint& x) { const bool r = x == like(); x = fixedint(1, r); }));
-      EXPECT_EQ(run(a, [&](fixedint& x) { const bool r = n < x; x = fixedint(1, r); }),
-                run(a, [&](fixedint& x) { const bool r = like() < x; x = fixedint(1, r); }));
+      EXPECT_EQ(run(a,
+                    [&](fixedint& x) {
+                      const bool r = x == n;
+                      x = fixedint(1, r);
+                    }),
+                run(a, [&](fixedint& x) {
+                  const bool r = x == like();
+                  x = fixedint(1, r);
+                }));
+      EXPECT_EQ(run(a,
+                    [&](fixedint& x) {
+                      const bool r = n < x;
+                      x = fixedint(1, r);
+                    }),
+                run(a, [&](fixedint& x) {
+                  const bool r = like() < x;
+                  x = fixedint(1, r);
+                }));
     }
   }
   for (const fixedfloat& a : fixed_operands()) {
@@ -313,8 +338,15 @@ TEST(MixedIntegers, AreNumbersOfTheOtherOperandsLength) {
       EXPECT_EQ(result_of(a, [&](fixedfloat& x) { return n / x; }),
                 result_of(a, [&](fixedfloat& x) { return like() / x; }));
       EXPECT_EQ(run(a, [&](fixedfloat& x) { x *= n; }), run(a, [&](fixedfloat& x) { x *= like(); }));
-      EXPECT_EQ(run(a, [&](fixedfloat& x) { const bool r = x >= n; x = fixedfloat(2, r); }),
-                run(a, [&](fixedfloat& x) { const bool r = x >= like(); x = fixedfloat(2, r); }));
+      EXPECT_EQ(run(a,
+                    [&](fixedfloat& x) {
+                      const bool r = x >= n;
+                      x = fixedfloat(2, r);
+                    }),
+                run(a, [&](fixedfloat& x) {
+                  const bool r = x >= like();
+                  x = fixedfloat(2, r);
+                }));
     }
   }
 }
@@ -499,8 +531,7 @@ TEST(Roots, ErrorsAndLogLines) {
   EXPECT_EQ(fixedfloat(4, "2.25").sqrt(rounding::exact).asstring(), "1.5");
   EXPECT_EQ(sqrt(-fixedint(4, 0)).asstring(), "0");
   EXPECT_EQ(sqrt(-fixedfloat(4, 0)).asstring(), "0.0");
-  expect_throw<std::length_error>([] { static_cast<void>(fixedfloat(8, "1.5").pow(1ULL << 62U)); },
-                                  "Power too large!");
+  expect_throw<std::length_error>([] { static_cast<void>(fixedfloat(8, "1.5").pow(1ULL << 62U)); }, "Power too large!");
   EXPECT_EQ(fixedfloat(8, "3").pow(1ULL << 62U).asstring(), "8081.0");  // 3^(2^62) mod 10^4
   EXPECT_EQ(pow(fixedint(4, -12), 3).asstring(), "-1728");
   EXPECT_EQ(fixedint(3, -10).pow(3).asstring(), "-0");  // as repeated * gives it

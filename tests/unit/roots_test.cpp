@@ -501,14 +501,19 @@ TEST(SquareRootLimbs, TheRootMayBeTheNumber) {
 TEST(SquareRootDigits, RoundingByEveryMode) {
   const struct {
     std::uint64_t n;
-    const char* root;         // the true root, about
+    const char* root;          // the true root, about
     std::uint64_t rounded[7];  // by down, up, ceiling, floor, halfup, halfdown, halfeven
   } cases[] = {
-      {2, "1.41", {1, 2, 2, 1, 1, 1, 1}},   {3, "1.73", {1, 2, 2, 1, 2, 2, 2}},
-      {4, "2", {2, 2, 2, 2, 2, 2, 2}},      {6, "2.45", {2, 3, 3, 2, 2, 2, 2}},
-      {7, "2.65", {2, 3, 3, 2, 3, 3, 3}},   {12, "3.46", {3, 4, 4, 3, 3, 3, 3}},
-      {13, "3.61", {3, 4, 4, 3, 4, 4, 4}},  {99, "9.95", {9, 10, 10, 9, 10, 10, 10}},
-      {9999, "99.995", {99, 100, 100, 99, 100, 100, 100}}, {0, "0", {0, 0, 0, 0, 0, 0, 0}},
+      {2, "1.41", {1, 2, 2, 1, 1, 1, 1}},
+      {3, "1.73", {1, 2, 2, 1, 2, 2, 2}},
+      {4, "2", {2, 2, 2, 2, 2, 2, 2}},
+      {6, "2.45", {2, 3, 3, 2, 2, 2, 2}},
+      {7, "2.65", {2, 3, 3, 2, 3, 3, 3}},
+      {12, "3.46", {3, 4, 4, 3, 3, 3, 3}},
+      {13, "3.61", {3, 4, 4, 3, 4, 4, 4}},
+      {99, "9.95", {9, 10, 10, 9, 10, 10, 10}},
+      {9999, "99.995", {99, 100, 100, 99, 100, 100, 100}},
+      {0, "0", {0, 0, 0, 0, 0, 0, 0}},
   };
   const rounding modes[] = {rounding::down,   rounding::up,       rounding::ceiling, rounding::floor,
                             rounding::halfup, rounding::halfdown, rounding::halfeven};

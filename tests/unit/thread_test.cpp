@@ -42,8 +42,9 @@ bool round(std::mt19937_64& random) {
   fixedfloat q(8);
   p = std::to_string(a) + ".5";
   q = "-0.25";
-  return (x + y).asstring() == std::to_string(a - b) && (x * y).asstring() == (a == 0 && b != 0 ? "-0" : std::to_string(-a * b)) &&
-         (y < x) == (-b < a) && (p * q).asstring() == veldar_test::fixed_text(-(a * 20 + 10) * 125, 4);
+  return (x + y).asstring() == std::to_string(a - b) &&
+         (x * y).asstring() == (a == 0 && b != 0 ? "-0" : std::to_string(-a * b)) && (y < x) == (-b < a) &&
+         (p * q).asstring() == veldar_test::fixed_text(-(a * 20 + 10) * 125, 4);
 }
 
 TEST(Threads, EachWithItsOwnNumbersAtOnce) {
@@ -153,7 +154,8 @@ TEST(Threads, DeletionsCountedWhileAnotherThreadStoresAreWrittenOnce) {
   const auto messages = veldar_test::log_messages(text);
   ASSERT_FALSE(messages.empty());
   unsigned long long dropped = 0;
-  ASSERT_EQ(std::sscanf(messages.front().c_str(), "Log limit of 1048576 bytes: %llu earlier lines dropped.", &dropped), 1)
+  ASSERT_EQ(std::sscanf(messages.front().c_str(), "Log limit of 1048576 bytes: %llu earlier lines dropped.", &dropped),
+            1)
       << messages.front();
   EXPECT_LT(dropped, 4ULL * rounds + 100000000ULL);
   VELDAR::logstream.str("");

@@ -9,9 +9,7 @@
 namespace {
 
 // VELDAR_VERSION's rule, 100 * 100 * major + 100 * minor + patch.
-constexpr long number(long major, long minor, long patch) {
-  return major * 10000 + minor * 100 + patch;
-}
+constexpr long number(long major, long minor, long patch) { return major * 10000 + minor * 100 + patch; }
 
 static_assert(VELDAR_VERSION == number(VELDAR_VERSION_MAJOR, VELDAR_VERSION_MINOR, VELDAR_VERSION_PATCH),
               "VELDAR_VERSION is not 100 * 100 * major + 100 * minor + patch");

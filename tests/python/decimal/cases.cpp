@@ -32,11 +32,10 @@ using VELDAR::fixedfloat;
 using VELDAR::fixedint;
 using VELDAR::rounding;
 
-const std::map<std::string, rounding> modes{{"down", rounding::down},         {"up", rounding::up},
-                                            {"ceiling", rounding::ceiling},   {"floor", rounding::floor},
-                                            {"halfup", rounding::halfup},     {"halfdown", rounding::halfdown},
-                                            {"halfeven", rounding::halfeven}, {"exact", rounding::exact},
-                                            {"-", rounding::down}};
+const std::map<std::string, rounding> modes{
+    {"down", rounding::down},         {"up", rounding::up},         {"ceiling", rounding::ceiling},
+    {"floor", rounding::floor},       {"halfup", rounding::halfup}, {"halfdown", rounding::halfdown},
+    {"halfeven", rounding::halfeven}, {"exact", rounding::exact},   {"-", rounding::down}};
 
 std::string run(const std::string& op, rounding mode, unsigned long long length, const std::string& a,
                 const std::string& b) {
