@@ -629,15 +629,6 @@ void divide_limbs_with(const limb* a, std::size_t na, const limb* b, std::size_t
   std::copy(dividend, dividend + nb, r);
 }
 
-word_division divide_word(unsigned long long x, unsigned long long y, rounding mode, bool negative) {
-  const unsigned long long q = x / y;
-  const unsigned long long r = x % y;
-  // The remainder against half the divisor: r < y - r exactly when 2r < y.
-  const int dropped = r < y - r ? -1 : r == y - r ? 0 : 1;
-  const bool up = r != 0 && rounds_up(mode, negative, dropped, true, q % 2 != 0);
-  return {q + (up ? 1 : 0), r};
-}
-
 void divide_digits(const digit_vector& a, const digit_vector& b, digit_vector& quotient, digit_vector& remainder) {
   const std::size_t quotient_size = a.size();
   const std::size_t remainder_size = b.size();

@@ -77,8 +77,15 @@ struct word_division {
   unsigned long long quotient;
   unsigned long long remainder;
 };
-word_division divide_word(unsigned long long x, unsigned long long y, rounding mode = rounding::down,
-                          bool negative = false);
+inline word_division divide_word(unsigned long long x, unsigned long long y, rounding mode = rounding::down,
+                                 bool negative = false) {
+  const unsigned long long q = x / y;
+  const unsigned long long r = x % y;
+  // The remainder against half the divisor: r < y - r exactly when 2r < y.
+  const int dropped = r < y - r ? -1 : r == y - r ? 0 : 1;
+  const bool up = r != 0 && rounds_up(mode, negative, dropped, true, q % 2 != 0);
+  return {q + (up ? 1 : 0), r};
+}
 
 // Rounds a quotient cut toward zero by `mode`, for a result of sign
 // `negative`, from the remainder its division left by `divisor`: 7 / 2 gives
