@@ -5,13 +5,16 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <streambuf>
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -232,6 +235,82 @@ TEST_F(Conversions, StreamsReadOneToken) {
   std::string rest;
   difference >> rest;
   EXPECT_EQ(rest, "-3");
+}
+
+// A stream buffer that hands out its text `chunk` characters at a time, or
+// with no get area at all (chunk 0), one character a call, as an
+// unbuffered stream does.
+class chunked_buffer : public std::streambuf {
+ public:
+  chunked_buffer(std::string text, std::size_t chunk) : text_(std::move(text)), chunk_(chunk) {}
+
+ protected:
+  int_type underflow() override {
+    if (chunk_ == 0) {
+      return at_ < text_.size() ? traits_type::to_int_type(text_[at_]) : traits_type::eof();
+    }
+    at_ += static_cast<std::size_t>(gptr() - eback());
+    if (at_ >= text_.size()) {
+      return traits_type::eof();
+    }
+    char* const first = &text_[at_];
+    setg(first, first, first + std::min(chunk_, text_.size() - at_));
+    return traits_type::to_int_type(*first);
+  }
+  int_type uflow() override {
+    if (chunk_ != 0) {
+      return std::streambuf::uflow();
+    }
+    return at_ < text_.size() ? traits_type::to_int_type(text_[at_++]) : traits_type::eof();
+  }
+
+ private:
+  std::string text_;
+  std::size_t chunk_;
+  std::size_t at_ = 0;
+};
+
+// What reading `text` with >> into a fixedfloat gives, token by token: each
+// value or "fail" (then one character is skipped), and the stream's end.
+std::vector<std::string> tokens_read(std::istream& in) {
+  std::vector<std::string> read;
+  fixedfloat value(200);
+  while (in.good()) {
+    if (in >> value) {
+      read.push_back(value.asstring() + (in.eof() ? " at the end" : ""));
+    } else if (!in.eof()) {
+      read.emplace_back("fail");
+      in.clear();
+      in.get();
+    }
+  }
+  return read;
+}
+
+TEST_F(Conversions, StreamsReadTheSameTokensThroughBuffersOfEveryShape) {
+  std::mt19937_64 random(20261208);
+  const std::string pieces[] = {"-", "+", ".", "0", "7", " ", "x", "\n", "123456789", "-.5"};
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    const auto count = 1 + random() % 40;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      text += pieces[random() % std::size(pieces)];
+    }
+    if (round % 10 == 0) {
+      text += " " + random_digit_source(random, 150) + ".25";  // past the 64 characters kept in place
+    }
+    std::istringstream whole(text);
+    const std::vector<std::string> expected = tokens_read(whole);
+    for (const std::size_t chunk : {0, 1, 2, 3, 7, 64}) {
+      chunked_buffer buffer(text, chunk);
+      std::istream in(&buffer);
+      EXPECT_EQ(tokens_read(in), expected) << "text \"" << text << "\" in pieces of " << chunk;
+    }
+  }
+  // The values themselves, through one character at a time.
+  chunked_buffer buffer("5-3 +1.5.2 -.25", 0);
+  std::istream in(&buffer);
+  EXPECT_EQ(tokens_read(in), (std::vector<std::string>{"5.0", "-3.0", "1.5", "0.2", "-0.25 at the end"}));
 }
 
 TEST_F(Conversions, ElementsWrittenDirectlyCountWithTheirValues) {
