@@ -63,19 +63,6 @@ int compare_magnitudes(const digit_vector& a, const digit_vector& b) {
   return *differ.first < *differ.second ? -1 : 1;
 }
 
-unsigned long long power_of_ten(std::size_t exponent) {
-  static constexpr std::array<unsigned long long, word_width + 1> powers = [] {
-    std::array<unsigned long long, word_width + 1> all{};
-    unsigned long long power = 1;
-    for (unsigned long long& each : all) {
-      each = power;
-      power *= 10;
-    }
-    return all;
-  }();
-  return powers[exponent];
-}
-
 bool small_word(const digit_vector& digits, unsigned long long& value) {
   const std::size_t count = digits.size();
   if constexpr (little_endian) {

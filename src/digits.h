@@ -14,6 +14,8 @@
 
 #include <veldar/rounding.h>
 
+#include "limbs.h"
+
 namespace VELDAR::detail {
 
 using digit_vector = std::vector<signed char>;
@@ -89,10 +91,7 @@ void round_down_places(digit_vector& digits, std::size_t places, rounding mode, 
 
 // Machine words, for numbers of few digits.
 
-// The most digits a machine word holds whatever they are: 19.
-inline constexpr std::size_t word_width = 19;
-// 10^exponent, for exponents up to word_width.
-unsigned long long power_of_ten(std::size_t exponent);
+// (word_width and power_of_ten() come with the limbs, limbs.h.)
 // The value of `digits` when it has at most word_width elements, each a
 // digit 0 to 9: {1, 2} -> 21; false for any other vector. The fast paths of
 // fixedint's arithmetic test and read their operands with it in one go; the

@@ -45,6 +45,27 @@ namespace {
 using detail::digit_vector;
 using detail::significant_count;
 
+// Writes the lines of a + of numbers of `length` digits that ran as
+// `shape`, or of a - (the negated copy and its argument besides), as the
+// fixedint_made transcripts of the temporaries each way makes.
+void narrate_sum(unsigned long long length, detail::sum_shape shape, bool subtraction) noexcept {
+  // - makes the negated copy first, and lets it and its argument go last.
+  const unsigned negated = subtraction ? 1 : 0;
+  if (!shape.difference) {
+    detail::narrate(detail::transcript::fixedint_made, length, 1 + negated, 1 + 2 * negated);  // the working sum
+    return;
+  }
+  // The working sum and the result; A < B's copies; B, A and the working sum.
+  const unsigned compared = shape.swapped ? 4 : 2;
+  if (!shape.nested) {
+    detail::narrate(detail::transcript::fixedint_made, length, 2 + negated, compared + 3 + 2 * negated);
+    return;
+  }
+  detail::narrate(detail::transcript::fixedint_made, length, 2 + negated, compared);
+  detail::narrate(detail::transcript::fixedint_made, length, 5,
+                  10 + 3 + 2 * negated);  // the abs() copies, the nested -
+}
+
 // -1, 0 or 1 as `a` is below, level with or above `b` in the order of > and
 // <: the sign flag (set below clear), then the value.
 int compare_ordered(const fixedint& a, const fixedint& b) {
@@ -127,7 +148,7 @@ fixedint signed_difference(const fixedint& self, fixedint& other, bool subtracti
       nested = detail::digits_in_range(positive) && detail::digits_in_range(negative);
     }
   }
-  detail::narrate_sum(self.length, {true, self.negative, nested}, subtraction);
+  narrate_sum(self.length, {true, self.negative, nested}, subtraction);
   return fixedint(detail::unlogged{}, std::move(digits), minus);
 }
 
@@ -154,7 +175,7 @@ fixedint magnitude_sum(const fixedint& self, fixedint* taker, fixedint& other, b
     carried.assign(self.length, 0);
   }
   const bool minus = self.negative;
-  detail::narrate_sum(self.length, {false, false, false}, subtraction);
+  narrate_sum(self.length, {false, false, false}, subtraction);
   if (carry > 0) {
     if (self.throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
@@ -185,7 +206,7 @@ fixedint carried_sum(const fixedint& self, fixedint* taker, fixedint& other, boo
     carried.assign(self.length, 0);
   }
   const bool minus = self.negative;
-  detail::narrate_sum(self.length, {false, false, false}, subtraction);
+  narrate_sum(self.length, {false, false, false}, subtraction);
   if (carry) {
     if (self.throwonoverflow) {
       throw std::overflow_error("Overflow occured.");
@@ -211,7 +232,7 @@ fixedint word_sum(const fixedint& self, fixedint* taker, fixedint& other, unsign
     const unsigned long long negative = self.negative ? x : y;
     const bool minus = positive < negative;
     detail::put_small_word(minus ? negative - positive : positive - negative, other.digits);
-    detail::narrate_sum(self.length, {true, self.negative, minus}, subtraction);
+    narrate_sum(self.length, {true, self.negative, minus}, subtraction);
     return fixedint(detail::unlogged{}, std::move(other.digits), minus);
   }
   const unsigned long long modulus = detail::power_of_ten(self.digits.size());
@@ -237,7 +258,7 @@ fixedint signed_sum(const fixedint& self, fixedint* taker, fixedint& other, bool
       bool other_larger = false;
       if (detail::small_sum_in_place(self.digits, other.digits, true, other_larger)) {
         const bool minus = self.negative ? !other_larger && detail::significant_count(other.digits) != 0 : other_larger;
-        detail::narrate_sum(self.length, {true, self.negative, minus}, subtraction);
+        narrate_sum(self.length, {true, self.negative, minus}, subtraction);
         return fixedint(detail::unlogged{}, std::move(other.digits), minus);
       }
     } else if (bool carry = false; detail::small_sum_in_place(self.digits, other.digits, false, carry)) {

@@ -8,7 +8,6 @@
 #include <array>
 #include <cstring>
 
-#include "digits.h"
 #include "platform.h"
 
 namespace VELDAR::detail {
@@ -51,6 +50,19 @@ void nine_digits(limb n, signed char* digits) {
 }
 
 }  // namespace
+
+unsigned long long power_of_ten(std::size_t exponent) {
+  static constexpr std::array<unsigned long long, word_width + 1> powers = [] {
+    std::array<unsigned long long, word_width + 1> all{};
+    unsigned long long power = 1;
+    for (unsigned long long& each : all) {
+      each = power;
+      power *= 10;
+    }
+    return all;
+  }();
+  return powers[exponent];
+}
 
 void to_limbs(const signed char* digits, std::size_t count, limb* out) {
   std::size_t first = 0;

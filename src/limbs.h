@@ -2,7 +2,7 @@
 // the library. Nine decimal digits make one 32-bit limb of base 10^9, least
 // significant limb first, so a limb product stays below 10^18 < 2^60. Beside
 // the limb conversions, the one conversion of digits to a machine word, in
-// an unchecked and a checked form.
+// an unchecked and a checked form, with the powers of ten a word holds.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,11 @@ using limb = std::uint32_t;
 using limb_vector = std::vector<limb>;
 inline constexpr limb limb_base = 1000000000;
 inline constexpr std::size_t limb_digits = 9;
+
+// The most digits a machine word holds whatever they are: 19.
+inline constexpr std::size_t word_width = 19;
+// 10^exponent, for exponents up to word_width.
+unsigned long long power_of_ten(std::size_t exponent);
 
 // The limbs that hold `digit_count` digits.
 inline std::size_t limbs_for(std::size_t digit_count) { return (digit_count + limb_digits - 1) / limb_digits; }

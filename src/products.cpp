@@ -550,4 +550,27 @@ void multiply_digits(const digit_vector& a, const digit_vector& b, digit_vector&
   multiply_digits_plain(a, b, product);
 }
 
+void multiply_wrapped(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t limbs, limb* out) {
+  if (na == 0 || nb == 0) {
+    std::fill(out, out + limbs, 0);
+    return;
+  }
+  if (multiply_cyclic(a, na, b, nb, limbs, out)) {
+    return;
+  }
+  // The whole product, its limbs from `limbs` up folded onto the low ones.
+  scratch_frame frame;
+  limb* const whole = frame.take<limb>(na + nb);
+  multiply_limbs(a, na, b, nb, whole);
+  std::fill(out, out + limbs, 0);
+  for (std::size_t first = 0; first < na + nb; first += limbs) {
+    const std::size_t span = std::min(limbs, na + nb - first);
+    limb carry = add_limbs(out, whole + first, span, out);
+    carry = carry_limbs(out + span, limbs - span, carry);
+    while (carry != 0) {  // B^limbs = 1
+      carry = carry_limbs(out, limbs, carry);
+    }
+  }
+}
+
 }  // namespace VELDAR::detail

@@ -101,4 +101,11 @@ void multiply_karatsuba_low(const limb* a, const limb* b, std::size_t n, limb* o
 // the method the sizes call for. `out` has room for max(na + nb, n) limbs;
 // those from n up are left as they come.
 void multiply_limbs_low(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t n, limb* out);
+
+// out[0, L) = (a * b) mod (B^L - 1) for L = wrapped_limbs(some length)
+// (transform.h) and na, nb <= L: the transform's cyclic convolution where it
+// takes L, else the whole product folded. The residue 0 may come out as
+// B^L - 1. For a product known to lie within (B^L - 1) / 2 of a number at
+// hand, as in the division's corrections. `out` must not overlap the factors.
+void multiply_wrapped(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t limbs, limb* out);
 }  // namespace VELDAR::detail

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "log_line.h"
-#include "log_store.h"
 
 namespace VELDAR::detail {
 
@@ -444,23 +443,6 @@ std::uint64_t lines_within(const transcript_record& record, std::uint64_t bytes)
     return false;
   });
   return lines;
-}
-
-void narrate_sum(unsigned long long length, sum_shape shape, bool subtraction) noexcept {
-  // - makes the negated copy first, and lets it and its argument go last.
-  const unsigned negated = subtraction ? 1 : 0;
-  if (!shape.difference) {
-    narrate(transcript::fixedint_made, length, 1 + negated, 1 + 2 * negated);  // the working sum
-    return;
-  }
-  // The working sum and the result; A < B's copies; B, A and the working sum.
-  const unsigned compared = shape.swapped ? 4 : 2;
-  if (!shape.nested) {
-    narrate(transcript::fixedint_made, length, 2 + negated, compared + 3 + 2 * negated);
-    return;
-  }
-  narrate(transcript::fixedint_made, length, 2 + negated, compared);
-  narrate(transcript::fixedint_made, length, 5, 10 + 3 + 2 * negated);  // the abs() copies, the nested -
 }
 
 transcript fixedfloat_sum_transcript(sum_shape shape, bool subtraction) noexcept {

@@ -217,9 +217,6 @@ struct sum_shape {
   bool swapped = false;
   bool nested = false;
 };
-// Writes the lines of a fixedint + of numbers of `length` digits that ran
-// as `shape`, or of a - (the negated copy and its argument besides).
-void narrate_sum(unsigned long long length, sum_shape shape, bool subtraction) noexcept;
 // The fixedfloat + or - whose fixedint sum of the two values ran as `shape`.
 transcript fixedfloat_sum_transcript(sum_shape shape, bool subtraction) noexcept;
 

@@ -45,7 +45,6 @@
 #include <vector>
 
 #include "platform.h"
-#include "products.h"
 #include "scratch.h"
 
 #if defined(__x86_64__)
@@ -1388,28 +1387,12 @@ std::size_t wrapped_limbs(std::size_t limbs) {
   return 2 * vector_transform_length(limbs - limbs / 2);
 }
 
-void multiply_wrapped(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t limbs, limb* out) {
-  if (na == 0 || nb == 0) {
-    std::fill(out, out + limbs, 0);
-    return;
+bool multiply_cyclic(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t limbs, limb* out) {
+  if (!vector_transform_available() || limbs > 2 * vector_max_coefficients || wrapped_limbs(limbs) != limbs) {
+    return false;
   }
-  if (vector_transform_available() && limbs <= 2 * vector_max_coefficients && wrapped_limbs(limbs) == limbs) {
-    multiply_vector(a, na, b, nb, out, limbs, limbs);
-    return;
-  }
-  // The whole product, its limbs from `limbs` up folded onto the low ones.
-  scratch_frame frame;
-  limb* const whole = frame.take<limb>(na + nb);
-  multiply_limbs(a, na, b, nb, whole);
-  std::fill(out, out + limbs, 0);
-  for (std::size_t first = 0; first < na + nb; first += limbs) {
-    const std::size_t span = std::min(limbs, na + nb - first);
-    limb carry = add_limbs(out, whole + first, span, out);
-    carry = carry_limbs(out + span, limbs - span, carry);
-    while (carry != 0) {  // B^limbs = 1
-      carry = carry_limbs(out, limbs, carry);
-    }
-  }
+  multiply_vector(a, na, b, nb, out, limbs, limbs);
+  return true;
 }
 
 void multiply_transform(const limb* a, std::size_t na, const limb* b, std::size_t nb, limb* out, std::size_t count) {

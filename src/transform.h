@@ -1,6 +1,6 @@
 // Products by the number-theoretic transform, internal to the library: the
-// method products.cpp takes for long factors, and the wrapped products of
-// the division's reciprocal. transform.cpp explains the primes, the
+// method products.cpp takes for long factors, and the cyclic products that
+// give the division's wrapped ones. transform.cpp explains the primes, the
 // lengths and the two kernels.
 #pragma once
 
@@ -20,17 +20,16 @@ void multiply_transform(const limb* a, std::size_t na, const limb* b, std::size_
 // coefficients must fit its longest transform (2^36 coefficients).
 bool transform_fits(std::size_t na, std::size_t nb);
 
-// Wrapped products: (a * b) mod (B^L - 1), which the transform's cyclic
+// Wrapped products, (a * b) mod (B^L - 1), which the transform's cyclic
 // convolution gives at half the length of the whole product where it runs
-// on the vector kernel, and the whole product folded elsewhere. For a
-// product known to lie within (B^L - 1) / 2 of a number at hand, as in the
-// division's corrections.
-// The shortest length L from `limbs` up that multiply_wrapped() takes.
+// on the vector kernel (multiply_wrapped() in products.h takes them).
+// The shortest length L from `limbs` up that multiply_cyclic() takes, or
+// `limbs` itself where it takes none.
 std::size_t wrapped_limbs(std::size_t limbs);
-// out[0, L) = (a * b) mod (B^L - 1) for L = wrapped_limbs(some length) and
-// na, nb <= L; the residue 0 may come out as B^L - 1. `out` must not overlap
-// the factors.
-void multiply_wrapped(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t limbs, limb* out);
+// out[0, L) = (a * b) mod (B^L - 1) by the cyclic convolution, for
+// L = `limbs` = wrapped_limbs(some length), 0 < na, nb <= L: true. False,
+// with `out` untouched, where the vector transform does not take L.
+bool multiply_cyclic(const limb* a, std::size_t na, const limb* b, std::size_t nb, std::size_t limbs, limb* out);
 
 // The arithmetic of the transform: `scalar`, one 64-bit residue at a time
 // modulo primes below 2^62, or `vector`, eight at a time in AVX-512 IFMA
