@@ -13,10 +13,14 @@ namespace {
 
 // The allocations left before one fails; 0 when none is to fail.
 std::atomic<long> countdown{0};
+// Every allocation through operator new.
+std::atomic<long> made{0};
 
 }  // namespace
 
 void veldar_test::fail_allocation(long n) { countdown = n; }
+
+long veldar_test::allocations_made() { return made.load(std::memory_order_relaxed); }
 
 bool veldar_test::can_fail_allocations() {
   // Called through pointers, as the library's own allocations call them, and
@@ -35,6 +39,7 @@ bool veldar_test::can_fail_allocations() {
 }
 
 void* operator new(std::size_t size) {
+  made.fetch_add(1, std::memory_order_relaxed);
   if (countdown.load(std::memory_order_relaxed) > 0 && countdown.fetch_sub(1) == 1) {
     throw std::bad_alloc();
   }

@@ -9,6 +9,9 @@ namespace veldar_test {
 // 0 makes none fail.
 void fail_allocation(long n);
 
+// The allocations through operator new since the program started.
+long allocations_made();
+
 // Whether fail_allocation() takes effect: not when a tool (valgrind) has put
 // its own operator new in place of the program's.
 bool can_fail_allocations();

@@ -17,6 +17,7 @@
 #include <veldar/diagnostics.h>
 #include <veldar/fixedfloat.h>
 #include <veldar/fixedint.h>
+#include "allocations.h"
 #include "log_line.h"
 #include "log_store.h"
 #include "support.h"
@@ -221,6 +222,43 @@ TEST(LogLimit, KeepsWholeNewestLinesAndCountsEveryOneDropped) {
     VELDAR::logstream.clear();
   }
   VELDAR::logstream.str("");
+}
+
+// Besides the log, a small operation allocates only numbers its transcript
+// tells of: no more allocations than "New fixedint object!" lines. Counted
+// over many calls, so that a block the log takes now and then counts for
+// little.
+TEST(LogCost, SmallOperationsAllocateNoMoreThanTheirLogShowsMade) {
+  if (!veldar_test::can_fail_allocations()) {
+    GTEST_SKIP() << "operator new is not the test's own here";
+  }
+  const auto per_call = [](const char* what, auto operation) {
+    VELDAR::logstream.str("");
+    operation();
+    std::istringstream once(VELDAR::logstream.str());
+    long shown = 0;
+    for (std::string line; std::getline(once, line);) {
+      shown += line.find("New fixedint object!") != std::string::npos ? 1 : 0;
+    }
+    constexpr long calls = 2000;
+    const long before = veldar_test::allocations_made();
+    for (long i = 0; i < calls; ++i) {
+      operation();
+    }
+    const double made = static_cast<double>(veldar_test::allocations_made() - before) / calls;
+    EXPECT_LE(made, static_cast<double>(shown) + 0.05) << what << ": " << shown << " shown";
+    VELDAR::logstream.str("");
+  };
+  VELDAR::fixedint a(8, 12345678);
+  VELDAR::fixedint b(8, 8765432);
+  VELDAR::fixedfloat x(8);
+  VELDAR::fixedfloat y(8);
+  x = "78.9";
+  y = "-0.123";
+  per_call("fixedint *", [&] { static_cast<void>(a * b); });
+  per_call("fixedint +", [&] { static_cast<void>(a + b); });
+  per_call("fixedfloat *", [&] { static_cast<void>(x * y); });
+  per_call("fixedfloat +", [&] { static_cast<void>(x + y); });
 }
 
 TEST(LogLimit, OneTranscriptLongerThanTheLimitIsNotHeldWhole) {
