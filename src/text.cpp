@@ -204,6 +204,22 @@ std::string_view read_decimal_token(std::istream& in, bool point, std::array<cha
   return size <= room.size() ? std::string_view(room.data(), size) : std::string_view(longer);
 }
 
+const char* decimal_token_end(const char* first, const char* last, bool point) noexcept {
+  const char* at = first;
+  if (at != last && (*at == '-' || *at == '+')) {
+    ++at;
+  }
+  bool dot = !point;
+  for (; at != last; ++at) {
+    if (*at == '.' && !dot) {
+      dot = true;
+    } else if (*at < '0' || *at > '9') {
+      break;
+    }
+  }
+  return at;
+}
+
 double to_double(const digit_vector& digits, std::size_t half, bool negative) {
   // A sign, a point, a zero on either side of it at most: "-0.0" for no digits.
   std::string text(digits.size() + 4, '\0');

@@ -9,6 +9,8 @@
 #include <charconv>
 #include <cstddef>
 #include <istream>
+#include <limits>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -50,20 +52,49 @@ std::size_t decimal_prefix(std::string_view text, bool point, decimal_text& part
 // `longer` past that. Returns the token's text.
 std::string_view read_decimal_token(std::istream& in, bool point, std::array<char, 64>& room, std::string& longer);
 
+// Where a decimal token read as read_decimal_token() reads it ends in
+// [first, last): "12.5x" -> before "x", "5-3" -> before "-", "1.2.3" -> before
+// the second ".". `last` when the token may go on past it.
+const char* decimal_token_end(const char* first, const char* last, bool point) noexcept;
+
+// The characters a stream buffer holds ready to be read, without a call of
+// its own: [next(b), end(b)), of which skip(b, n) takes n. Empty for a
+// buffer that holds none (an unbuffered one, or one whose get area is used up).
+struct get_area : std::streambuf {
+  static const char* next(std::streambuf& buffer) noexcept { return (buffer.*&get_area::gptr)(); }
+  static const char* end(std::streambuf& buffer) noexcept { return (buffer.*&get_area::egptr)(); }
+  static void skip(std::streambuf& buffer, int count) noexcept { (buffer.*&get_area::gbump)(count); }
+};
+
 // Reads one token into `number` as operator>> does: after whitespace, the
 // token read_decimal_token() gives; failbit, and `number` as it was, when it
 // is no number of the class or does not fit.
 template <typename number>
 std::istream& read_number(std::istream& in, number& value, bool point) {
   const std::istream::sentry ready(in);
-  if (ready) {
-    std::array<char, 64> room;  // written before it is read
-    std::string longer;
-    const std::string_view token = read_decimal_token(in, point, room, longer);
-    const auto [end, error] = from_chars(token.data(), token.data() + token.size(), value);
-    if (error != std::errc{} || end != token.data() + token.size()) {
+  if (!ready) {
+    return in;
+  }
+  // A token that ends within the characters the buffer holds is read where
+  // it lies; one that may run on past them, character by character.
+  std::streambuf& buffer = *in.rdbuf();
+  const char* const first = get_area::next(buffer);
+  const char* const last = get_area::end(buffer);
+  const char* const end = decimal_token_end(first, last, point);
+  if (end != last && end - first <= std::numeric_limits<int>::max()) {
+    const auto [parsed, error] = from_chars(first, end, value);
+    get_area::skip(buffer, static_cast<int>(end - first));
+    if (error != std::errc{} || parsed != end) {
       in.setstate(std::ios::failbit);
     }
+    return in;
+  }
+  std::array<char, 64> room;  // written before it is read
+  std::string longer;
+  const std::string_view token = read_decimal_token(in, point, room, longer);
+  const auto [parsed, error] = from_chars(token.data(), token.data() + token.size(), value);
+  if (error != std::errc{} || parsed != token.data() + token.size()) {
+    in.setstate(std::ios::failbit);
   }
   return in;
 }
