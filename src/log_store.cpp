@@ -288,11 +288,12 @@ struct log_store::block {
 //     owner reads it with an acquire before it writes over a place of the
 //     ring again, so that it never writes over a record still being read.
 //     A storer reads it relaxed: the lock it holds orders every write of it.
-//   - deleted: written by the owner alone, so a load and a store make the
-//     increment (no read-modify-write is needed), the store a release. A
-//     storer reads it with an acquire, and before `published`: the records
-//     the owner added before a deletion it counted then show in the
-//     `published` read after, and the deletions go in after them.
+//   - deleted (a count for each kind of deletion): written by the owner
+//     alone, so a load and a store make the increment (no read-modify-write
+//     is needed), the store a release. A storer reads them with an acquire,
+//     and before `published`: the records the owner added before a deletion
+//     it counted then show in the `published` read after, and the deletions
+//     go in after them.
 //   - deleted_stored and stored_second: with the lock held, as `stored`.
 //   - taken: see own_slot() and slot_keeper.
 // Without the lock, other threads read the counters (waiting()) only to
@@ -300,46 +301,54 @@ struct log_store::block {
 // lock of its own say, sees by that lock every record the other published
 // before, and stores them before its own rather than adding to its ring.
 
+// The counts of deletions, one for each kind: deletion::fixedint's and
+// deletion::fixedfloat's.
+using deletion_counts = std::array<std::uint32_t, 2>;
+
 // One waiting record, whole with its second: a transcript with its length,
-// count and deletions, or deletions alone. 32 bytes: the ring of 128 takes
-// 4 KiB a thread.
+// count and deletions. 40 bytes: the ring of 128 takes 5 KiB a thread.
 struct log_store::waiting_record {
   std::time_t second = 0;
   unsigned long long length = 0;
   unsigned long long count = 0;
-  std::uint32_t deleted_before = 0;  // the thread's counted fixedint deletions that come before it
-  std::uint8_t kind = 0;             // a transcript, deletions_alone, or new_second
+  deletion_counts deleted_before{};  // the thread's counted deletions that come before it, by kind
+  std::uint8_t kind = 0;             // a transcript, or new_second
   std::uint8_t deletions = 0;        // after a transcript: fixedint deletions
-  bool fixedfloats = false;          // deletions alone: a fixedfloat's each
 };
 
 namespace {
 
-constexpr std::uint8_t deletions_alone = 0xFF;
-constexpr std::uint8_t new_second = 0xFE;  // no lines: the second of the deletions counted after it
+// No lines: the second, or the kind, of the deletions counted after it.
+constexpr std::uint8_t new_second = 0xFE;
 constexpr std::uint32_t ring_size = 128;
+// A thread counts up to this many deletions at a time; more go through
+// the lock.
+constexpr unsigned most_counted = 1U << 16U;
 
 }  // namespace
 
 //
-// A thread's "Deleted fixedint object." lines, the most frequent, take no
-// place in the ring: the thread counts them up (`deleted`), and each record
-// it adds notes the count it found (`deleted_before`), so that they go in
-// between the records they came between. A number made and destroyed, and
-// another made, is: record A with deleted_before 0, the count going to 1,
-// record B with deleted_before 1; the storer writes A, one deletion, B. The
-// deletions counted after the last record go in after it. They carry the
-// second of the record before them: a thread adds a new_second record before
-// deletions of a later second. The counts are 32 bits and wrap; only their
-// differences are used.
+// Deletions, the most frequent records ("Deleted fixedint object.", and a
+// fixedfloat's "Deleting fixedfloat object!" with its value's line), take
+// no place in the ring: the thread counts them up (`deleted`, a count for
+// each kind), and each record it adds notes the counts it found
+// (`deleted_before`), so that they go in between the records they came
+// between. A number made and destroyed, and another made, is: record A with
+// deleted_before 0, the count going to 1, record B with deleted_before 1;
+// the storer writes A, one deletion, B. The deletions counted after the last
+// record go in after it. Between two records, deletions are of one kind and
+// one second: they carry the second of the record before them, and a thread
+// adds a new_second record before deletions of a later second or of the
+// other kind. The counts are 32 bits and wrap; only their differences are
+// used.
 struct log_store::thread_slot {
   std::array<waiting_record, ring_size> ring{};
-  std::atomic<std::uint32_t> published{0};  // records added
-  std::atomic<std::uint32_t> stored{0};     // records stored
-  std::atomic<std::uint32_t> deleted{0};    // fixedint deletions counted
+  std::atomic<std::uint32_t> published{0};              // records added
+  std::atomic<std::uint32_t> stored{0};                 // records stored
+  std::array<std::atomic<std::uint32_t>, 2> deleted{};  // deletions counted, by kind
   // With the lock held: the deletions stored, and the second of the last
   // record stored, which the deletions after it carry.
-  std::atomic<std::uint32_t> deleted_stored{0};
+  std::array<std::atomic<std::uint32_t>, 2> deleted_stored{};
   std::atomic<std::time_t> stored_second{0};
   std::atomic<bool> taken{false};  // a live thread owns it
   thread_slot* next = nullptr;     // set once, before the slot is on the list
@@ -350,7 +359,20 @@ struct log_store::thread_slot {
   // the lock the stored counts hold still.
   std::uint32_t waiting() const noexcept {
     return published.load(std::memory_order_acquire) - stored.load(std::memory_order_acquire) +
-           deleted.load(std::memory_order_acquire) - deleted_stored.load(std::memory_order_acquire);
+           deleted[0].load(std::memory_order_acquire) - deleted_stored[0].load(std::memory_order_acquire) +
+           deleted[1].load(std::memory_order_acquire) - deleted_stored[1].load(std::memory_order_acquire);
+  }
+
+  // Both counts of deletions, with an acquire each.
+  deletion_counts counted() const noexcept {
+    return {deleted[0].load(std::memory_order_acquire), deleted[1].load(std::memory_order_acquire)};
+  }
+  deletion_counts counted_stored() const noexcept {
+    return {deleted_stored[0].load(std::memory_order_relaxed), deleted_stored[1].load(std::memory_order_relaxed)};
+  }
+  void set_stored(const deletion_counts& counts) noexcept {
+    deleted_stored[0].store(counts[0], std::memory_order_release);
+    deleted_stored[1].store(counts[1], std::memory_order_release);
   }
 };
 
@@ -365,6 +387,7 @@ struct own_slot_state {
   log_store::thread_slot* slot = nullptr;
   std::time_t second = 0;  // of the thread's last record in its ring
   bool second_known = false;
+  std::uint8_t deleting = 0;  // the kind of the deletions counted since that record, plus one; 0: none
   bool ended = false;
   std::atomic<bool> taking{false};  // getting a slot: a record meanwhile goes straight in (atomic: as getting_memory)
   bool value_written = false;       // a fixedfloat wrote its value's deletion, which goes next
@@ -377,7 +400,7 @@ struct own_slot_state {
 // (Numbers destroyed later, after main() for one, store theirs at once.)
 // The release store of `taken` pairs with the acquire of the thread that
 // takes the slot next: it sees the counters as this thread left them, and
-// goes on from its `published` and `deleted`. The records a failed store
+// goes on from its `published` and `deleted` counts. The records a failed store
 // left waiting stay in the ring and go in before the next owner's.
 struct slot_keeper {
   slot_keeper() = default;
@@ -854,7 +877,7 @@ void log_store::write_deletions_locked(deletion kind, unsigned long long count, 
       second);
 }
 
-// The fixedint deletions a thread counted that are not stored yet: its
+// The deletions of a kind a thread counted that are not stored yet: its
 // count `deleted` less `stored`, on 32-bit counts that wrap. None when the
 // storer is already past `deleted`: it read `deleted` before `published`, and
 // the thread may count a deletion and publish a record that carries the new
@@ -876,36 +899,37 @@ void log_store::store_waiting_locked() noexcept {
     // The deletions counted first, then the records: every record added
     // before a deletion counted is then seen. The counts written only with
     // the lock held are read relaxed: the lock orders them.
-    const std::uint32_t deleted = slot->deleted.load(std::memory_order_acquire);
+    const deletion_counts deleted = slot->counted();
     const std::uint32_t published = slot->published.load(std::memory_order_acquire);
     std::uint32_t at = slot->stored.load(std::memory_order_relaxed);
-    std::uint32_t deleted_stored = slot->deleted_stored.load(std::memory_order_relaxed);
+    deletion_counts deleted_stored = slot->counted_stored();
     std::time_t second = slot->stored_second.load(std::memory_order_relaxed);
     if (at == published && deleted == deleted_stored) {
       continue;
     }
-    // Each record: the deletions counted since the one before, which carry
-    // that one's second, then the record itself. A new_second record writes
-    // nothing: it only gives the deletions after it their second.
+    // Each record: the deletions counted since the one before (of one kind),
+    // which carry that one's second, then the record itself. A new_second
+    // record writes nothing: it only ends the deletions before it.
     for (; at != published; ++at) {
       const waiting_record& record = slot->ring[at % ring_size];
-      write_deletions_locked(deletion::fixedint, record.deleted_before - deleted_stored, second);
+      write_deletions_locked(deletion::fixedint, record.deleted_before[0] - deleted_stored[0], second);
+      write_deletions_locked(deletion::fixedfloat, record.deleted_before[1] - deleted_stored[1], second);
       deleted_stored = record.deleted_before;
       second = record.second;
-      if (record.kind == deletions_alone) {
-        write_deletions_locked(record.fixedfloats ? deletion::fixedfloat : deletion::fixedint, record.count,
-                               record.second);
-      } else if (record.kind != new_second) {
+      if (record.kind != new_second) {
         write_transcript_locked(record.kind, record.length, record.count, record.deletions, record.second);
       }
     }
     // The deletions counted after the last record. Then the stored counts
     // move on, with a release: the owner may use the ring's places again,
     // and waiting() shows nothing waiting, once the records are in the blocks.
-    const std::uint32_t after = deletions_ahead(deleted, deleted_stored);
-    write_deletions_locked(deletion::fixedint, after, second);
+    for (std::size_t kind = 0; kind < deleted.size(); ++kind) {
+      const std::uint32_t after = deletions_ahead(deleted[kind], deleted_stored[kind]);
+      write_deletions_locked(static_cast<deletion>(kind), after, second);
+      deleted_stored[kind] += after;
+    }
     slot->stored_second.store(second, std::memory_order_relaxed);
-    slot->deleted_stored.store(deleted_stored + after, std::memory_order_release);
+    slot->set_stored(deleted_stored);
     slot->stored.store(published, std::memory_order_release);
   }
 }
@@ -923,7 +947,7 @@ void log_store::store_waiting() noexcept {
 // otherwise, with nothing done. (The fields one by one: a record built on
 // the caller's stack and copied whole would be read before its stores are.)
 bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, unsigned long long count,
-                               std::uint8_t deletions, bool fixedfloats, std::time_t second) noexcept {
+                               std::uint8_t deletions, std::time_t second) noexcept {
   thread_slot* const slot = own.slot != nullptr ? own.slot : own_slot();
   if (slot == nullptr) {
     return false;
@@ -948,27 +972,31 @@ bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, uns
   record.second = second;
   record.length = length;
   record.count = count;
-  record.deleted_before = slot->deleted.load(std::memory_order_relaxed);
+  record.deleted_before = {slot->deleted[0].load(std::memory_order_relaxed),
+                           slot->deleted[1].load(std::memory_order_relaxed)};
   record.kind = kind;
   record.deletions = deletions;
-  record.fixedfloats = fixedfloats;
   // The release publishes the fields above to whoever reads the count with
   // an acquire.
   slot->published.store(published + 1, std::memory_order_release);
   own.second = second;
   own.second_known = true;
+  own.deleting = 0;
   return true;
 }
 
-// Counts a fixedint deletion up in the calling thread's slot where that
-// keeps the log's order, after a new_second record when the second moved
-// on. False otherwise, with nothing counted (a new_second record may have
+// Counts `count` deletions of `kind` up in the calling thread's slot where
+// that keeps the log's order, after a new_second record when the second
+// moved on or the deletions counted since the last record are of the other
+// kind. False otherwise, with nothing counted (a new_second record may have
 // gone in, which writes nothing). A thread without a slot does not take one
 // here: its first record does.
-bool log_store::count_deletion(std::time_t second) noexcept {
+bool log_store::count_deletion(deletion kind, unsigned count, std::time_t second) noexcept {
   thread_slot* const slot = own.slot;
-  if (slot == nullptr ||
-      ((!own.second_known || second != own.second) && !append_waiting(new_second, 0, 0, 0, false, second))) {
+  const auto deleting = static_cast<std::uint8_t>(static_cast<unsigned>(kind) + 1);
+  if (slot == nullptr || count > most_counted ||
+      ((!own.second_known || second != own.second || (own.deleting != 0 && own.deleting != deleting)) &&
+       !append_waiting(new_second, 0, 0, 0, second))) {
     return false;
   }
   if (slot_count.load(std::memory_order_acquire) > 1) {
@@ -980,7 +1008,9 @@ bool log_store::count_deletion(std::time_t second) noexcept {
   }
   // The owner alone writes `deleted`: a load and a store count it up. The
   // release orders the records added before it ahead of the deletion.
-  slot->deleted.store(slot->deleted.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+  std::atomic<std::uint32_t>& deleted = slot->deleted[static_cast<std::size_t>(kind)];
+  deleted.store(deleted.load(std::memory_order_relaxed) + count, std::memory_order_release);
+  own.deleting = deleting;
   return true;
 }
 
@@ -989,7 +1019,7 @@ bool log_store::count_deletion(std::time_t second) noexcept {
 bool log_store::append_transcript(std::uint8_t kind, unsigned long long length, unsigned long long count,
                                   unsigned deletions, std::time_t second) noexcept {
   if (deletions <= most_deletions &&
-      append_waiting(kind, length, count, static_cast<std::uint8_t>(deletions), false, second)) {
+      append_waiting(kind, length, count, static_cast<std::uint8_t>(deletions), second)) {
     return true;
   }
   return store_transcript(kind, length, count, deletions, second);
@@ -1060,16 +1090,10 @@ log_store::thread_slot* log_store::own_slot() noexcept {
   return found;
 }
 
-// A single fixedint deletion, the most frequent record of all, is only
-// counted in the ring; others are a deletions_alone record there. Where the
-// ring may not take them, they go in through the lock.
+// Deletions, the most frequent records of all, are only counted in the
+// thread's slot. Where it may not count them, they go in through the lock.
 bool log_store::append_deletions(deletion kind, unsigned count, std::time_t second) noexcept {
-  if (count == 0) {
-    return true;
-  }
-  if (kind == deletion::fixedint && count == 1
-          ? count_deletion(second)
-          : append_waiting(deletions_alone, 0, count, 0, kind == deletion::fixedfloat, second)) {
+  if (count == 0 || count_deletion(kind, count, second)) {
     return true;
   }
   if (!lock_with_room(header_most, 0)) {
@@ -1400,21 +1424,22 @@ void log_store::clear_locked() noexcept {
   // The second of the last record goes on to the deletions counted after
   // it, as store_waiting_locked() would pass it on.
   for (thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
-    const std::uint32_t deleted = slot->deleted.load(std::memory_order_acquire);
+    deletion_counts deleted = slot->counted();
     const std::uint32_t published = slot->published.load(std::memory_order_acquire);
     const std::uint32_t stored = slot->stored.load(std::memory_order_relaxed);
     if (published != stored) {
       const waiting_record& last = slot->ring[(published - 1) % ring_size];
       slot->stored_second.store(last.second, std::memory_order_relaxed);
-      const std::uint32_t deleted_stored = slot->deleted_stored.load(std::memory_order_relaxed);
-      if (deletions_ahead(last.deleted_before, deleted_stored) > deletions_ahead(deleted, deleted_stored)) {
+      const deletion_counts deleted_stored = slot->counted_stored();
+      for (std::size_t kind = 0; kind < deleted.size(); ++kind) {
         // A record published after `deleted` was read carries a later count.
-        slot->deleted_stored.store(last.deleted_before, std::memory_order_release);
-        slot->stored.store(published, std::memory_order_release);
-        continue;
+        if (deletions_ahead(last.deleted_before[kind], deleted_stored[kind]) >
+            deletions_ahead(deleted[kind], deleted_stored[kind])) {
+          deleted[kind] = last.deleted_before[kind];
+        }
       }
     }
-    slot->deleted_stored.store(deleted, std::memory_order_release);
+    slot->set_stored(deleted);
     slot->stored.store(published, std::memory_order_release);
   }
   update_trim_point();
@@ -1556,19 +1581,25 @@ bool log_store::render_waiting(text_sink& sink) const noexcept {
   // storer reads them, `deleted` before `published`. Nothing moves `stored`
   // while the lock is held, and an owner writes a ring place again only once
   // `stored` has passed it: the places read here hold still.
-  const auto deletions = [&sink](std::uint32_t count, std::time_t second) {
+  const auto deletions = [&sink](const deletion_counts& counts, std::time_t second) {
     const auto prefix = line_prefix(second);
-    return count == 0 ||
-           render_transcript({transcript::deletions, 0, count, 0, false}, {prefix.data(), prefix.size()}, 0, sink);
+    return (counts[0] == 0 || render_transcript({transcript::deletions, 0, counts[0], 0, false},
+                                                {prefix.data(), prefix.size()}, 0, sink)) &&
+           (counts[1] == 0 || render_transcript({transcript::fixedfloat_deletions, 0, counts[1], 0, false},
+                                                {prefix.data(), prefix.size()}, 0, sink));
+  };
+  const auto ahead = [](const deletion_counts& counted, const deletion_counts& stored) {
+    return deletion_counts{deletions_ahead(counted[0], stored[0]), deletions_ahead(counted[1], stored[1])};
   };
   for (const thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
-    const std::uint32_t deleted = slot->deleted.load(std::memory_order_acquire);
+    const deletion_counts deleted = slot->counted();
     const std::uint32_t published = slot->published.load(std::memory_order_acquire);
-    std::uint32_t deleted_stored = slot->deleted_stored.load(std::memory_order_acquire);
+    deletion_counts deleted_stored = slot->counted_stored();
     std::time_t second = slot->stored_second.load(std::memory_order_acquire);
     for (std::uint32_t at = slot->stored.load(std::memory_order_acquire); at != published; ++at) {
       const waiting_record& waiting = slot->ring[at % ring_size];
-      if (!deletions(waiting.deleted_before - deleted_stored, second)) {
+      if (!deletions({waiting.deleted_before[0] - deleted_stored[0], waiting.deleted_before[1] - deleted_stored[1]},
+                     second)) {
         return false;
       }
       deleted_stored = waiting.deleted_before;
@@ -1576,18 +1607,14 @@ bool log_store::render_waiting(text_sink& sink) const noexcept {
       if (waiting.kind == new_second) {
         continue;
       }
-      const transcript_record record =
-          waiting.kind == deletions_alone
-              ? transcript_record{waiting.fixedfloats ? transcript::fixedfloat_deletions : transcript::deletions, 0,
-                                  waiting.count, 0, false}
-              : transcript_record{static_cast<transcript>(waiting.kind), waiting.length, waiting.count,
-                                  waiting.deletions, false};
+      const transcript_record record{static_cast<transcript>(waiting.kind), waiting.length, waiting.count,
+                                     waiting.deletions, false};
       const auto prefix = line_prefix(waiting.second);
       if (!render_transcript(record, {prefix.data(), prefix.size()}, 0, sink)) {
         return false;
       }
     }
-    if (!deletions(deletions_ahead(deleted, deleted_stored), second)) {
+    if (!deletions(ahead(deleted, deleted_stored), second)) {
       return false;
     }
   }

@@ -165,9 +165,9 @@ class log_store {
   void write_deletions_locked(deletion kind, unsigned long long count, std::time_t second) noexcept;
   void store_waiting_locked() noexcept;
   bool append_waiting(std::uint8_t kind, unsigned long long length, unsigned long long count, std::uint8_t deletions,
-                      bool fixedfloats, std::time_t second) noexcept;
+                      std::time_t second) noexcept;
   void write_message_locked(std::string_view message, std::size_t escapes, std::time_t second) noexcept;
-  bool count_deletion(std::time_t second) noexcept;
+  bool count_deletion(deletion kind, unsigned count, std::time_t second) noexcept;
   std::size_t waiting_records() const noexcept;
   bool render_waiting(text_sink& sink) const noexcept;
   thread_slot* own_slot() noexcept;

@@ -1,7 +1,9 @@
 // Threads, each with its own numbers, at once: the results stay right and
 // every log line stays whole. Run under ThreadSanitizer as well.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -158,6 +160,83 @@ TEST(Threads, DeletionsCountedWhileAnotherThreadStoresAreWrittenOnce) {
             1)
       << messages.front();
   EXPECT_LT(dropped, 4ULL * rounds + 100000000ULL);
+  VELDAR::logstream.str("");
+}
+
+// Deletions are counted in their thread, a count for each kind, between the
+// records around them. Numbers of both kinds made and destroyed in a random
+// order, with runs of each kind of deletion, read back in the order they
+// happened, while another thread's messages store them at random points.
+TEST(Threads, DeletionsOfBothKindsKeepTheirOrderWhileAnotherThreadStores) {
+  veldar_test::log_capture capture;
+  const auto fixedfloat_made = [](unsigned long long length) {
+    std::vector<std::string> lines = veldar_test::transcript{}.made(0).lines;
+    for (const char* line : {"Creating new fixedfloat object!", "Init called on fixedfloat with length: "}) {
+      lines.emplace_back(line);
+    }
+    lines.back() += std::to_string(length);
+    for (const char* line : {"Register size.", "Init boolean properties.", "Init digits."}) {
+      lines.emplace_back(line);
+    }
+    const std::vector<std::string> value = veldar_test::transcript{}.made(length).deleted().lines;
+    lines.insert(lines.end(), value.begin(), value.end());
+    lines.emplace_back("Done.");
+    return lines;
+  };
+  const std::vector<std::string> fixedfloat_deleted{"Deleting fixedfloat object!", "Deleted fixedint object."};
+  const std::vector<std::string> fixedint_deleted = veldar_test::transcript{}.deleted().lines;
+
+  std::atomic<bool> done{false};
+  std::thread logger([&done] {
+    while (!done.load(std::memory_order_relaxed)) {
+      VELDAR::log("x");
+    }
+  });
+  const unsigned seed = 20261208;
+  std::mt19937 random(seed);
+  std::vector<std::unique_ptr<fixedint>> integers;
+  std::vector<std::unique_ptr<fixedfloat>> fixeds;
+  std::vector<std::string> expected;
+  const auto expect = [&expected](const std::vector<std::string>& lines) {
+    expected.insert(expected.end(), lines.begin(), lines.end());
+  };
+  for (int step = 0; step < 20000; ++step) {
+    const unsigned length = 2 * (1 + random() % 4);
+    switch (random() % 5) {
+      case 0:
+        integers.push_back(std::make_unique<fixedint>(length));
+        expect(veldar_test::transcript{}.made(length).lines);
+        break;
+      case 1:
+        fixeds.push_back(std::make_unique<fixedfloat>(length));
+        expect(fixedfloat_made(length));
+        break;
+      default:  // a run of deletions of one kind or the other
+        for (unsigned count = random() % 4; count > 0; --count) {
+          const auto erase_one = [&random](auto& numbers) {
+            numbers.erase(numbers.begin() + static_cast<std::ptrdiff_t>(random() % numbers.size()));
+          };
+          if (random() % 2 == 0 && !integers.empty()) {
+            erase_one(integers);
+            expect(fixedint_deleted);
+          } else if (!fixeds.empty()) {
+            erase_one(fixeds);
+            expect(fixedfloat_deleted);
+          }
+        }
+    }
+  }
+  done = true;
+  logger.join();
+  std::vector<std::string> messages = capture.messages();
+  messages.erase(std::remove(messages.begin(), messages.end(), "x"), messages.end());
+  const auto [differs, wanted] = std::mismatch(messages.begin(), messages.end(), expected.begin(), expected.end());
+  EXPECT_TRUE(differs == messages.end() && wanted == expected.end())
+      << "seed " << seed << ": line " << (differs - messages.begin()) << " is \""
+      << (differs == messages.end() ? "(none)" : *differs) << "\", expected \""
+      << (wanted == expected.end() ? "(none)" : *wanted) << "\"";
+  integers.clear();
+  fixeds.clear();
   VELDAR::logstream.str("");
 }
 
