@@ -2,6 +2,7 @@
 // every log line stays whole. Run under ThreadSanitizer as well.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -186,10 +187,13 @@ TEST(Threads, DeletionsOfBothKindsKeepTheirOrderWhileAnotherThreadStores) {
   const std::vector<std::string> fixedfloat_deleted{"Deleting fixedfloat object!", "Deleted fixedint object."};
   const std::vector<std::string> fixedint_deleted = veldar_test::transcript{}.deleted().lines;
 
+  // The messages paced, so that a slow run under load stays well within the
+  // log's limit: no line of the test may be dropped.
   std::atomic<bool> done{false};
   std::thread logger([&done] {
     while (!done.load(std::memory_order_relaxed)) {
       VELDAR::log("x");
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
   });
   const unsigned seed = 20261208;
