@@ -1,6 +1,7 @@
 // Conversions: doubles out against strtod() of the same text, integers out at
 // every type's limits, doubles in, text in and out without exceptions, and
 // streams in.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <iterator>
 #include <limits>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <streambuf>
@@ -204,6 +206,45 @@ TEST_F(Conversions, FromCharsTakesTheLongestPrefixAndChangesNothingOnError) {
   EXPECT_EQ(VELDAR::from_chars(too_long.data(), too_long.data() + too_long.size(), whole).ec,
             std::errc::result_out_of_range);
   EXPECT_EQ(whole.asstring(), "1");
+}
+
+// Texts of digits, points, signs and the bytes either side of the digits
+// ('/', ':', and bytes from 0x80 up), at lengths that put the first
+// character that is no digit in every lane of an eight-character word.
+// std::regex finds the prefix; the value is the prefix's digits with their
+// zeros stripped.
+TEST_F(Conversions, FromCharsFindsThePrefixInTextsOfEveryShape) {
+  const std::regex number(R"(([+-]?)(\d+\.?\d*|\.\d+))");
+  const std::string alphabet = "0123456789012345678901234567890123456789..+-/:e \x80\xb9\xff";
+  const unsigned seed = 19;
+  std::mt19937 random(seed);
+  fixedfloat value(80);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(random() % 40, ' ');
+    for (char& c : text) {
+      c = alphabet[random() % alphabet.size()];
+    }
+    value = "7.5";
+    const auto [ptr, error] = VELDAR::from_chars(text.data(), text.data() + text.size(), value);
+    std::smatch found;
+    if (!std::regex_search(text, found, number, std::regex_constants::match_continuous)) {
+      ASSERT_EQ(error, std::errc::invalid_argument) << "seed " << seed << ", text \"" << text << '"';
+      ASSERT_EQ(value.asstring(), "7.5");
+      continue;
+    }
+    ASSERT_EQ(error, std::errc{}) << "seed " << seed << ", text \"" << text << '"';
+    ASSERT_EQ(ptr - text.data(), found.length(0)) << "seed " << seed << ", text \"" << text << '"';
+    const std::string digits = found.str(2);
+    const std::size_t point = std::min(digits.find('.'), digits.size());
+    std::string integer = digits.substr(0, point);
+    std::string fraction = point < digits.size() ? digits.substr(point + 1) : "";
+    integer.erase(0, std::min(integer.find_first_not_of('0'), integer.size()));
+    fraction.erase(fraction.find_last_not_of('0') + 1);
+    const bool minus = found.str(1) == "-" && !(integer.empty() && fraction.empty());
+    const std::string expected =
+        (minus ? "-" : "") + (integer.empty() ? "0" : integer) + "." + (fraction.empty() ? "0" : fraction);
+    ASSERT_EQ(value.asstring(), expected) << "seed " << seed << ", text \"" << text << '"';
+  }
 }
 
 TEST_F(Conversions, StreamsReadOneToken) {
