@@ -923,11 +923,11 @@ void log_store::store_waiting_locked() noexcept {
     // The deletions counted after the last record. Then the stored counts
     // move on, with a release: the owner may use the ring's places again,
     // and waiting() shows nothing waiting, once the records are in the blocks.
-    for (std::size_t kind = 0; kind < deleted.size(); ++kind) {
-      const std::uint32_t after = deletions_ahead(deleted[kind], deleted_stored[kind]);
-      write_deletions_locked(static_cast<deletion>(kind), after, second);
-      deleted_stored[kind] += after;
-    }
+    const deletion_counts after{deletions_ahead(deleted[0], deleted_stored[0]),
+                                deletions_ahead(deleted[1], deleted_stored[1])};
+    write_deletions_locked(deletion::fixedint, after[0], second);
+    write_deletions_locked(deletion::fixedfloat, after[1], second);
+    deleted_stored = {deleted_stored[0] + after[0], deleted_stored[1] + after[1]};
     slot->stored_second.store(second, std::memory_order_relaxed);
     slot->set_stored(deleted_stored);
     slot->stored.store(published, std::memory_order_release);
@@ -958,15 +958,8 @@ bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, uns
   if (published - slot->stored.load(std::memory_order_acquire) == ring_size) {
     return false;
   }
-  // (A thread alone in a program has no other slot to look at. slot_count
-  // counts every slot ever made: once a second thread has had one, every
-  // record walks the list.)
-  if (slot_count.load(std::memory_order_acquire) > 1) {
-    for (const thread_slot* other = slots.load(std::memory_order_acquire); other != nullptr; other = other->next) {
-      if (other != slot && other->waiting() != 0) {
-        return false;
-      }
-    }
+  if (others_waiting(slot)) {
+    return false;
   }
   waiting_record& record = slot->ring[published % ring_size];
   record.second = second;
@@ -991,20 +984,19 @@ bool log_store::append_waiting(std::uint8_t kind, unsigned long long length, uns
 // kind. False otherwise, with nothing counted (a new_second record may have
 // gone in, which writes nothing). A thread without a slot does not take one
 // here: its first record does.
+//
+// The usual deletion, one more of the kind counted last in the same second
+// by a thread alone, calls nothing; new_second records and the look at
+// other threads' slots are out of line (may_count()).
 bool log_store::count_deletion(deletion kind, unsigned count, std::time_t second) noexcept {
   thread_slot* const slot = own.slot;
   const auto deleting = static_cast<std::uint8_t>(static_cast<unsigned>(kind) + 1);
-  if (slot == nullptr || count > most_counted ||
-      ((!own.second_known || second != own.second || (own.deleting != 0 && own.deleting != deleting)) &&
-       !append_waiting(new_second, 0, 0, 0, second))) {
+  if (slot == nullptr || count > most_counted) {
     return false;
   }
-  if (slot_count.load(std::memory_order_acquire) > 1) {
-    for (const thread_slot* other = slots.load(std::memory_order_acquire); other != nullptr; other = other->next) {
-      if (other != slot && other->waiting() != 0) {
-        return false;
-      }
-    }
+  const bool same_run = own.second_known && second == own.second && (own.deleting == 0 || own.deleting == deleting);
+  if ((!same_run || slot_count.load(std::memory_order_acquire) > 1) && !may_count(slot, same_run, second)) {
+    return false;
   }
   // The owner alone writes `deleted`: a load and a store count it up. The
   // release orders the records added before it ahead of the deletion.
@@ -1012,6 +1004,24 @@ bool log_store::count_deletion(deletion kind, unsigned count, std::time_t second
   deleted.store(deleted.load(std::memory_order_relaxed) + count, std::memory_order_release);
   own.deleting = deleting;
   return true;
+}
+
+bool log_store::may_count(const thread_slot* slot, bool same_run, std::time_t second) noexcept {
+  return (same_run || append_waiting(new_second, 0, 0, 0, second)) && !others_waiting(slot);
+}
+
+// (A thread alone in a program has no other slot to look at. slot_count
+// counts every slot ever made: once a second thread has had one, every
+// record walks the list.)
+bool log_store::others_waiting(const thread_slot* slot) const noexcept {
+  if (slot_count.load(std::memory_order_acquire) > 1) {
+    for (const thread_slot* other = slots.load(std::memory_order_acquire); other != nullptr; other = other->next) {
+      if (other != slot && other->waiting() != 0) {
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 // The ring first; deletions beyond a record's byte, or a ring that may not

@@ -168,6 +168,8 @@ class log_store {
                       std::time_t second) noexcept;
   void write_message_locked(std::string_view message, std::size_t escapes, std::time_t second) noexcept;
   bool count_deletion(deletion kind, unsigned count, std::time_t second) noexcept;
+  [[gnu::noinline]] bool may_count(const thread_slot* slot, bool same_run, std::time_t second) noexcept;
+  bool others_waiting(const thread_slot* slot) const noexcept;
   std::size_t waiting_records() const noexcept;
   bool render_waiting(text_sink& sink) const noexcept;
   thread_slot* own_slot() noexcept;
