@@ -130,6 +130,17 @@ void assign_decimal(fixedfloat& number, const decimal_text& parts, transcript pl
   number.negative = parts.minus && !(parts.integer.empty() && parts.fraction.empty());
 }
 
+// from_chars() and >>: the number `parts`, or result_out_of_range and
+// nothing changed when its integer or fraction part has more digits than
+// half the length.
+std::errc assign_text(fixedfloat& number, const decimal_text& parts) {
+  if (std::max(parts.integer.size(), parts.fraction.size()) > number.length / 2) {
+    return std::errc::result_out_of_range;
+  }
+  assign_decimal(number, parts);
+  return std::errc{};
+}
+
 // The shortest text that reads back as the float or double `x`, in fixed
 // notation, into `buffer`; NaN and the infinities throw as the assignment
 // refuses them.
@@ -939,18 +950,8 @@ bool fixedfloat::operator>=(const fixedfloat& other) const {
 }
 
 std::from_chars_result from_chars(const char* first, const char* last, fixedfloat& value) {
-  const std::string_view text(first, static_cast<std::size_t>(last - first));
-  detail::decimal_text digits;
-  const std::size_t size = detail::decimal_prefix(text, true, digits);
-  if (size == 0) {
-    return {first, std::errc::invalid_argument};
-  }
-  const detail::decimal_text* const parts = &digits;
-  if (std::max(parts->integer.size(), parts->fraction.size()) > value.length / 2) {
-    return {first + size, std::errc::result_out_of_range};
-  }
-  assign_decimal(value, *parts);
-  return {first + size, std::errc{}};
+  return detail::read_chars(first, last, true,
+                            [&value](const decimal_text& parts) { return assign_text(value, parts); });
 }
 
 std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value) {
@@ -961,7 +962,9 @@ std::to_chars_result to_chars(char* first, char* last, const fixedfloat& value) 
   });
 }
 
-std::istream& operator>>(std::istream& in, fixedfloat& number) { return detail::read_number(in, number, true); }
+std::istream& operator>>(std::istream& in, fixedfloat& number) {
+  return detail::read_number(in, true, [&number](const decimal_text& parts) { return assign_text(number, parts); });
+}
 
 std::ostream& operator<<(std::ostream& out, const fixedfloat& number) {
   const bool fixed = (out.flags() & std::ios_base::floatfield) == std::ios_base::fixed;

@@ -42,6 +42,7 @@ namespace VELDAR {
 
 namespace {
 
+using detail::decimal_text;
 using detail::digit_vector;
 using detail::significant_count;
 
@@ -98,6 +99,17 @@ void assign_magnitude(fixedint& number, std::string_view magnitude, bool minus) 
   if (number.issigned) {
     number.negative = minus;
   }
+}
+
+// from_chars() and >>: the number `parts` (no fraction: they take no
+// point), or result_out_of_range and nothing changed when it has more digits
+// than the length.
+std::errc assign_text(fixedint& number, const decimal_text& parts) {
+  if (parts.integer.size() > number.length) {
+    return std::errc::result_out_of_range;
+  }
+  assign_magnitude(number, parts.integer, parts.minus && !parts.integer.empty());
+  return std::errc{};
 }
 
 // The decimal digits of `value`, as std::to_chars writes them, into `text`.
@@ -753,18 +765,8 @@ void detail::throw_value_does_not_fit() { throw std::out_of_range("Value does no
 // Text in and out.
 
 std::from_chars_result from_chars(const char* first, const char* last, fixedint& value) {
-  const std::string_view text(first, static_cast<std::size_t>(last - first));
-  detail::decimal_text digits;
-  const std::size_t size = detail::decimal_prefix(text, false, digits);
-  if (size == 0) {
-    return {first, std::errc::invalid_argument};
-  }
-  const detail::decimal_text* const parts = &digits;
-  if (parts->integer.size() > value.length) {
-    return {first + size, std::errc::result_out_of_range};
-  }
-  assign_magnitude(value, parts->integer, parts->minus && !parts->integer.empty());
-  return {first + size, std::errc{}};
+  return detail::read_chars(first, last, false,
+                            [&value](const decimal_text& parts) { return assign_text(value, parts); });
 }
 
 std::to_chars_result to_chars(char* first, char* last, const fixedint& value) {
@@ -773,7 +775,9 @@ std::to_chars_result to_chars(char* first, char* last, const fixedint& value) {
   });
 }
 
-std::istream& operator>>(std::istream& in, fixedint& number) { return detail::read_number(in, number, false); }
+std::istream& operator>>(std::istream& in, fixedint& number) {
+  return detail::read_number(in, false, [&number](const decimal_text& parts) { return assign_text(number, parts); });
+}
 
 }  // namespace VELDAR
 

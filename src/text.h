@@ -66,25 +66,45 @@ struct get_area : std::streambuf {
   static void skip(std::streambuf& buffer, int count) noexcept { (buffer.*&get_area::gbump)(count); }
 };
 
-// Reads one token into `number` as operator>> does: after whitespace, the
-// token read_decimal_token() gives; failbit, and `number` as it was, when it
-// is no number of the class or does not fit.
-template <typename number>
-std::istream& read_number(std::istream& in, number& value, bool point) {
+// The two ways text becomes a number, for each class to give the last step
+// of: `assign(parts)` sets the number to the decimal text `parts` (as
+// decimal_prefix() splits it) and gives std::errc{}, or gives
+// std::errc::result_out_of_range, changing nothing, when it does not fit.
+
+// from_chars(): the longest decimal prefix of [first, last).
+template <typename assigner>
+std::from_chars_result read_chars(const char* first, const char* last, bool point, assigner assign) {
+  decimal_text parts;
+  const std::size_t size = decimal_prefix({first, static_cast<std::size_t>(last - first)}, point, parts);
+  if (size == 0) {
+    return {first, std::errc::invalid_argument};
+  }
+  return {first + size, assign(parts)};
+}
+
+// operator>>: after whitespace, the token read_decimal_token() gives;
+// failbit, and the number as it was, when it is no number of the class or
+// does not fit.
+template <typename assigner>
+std::istream& read_number(std::istream& in, bool point, assigner assign) {
   const std::istream::sentry ready(in);
   if (!ready) {
     return in;
   }
   // A token that ends within the characters the buffer holds is read where
-  // it lies; one that may run on past them, character by character.
+  // it lies: one with a digit is the longest decimal prefix of those
+  // characters, one without is no number. A token that may run on past
+  // them is read character by character.
   std::streambuf& buffer = *in.rdbuf();
   const char* const first = get_area::next(buffer);
   const char* const last = get_area::end(buffer);
-  const char* const end = decimal_token_end(first, last, point);
+  decimal_text parts;
+  const std::size_t size = decimal_prefix({first, static_cast<std::size_t>(last - first)}, point, parts);
+  const char* const end = size != 0 ? first + size : decimal_token_end(first, last, point);
   if (end != last && end - first <= std::numeric_limits<int>::max()) {
-    const auto [parsed, error] = from_chars(first, end, value);
+    const std::errc error = size != 0 ? assign(parts) : std::errc::invalid_argument;
     get_area::skip(buffer, static_cast<int>(end - first));
-    if (error != std::errc{} || parsed != end) {
+    if (error != std::errc{}) {
       in.setstate(std::ios::failbit);
     }
     return in;
@@ -92,7 +112,7 @@ std::istream& read_number(std::istream& in, number& value, bool point) {
   std::array<char, 64> room;  // written before it is read
   std::string longer;
   const std::string_view token = read_decimal_token(in, point, room, longer);
-  const auto [parsed, error] = from_chars(token.data(), token.data() + token.size(), value);
+  const auto [parsed, error] = read_chars(token.data(), token.data() + token.size(), point, assign);
   if (error != std::errc{} || parsed != token.data() + token.size()) {
     in.setstate(std::ios::failbit);
   }

@@ -311,11 +311,13 @@ class chunked_buffer : public std::streambuf {
   std::size_t at_ = 0;
 };
 
-// What reading `text` with >> into a fixedfloat gives, token by token: each
-// value or "fail" (then one character is skipped), and the stream's end.
+// What reading `text` with >> into a number of 200 digits gives, token by
+// token: each value or "fail" (then one character is skipped), and the
+// stream's end.
+template <typename number = fixedfloat>
 std::vector<std::string> tokens_read(std::istream& in) {
   std::vector<std::string> read;
-  fixedfloat value(200);
+  number value(200);
   while (in.good()) {
     if (in >> value) {
       read.push_back(value.asstring() + (in.eof() ? " at the end" : ""));
@@ -342,10 +344,16 @@ TEST_F(Conversions, StreamsReadTheSameTokensThroughBuffersOfEveryShape) {
     }
     std::istringstream whole(text);
     const std::vector<std::string> expected = tokens_read(whole);
+    std::istringstream integers(text);
+    const std::vector<std::string> expected_integers = tokens_read<fixedint>(integers);
     for (const std::size_t chunk : {0, 1, 2, 3, 7, 64}) {
       chunked_buffer buffer(text, chunk);
       std::istream in(&buffer);
       EXPECT_EQ(tokens_read(in), expected) << "text \"" << text << "\" in pieces of " << chunk;
+      chunked_buffer again(text, chunk);
+      std::istream integer_in(&again);
+      EXPECT_EQ(tokens_read<fixedint>(integer_in), expected_integers)
+          << "text \"" << text << "\" in pieces of " << chunk << ", into a fixedint";
     }
   }
   // The values themselves, through one character at a time.
