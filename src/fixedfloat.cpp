@@ -108,13 +108,11 @@ void assign_decimal(fixedfloat& number, const decimal_text& parts, transcript pl
   digit_vector& digits = value.digits.size() == length ? value.digits : made;
   // The fraction's first digit goes to the first place after the point, the
   // integer part's last to the first place before it, zeros around them.
-  signed char* out = digits.data();
-  out = std::fill_n(out, half - parts.fraction.size(), 0);
-  out = std::transform(parts.fraction.rbegin(), parts.fraction.rend(), out,
-                       [](char c) { return static_cast<signed char>(c - '0'); });
-  out = std::transform(parts.integer.rbegin(), parts.integer.rend(), out,
-                       [](char c) { return static_cast<signed char>(c - '0'); });
-  std::fill(out, digits.data() + digits.size(), 0);
+  const auto digit = [](char c) { return static_cast<signed char>(c - '0'); };
+  std::fill(digits.begin(), digits.end(), 0);
+  signed char* const point = digits.data() + half;
+  std::transform(parts.fraction.rbegin(), parts.fraction.rend(), point - parts.fraction.size(), digit);
+  std::transform(parts.integer.rbegin(), parts.integer.rend(), point, digit);
 
   setup();
   detail::narrate(parts.fraction.empty() ? plain : with_fraction, length);
