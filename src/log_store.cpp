@@ -367,8 +367,10 @@ struct log_store::thread_slot {
   deletion_counts counted() const noexcept {
     return {deleted[0].load(std::memory_order_acquire), deleted[1].load(std::memory_order_acquire)};
   }
-  deletion_counts counted_stored() const noexcept {
-    return {deleted_stored[0].load(std::memory_order_relaxed), deleted_stored[1].load(std::memory_order_relaxed)};
+  // Relaxed with the lock held, which orders every write of them; the
+  // report, which may render without the lock, reads them with an acquire.
+  deletion_counts counted_stored(std::memory_order order = std::memory_order_relaxed) const noexcept {
+    return {deleted_stored[0].load(order), deleted_stored[1].load(order)};
   }
   void set_stored(const deletion_counts& counts) noexcept {
     deleted_stored[0].store(counts[0], std::memory_order_release);
@@ -1604,7 +1606,7 @@ bool log_store::render_waiting(text_sink& sink) const noexcept {
   for (const thread_slot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next) {
     const deletion_counts deleted = slot->counted();
     const std::uint32_t published = slot->published.load(std::memory_order_acquire);
-    deletion_counts deleted_stored = slot->counted_stored();
+    deletion_counts deleted_stored = slot->counted_stored(std::memory_order_acquire);
     std::time_t second = slot->stored_second.load(std::memory_order_acquire);
     for (std::uint32_t at = slot->stored.load(std::memory_order_acquire); at != published; ++at) {
       const waiting_record& waiting = slot->ring[at % ring_size];
